@@ -1,0 +1,64 @@
+#include "midi/backends/fake/fake_backend.h"
+
+#include "midi/notifier.h"
+
+#include <cstdio>
+
+namespace kivra {
+
+std::string ShortMessageHex(std::uint32_t packed) {
+    const unsigned status = packed & 0xFF;
+    const int count = ((status & 0xF0) == 0xC0 || (status & 0xF0) == 0xD0) ? 2 : 3;
+    std::string out;
+    char buf[4];
+    for (int i = 0; i < count; ++i) {
+        std::snprintf(buf, sizeof buf, "%02X", static_cast<unsigned>((packed >> (8 * i)) & 0xFF));
+        if (!out.empty()) out += ' ';
+        out += buf;
+    }
+    return out;
+}
+
+bool FakeMidiOut::Open(int id, MidiNotifier& notifier) {
+    openCalls.push_back(id);
+    if (refuseOpen || id < 0 || id >= static_cast<int>(names.size())) return false;
+    openedId = id;
+    notifier.PostOutputOpened();
+    return true;
+}
+
+bool FakeMidiOut::Send(std::uint32_t packed) {
+    if (refuseSend || openedId < 0) return false;
+    sent.push_back(packed);
+    return true;
+}
+
+void FakeMidiOut::Close() { openedId = -1; }
+
+std::string FakeMidiOut::SentHex() const {
+    std::string out;
+    for (auto m : sent) {
+        if (!out.empty()) out += ' ';
+        out += ShortMessageHex(m);
+    }
+    return out;
+}
+
+bool FakeMidiIn::Open(int id, MidiNotifier& notifier) {
+    openCalls.push_back(id);
+    if (refuseOpen || id < 0 || id >= static_cast<int>(names.size())) return false;
+    openedId = id;
+    notifier_ = &notifier;
+    return true;
+}
+
+void FakeMidiIn::Close() {
+    openedId = -1;
+    notifier_ = nullptr;
+}
+
+void FakeMidiIn::Inject(std::uint32_t packed) {
+    if (notifier_) notifier_->PostInputData(packed);
+}
+
+}  // namespace kivra

@@ -1,0 +1,43 @@
+#include "midi/backends/system_backends.h"
+
+#include "midi/backends/fluidsynth/fluidsynth_backend.h"
+#include "midi/backends/rtmidi/rtmidi_backend.h"
+
+namespace kivra {
+namespace {
+
+// Device 0 the synthesizer, then the ports; only one of them is open at a time.
+class SystemMidiOut : public MidiOutBackend {
+public:
+    std::vector<std::string> DeviceNames() override {
+        auto names = synth_.DeviceNames();
+        for (auto& n : ports_.DeviceNames()) names.push_back(std::move(n));
+        return names;
+    }
+    bool Open(int id, MidiNotifier& notifier) override {
+        Close();
+        if (id == 0) {
+            current_ = &synth_;
+            return synth_.Open(0, notifier) || (current_ = nullptr);
+        }
+        current_ = &ports_;
+        return ports_.Open(id - 1, notifier) || (current_ = nullptr);
+    }
+    bool Send(std::uint32_t packed) override { return current_ && current_->Send(packed); }
+    void Close() override {
+        if (current_) current_->Close();
+        current_ = nullptr;
+    }
+
+private:
+    SoftSynthOut synth_;
+    RtMidiOutPorts ports_;
+    MidiOutBackend* current_ = nullptr;
+};
+
+}  // namespace
+
+std::unique_ptr<MidiOutBackend> MakeSystemMidiOut() { return std::make_unique<SystemMidiOut>(); }
+std::unique_ptr<MidiInBackend> MakeSystemMidiIn() { return std::make_unique<RtMidiInPorts>(); }
+
+}  // namespace kivra

@@ -1,0 +1,61 @@
+#include "midi/devices.h"
+
+#include "midi/midiio.h"
+
+#include <QSettings>
+
+#include <string>
+#include <vector>
+
+namespace kivra {
+namespace {
+
+// The platform compares the saved name with the start of a 32-character, NUL-padded name field.
+int FindByPrefix(const std::vector<std::string>& names, const QString& wanted) {
+    const std::string name = wanted.toStdString();
+    for (std::size_t id = 0; id < names.size(); ++id) {
+        std::string field = DeviceName31(names[id]);
+        field.resize(32, '\0');
+        if (name.size() <= field.size() && field.compare(0, name.size(), name) == 0)
+            return static_cast<int>(id);
+    }
+    return -1;
+}
+
+}  // namespace
+
+std::string DeviceName31(std::string name) {
+    if (name.size() > 31) name.resize(31);
+    return name;
+}
+
+int FindMIDIOutDevice(const QString& name) {
+    auto* out = OutBackend();
+    return out ? FindByPrefix(out->DeviceNames(), name) : -1;
+}
+
+int FindMIDIInDevice(const QString& name) {
+    if (name == kNoInputDevice) return -1;
+    auto* in = InBackend();
+    return in ? FindByPrefix(in->DeviceNames(), name) : -1;
+}
+
+void OpenSavedDevices() {
+    CloseMIDIDevices();
+    const int out = FindMIDIOutDevice(GetSetting(kSettingsSection, kOutputDeviceKey, kDefaultOutputDevice));
+    if (out >= 0) OpenMIDIOut(out);
+    const int in = FindMIDIInDevice(GetSetting(kSettingsSection, kInputDeviceKey, kNoInputDevice));
+    if (in >= 0) OpenMIDIIn(in);
+}
+
+QString GetSetting(const QString& section, const QString& key, const QString& defaultValue) {
+    QSettings settings(QStringLiteral("Kivra"), QStringLiteral("Kivra"));
+    return settings.value(section + QLatin1Char('/') + key, defaultValue).toString();
+}
+
+void SaveSetting(const QString& section, const QString& key, const QString& value) {
+    QSettings settings(QStringLiteral("Kivra"), QStringLiteral("Kivra"));
+    settings.setValue(section + QLatin1Char('/') + key, value);
+}
+
+}  // namespace kivra

@@ -1,0 +1,32 @@
+#pragma once
+// Opening the MIDI devices by the names remembered in the settings.
+
+#include <QString>
+
+namespace kivra {
+
+inline const QString kSettingsSection = QStringLiteral("MIDI Devices");
+inline const QString kOutputDeviceKey = QStringLiteral("Output Device");
+inline const QString kInputDeviceKey = QStringLiteral("Input Device");
+inline const QString kNoInputDevice = QStringLiteral("(None)");
+// The platform synthesizer's name, the default of "Output Device".
+#ifdef Q_OS_WIN
+inline const QString kDefaultOutputDevice = QStringLiteral("Microsoft GS Wavetable SW Synth");
+#else
+inline const QString kDefaultOutputDevice = QStringLiteral("Kivra Software Synth");
+#endif
+
+// Lowest id whose name begins with `name` (a name longer than the device's never matches; an
+// empty name matches device 0), or -1.
+int FindMIDIOutDevice(const QString& name);
+// As above over the input devices; -1 at once for "(None)".
+int FindMIDIInDevice(const QString& name);
+
+// Closes both devices, then opens the ones the settings name. Shows nothing.
+void OpenSavedDevices();
+
+// The per-user settings store (application "Kivra").
+QString GetSetting(const QString& section, const QString& key, const QString& defaultValue);
+void SaveSetting(const QString& section, const QString& key, const QString& value);
+
+}  // namespace kivra

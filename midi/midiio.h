@@ -1,0 +1,108 @@
+#pragma once
+// Note routing: the only place where MIDI leaves the program. Every note source (mouse, computer
+// keyboard, MIDI input, playback) plays through PlayNote and StopNote, which send the message,
+// keep the per-note flags, light the key, copy to the link and feed the recorder.
+// Everything here runs on the UI thread only.
+
+#include "midi/backends/backend.h"
+
+#include <array>
+#include <cstdint>
+#include <memory>
+
+namespace kivra {
+
+class MidiNotifier;
+
+// ---- Program-wide state -------------------------------------------------------------------
+inline bool g_bMidiOutOpen = false;          // true once the output's "opened" notification was handled
+inline int g_lChannel = 0;                   // the piano's own channel; only the link changes it
+inline std::array<bool, 128> g_bNoteOn{};    // note started and not released, on any channel
+inline int g_lNotesDown = 0;                 // number of set flags in g_bNoteOn
+
+// 24-bit colour as 8-bit red, green and blue.
+struct Rgb {
+    std::uint8_t r = 0, g = 0, b = 0;
+    friend bool operator==(const Rgb&, const Rgb&) = default;
+};
+inline constexpr Rgb kWhite{255, 255, 255};
+inline constexpr Rgb kBlack{0, 0, 0};
+
+// Hue, luminance and saturation on the 0..240 scale to RGB, with the platform's integer rounding.
+Rgb ColorHLSToRGB(int hue, int luminance, int saturation);
+
+// The colour of a lit key: hue from the channel, luminance from the velocity.
+Rgb KeyLightColour(int note, int velocity, int channel);
+
+bool IsBlackKey(int note);
+
+// Packs a short message: status in bits 0-7, data 1 in bits 8-15, data 2 in bits 16-23.
+constexpr std::uint32_t PackShortMessage(int status, int data1, int data2 = 0) {
+    return (static_cast<std::uint32_t>(status) & 0xFFu) | ((static_cast<std::uint32_t>(data1) & 0xFFu) << 8) |
+           ((static_cast<std::uint32_t>(data2) & 0xFFu) << 16);
+}
+
+// ---- What the entry points reach ----------------------------------------------------------
+// The piano window: key lights, the instrument list and the controls every note source reads.
+class PianoPort {
+public:
+    virtual ~PianoPort() = default;
+    virtual void ShowKey(int note, Rgb colour, bool pressed) = 0;
+    // Selects every instrument row carrying `patch`; leaves the list alone when none does.
+    virtual void SelectPatchRow(int patch) = 0;
+    virtual bool DrumModeChecked() const = 0;
+    virtual int BaseOctave() const = 0;  // -1..9
+};
+
+// The Music Maker's Record box and its recorder.
+class RecorderPort {
+public:
+    virtual ~RecorderPort() = default;
+    virtual bool RecordChecked() const = 0;
+    virtual int CurrentTrackChannel() const = 0;  // Channel of g_Tracks(g_lCurTrack)
+    virtual void RecordNote(int note) = 0;
+};
+
+// The link's socket.
+class LinkPort {
+public:
+    virtual ~LinkPort() = default;
+    virtual bool Connected() const = 0;
+    virtual void SendMessage(std::uint32_t packed) = 0;
+};
+
+// Registered by whoever implements them; null means absent (no window, not recording, not connected).
+void SetPianoPort(PianoPort* port);
+void SetRecorderPort(RecorderPort* port);
+void SetLinkPort(LinkPort* port);
+PianoPort* GetPianoPort();
+RecorderPort* GetRecorderPort();
+LinkPort* GetLinkPort();
+
+// Drum Mode gives 9; otherwise the current track's channel while recording; otherwise g_lChannel.
+int PlayChannel();
+
+// ---- Devices -------------------------------------------------------------------------------
+// The backends the program plays through; set once at start-up (tests install fakes).
+void SetMidiBackends(std::unique_ptr<MidiOutBackend> out, std::unique_ptr<MidiInBackend> in);
+MidiOutBackend* OutBackend();
+MidiInBackend* InBackend();
+MidiNotifier& Notifier();  // created on first use; lives until ReleaseMidi
+
+bool OpenMIDIOut(int device);
+bool OpenMIDIIn(int device);
+void CloseMIDIDevices();
+// Drops the backends and the notifier (end of program or of a test).
+void ReleaseMidi();
+
+// ---- Send operations: true when the device took the message ------------------------------
+bool PlayNote(int note, int velocity, int channel);
+bool StopNote(int note, int channel);
+bool SendPitchBend(int value, int channel);
+bool SetPatch(int patch, int channel);
+bool SendMIDIMessage(std::uint32_t message);
+
+// Resets the program-wide note state (start of a test).
+void ResetNoteState();
+
+}  // namespace kivra

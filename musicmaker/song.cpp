@@ -1,0 +1,1 @@
+#include "musicmaker/song.h"
