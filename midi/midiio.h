@@ -52,6 +52,12 @@ public:
     virtual void SelectPatchRow(int patch) = 0;
     virtual bool DrumModeChecked() const = 0;
     virtual int BaseOctave() const = 0;  // -1..9
+    // Selects the row carrying `patch` and sends it on the play channel (Record on: the track's).
+    virtual void UpdateInstrument(int patch) = 0;
+    // Recording on disables Key Config, MIDI Devices, Drum Mode and ZuduvIvev; off enables them.
+    virtual void SetRecordingLock(bool recording) = 0;
+    // Rewrites the key captions from the key map and the base octave.
+    virtual void UpdateCaptions() = 0;
 };
 
 // The Music Maker's Record box and its recorder.
