@@ -1,0 +1,55 @@
+#include "link/wire.h"
+
+#include <algorithm>
+
+namespace kivra {
+
+namespace {
+std::uint32_t Assemble(const std::uint8_t* b) {
+    return static_cast<std::uint32_t>(b[0]) | (static_cast<std::uint32_t>(b[1]) << 8) |
+           (static_cast<std::uint32_t>(b[2]) << 16) | (static_cast<std::uint32_t>(b[3]) << 24);
+}
+}  // namespace
+
+std::size_t LinkDecoder::Feed(std::span<const std::uint8_t> bytes, std::vector<std::uint32_t>& out) {
+    const std::size_t before = out.size();
+    std::size_t i = 0;
+    if (pending_ > 0) {
+        const std::size_t take = std::min(kLinkMessageSize - pending_, bytes.size());
+        std::copy_n(bytes.begin(), take, partial_.begin() + static_cast<std::ptrdiff_t>(pending_));
+        pending_ += take;
+        i = take;
+        if (pending_ < kLinkMessageSize) return 0;
+        out.push_back(Assemble(partial_.data()));
+        pending_ = 0;
+    }
+    for (; i + kLinkMessageSize <= bytes.size(); i += kLinkMessageSize) out.push_back(Assemble(bytes.data() + i));
+    pending_ = bytes.size() - i;
+    std::copy_n(bytes.begin() + static_cast<std::ptrdiff_t>(i), pending_, partial_.begin());
+    return out.size() - before;
+}
+
+void SoundingNotes::Track(std::uint32_t packed) {
+    const unsigned status = packed & 0xF0u;
+    const unsigned channel = packed & 0x0Fu;
+    const unsigned note = (packed >> 8) & 0xFFu;
+    const unsigned velocity = (packed >> 16) & 0xFFu;
+    if ((status != 0x90u && status != 0x80u) || note > 127) return;
+    const bool starts = status == 0x90u && velocity != 0;
+    bool& flag = on_[channel][note];
+    if (flag != starts) count_ += starts ? 1 : -1;
+    flag = starts;
+}
+
+std::vector<std::uint32_t> SoundingNotes::TakeReleases() {
+    std::vector<std::uint32_t> offs;
+    offs.reserve(static_cast<std::size_t>(count_));
+    for (std::uint32_t channel = 0; channel < 16; ++channel)
+        for (std::uint32_t note = 0; note < 128; ++note)
+            if (on_[channel][note]) offs.push_back((0x90u + channel) | (note << 8));
+    on_ = {};
+    count_ = 0;
+    return offs;
+}
+
+}  // namespace kivra

@@ -1,0 +1,60 @@
+#pragma once
+// The link's wire format: a stream of 4-byte messages in both directions, each one packed short
+// message sent lowest byte first (status, data 1, data 2, 0). No header, no length, no separator.
+// Shared by the piano's link client and the relay server; plain C++, no Qt.
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <span>
+#include <vector>
+
+namespace kivra {
+
+inline constexpr int kLinkPort = 766;             // the port when the address names none
+inline constexpr std::size_t kLinkMessageSize = 4;
+inline constexpr std::uint8_t kChannelAssignStatus = 0xFF;  // server to client: FF, channel, any, any
+
+// One message as it goes on the wire.
+constexpr std::array<char, kLinkMessageSize> EncodeLinkMessage(std::uint32_t packed) {
+    return {static_cast<char>(packed & 0xFFu), static_cast<char>((packed >> 8) & 0xFFu),
+            static_cast<char>((packed >> 16) & 0xFFu), static_cast<char>((packed >> 24) & 0xFFu)};
+}
+
+// Turns arrivals of any size into whole messages. Bytes of a message split across arrivals are
+// kept until the rest comes, so no count of bytes loses anything. Memory is bounded: at most
+// three bytes are held between calls.
+class LinkDecoder {
+public:
+    // Appends every message completed by `bytes` to `out`, in order; returns how many it appended.
+    std::size_t Feed(std::span<const std::uint8_t> bytes, std::vector<std::uint32_t>& out);
+    std::size_t Feed(const char* data, std::size_t size, std::vector<std::uint32_t>& out) {
+        return Feed(std::span(reinterpret_cast<const std::uint8_t*>(data), size), out);
+    }
+
+    // Bytes of an incomplete message waiting for the rest (0 to 3).
+    std::size_t Pending() const { return pending_; }
+    void Reset() { pending_ = 0; }
+
+private:
+    std::array<std::uint8_t, kLinkMessageSize> partial_{};
+    std::size_t pending_ = 0;
+};
+
+// Notes that one party started and did not stop, per channel and note number, so that they can
+// all be released when that party goes away. Fed with every message the party sent.
+class SoundingNotes {
+public:
+    // Note-on with a velocity starts a note; a note-on with velocity 0 or a note-off (8c) ends it.
+    void Track(std::uint32_t packed);
+    bool Any() const { return count_ > 0; }
+    int Count() const { return count_; }
+    // The note-offs (9c nn 00) of every sounding note, channel by channel, note by note; clears.
+    std::vector<std::uint32_t> TakeReleases();
+
+private:
+    std::array<std::array<bool, 128>, 16> on_{};
+    int count_ = 0;
+};
+
+}  // namespace kivra
