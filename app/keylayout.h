@@ -6,7 +6,7 @@
 
 #include <array>
 
-#include "twips.h"
+#include "app/twips.h"
 
 namespace kivra {
 

@@ -1,0 +1,177 @@
+#include "link/linkclient.h"
+
+namespace kivra {
+
+ParsedLinkAddress ParseLinkAddress(const QString& text) {
+    const QString trimmed = text.trimmed();
+    if (trimmed.isEmpty()) return {std::nullopt, QStringLiteral("No server address was entered.")};
+
+    QString host = trimmed;
+    QString portText;
+    if (trimmed.startsWith(QLatin1Char('['))) {
+        const auto close = trimmed.indexOf(QLatin1Char(']'));
+        if (close < 0) return {std::nullopt, QStringLiteral("The address \"%1\" is missing its closing \"]\".").arg(trimmed)};
+        host = trimmed.mid(1, close - 1);
+        const QString rest = trimmed.mid(close + 1);
+        if (!rest.isEmpty()) {
+            if (!rest.startsWith(QLatin1Char(':')))
+                return {std::nullopt, QStringLiteral("The address \"%1\" is not valid.").arg(trimmed)};
+            portText = rest.mid(1);
+        }
+    } else if (trimmed.count(QLatin1Char(':')) == 1) {
+        const auto colon = trimmed.indexOf(QLatin1Char(':'));
+        host = trimmed.left(colon);
+        portText = trimmed.mid(colon + 1);
+    }
+    // More than one colon without brackets: a bare IPv6 address, on the default port.
+    if (host.isEmpty()) return {std::nullopt, QStringLiteral("The address \"%1\" names no server.").arg(trimmed)};
+
+    LinkAddress address{host, static_cast<quint16>(kLinkPort)};
+    if (!portText.isNull()) {
+        bool ok = false;
+        const uint port = portText.toUInt(&ok);
+        if (!ok || port < 1 || port > 65535)
+            return {std::nullopt,
+                    QStringLiteral("\"%1\" is not a port: a port is a number from 1 to 65535.").arg(portText)};
+        address.port = static_cast<quint16>(port);
+    }
+    return {address, {}};
+}
+
+LinkClient::LinkClient(QObject* parent) : QObject(parent), sckMain_(this), connectTimer_(this) {
+    connectTimer_.setSingleShot(true);
+    connectTimer_.setInterval(kConnectTimeoutMs);
+    connect(&connectTimer_, &QTimer::timeout, this, &LinkClient::OnTimeout);
+    connect(&sckMain_, &QTcpSocket::connected, this, &LinkClient::OnConnected);
+    connect(&sckMain_, &QTcpSocket::readyRead, this, &LinkClient::OnReadyRead);
+    connect(&sckMain_, &QTcpSocket::errorOccurred, this, &LinkClient::OnError);
+    connect(&sckMain_, &QTcpSocket::disconnected, this, [this] {
+        if (state_ == State::Connected) EndLink();
+    });
+}
+
+LinkClient::~LinkClient() {
+    // Nothing may reach this object from the socket while it is being torn down.
+    sckMain_.disconnect(this);
+    if (state_ != State::NotConnected) {
+        sckMain_.abort();
+        g_lChannel = 0;
+        for (auto off : serverNotes_.TakeReleases()) SendMIDIMessage(off);
+    }
+}
+
+void LinkClient::SetState(State state) {
+    if (state_ == state) return;
+    state_ = state;
+    emit stateChanged(state);
+}
+
+void LinkClient::Connect(const QString& address) {
+    if (state_ != State::NotConnected) return;
+    const auto parsed = ParseLinkAddress(address);
+    if (!parsed.address) {
+        emit failed(parsed.error);
+        return;
+    }
+    target_ = *parsed.address;
+    sckMain_.abort();  // a graceful close of an earlier link may still be under way
+    decoder_.Reset();
+    SetState(State::Connecting);
+    connectTimer_.start();
+    sckMain_.connectToHost(target_.host, target_.port);
+}
+
+void LinkClient::Disconnect() {
+    if (state_ == State::NotConnected) return;
+    if (state_ == State::Connected)
+        sckMain_.disconnectFromHost();  // lets the last messages out before closing
+    else
+        sckMain_.abort();
+    EndLink();
+}
+
+void LinkClient::SendMessage(std::uint32_t packed) {
+    if (state_ != State::Connected) return;
+    const auto bytes = EncodeLinkMessage(packed);
+    sckMain_.write(bytes.data(), static_cast<qint64>(bytes.size()));
+    sckMain_.flush();
+}
+
+void LinkClient::OnConnected() {
+    if (state_ != State::Connecting) return;
+    connectTimer_.stop();
+    sckMain_.setSocketOption(QAbstractSocket::LowDelayOption, 1);
+    SetState(State::Connected);
+}
+
+void LinkClient::OnReadyRead() {
+    if (state_ != State::Connected) {
+        sckMain_.readAll();
+        return;
+    }
+    const QByteArray data = sckMain_.readAll();
+    received_.clear();
+    decoder_.Feed(data.constData(), static_cast<std::size_t>(data.size()), received_);
+    for (auto message : received_) Play(message);
+}
+
+void LinkClient::Play(std::uint32_t message) {
+    if ((message & 0xFFu) == kChannelAssignStatus) {
+        // Bytes 3 and 4 carry nothing; a channel above 15 is no MIDI channel and is ignored.
+        const int channel = static_cast<int>((message >> 8) & 0xFFu);
+        if (channel <= 15) g_lChannel = channel;
+        return;
+    }
+    serverNotes_.Track(message);
+    SendMIDIMessage(message);
+}
+
+void LinkClient::OnError(QAbstractSocket::SocketError error) {
+    if (state_ == State::Connected) {
+        // The link broke (reset, remote close): ends as when the server closes, without a message.
+        if (error != QAbstractSocket::RemoteHostClosedError) sckMain_.abort();
+        EndLink();
+        return;
+    }
+    if (state_ != State::Connecting) return;
+    const QString where = QStringLiteral("%1:%2").arg(target_.host).arg(target_.port);
+    switch (error) {
+        case QAbstractSocket::HostNotFoundError:
+            Fail(QStringLiteral("The server \"%1\" could not be found.").arg(target_.host));
+            break;
+        case QAbstractSocket::ConnectionRefusedError:
+            Fail(QStringLiteral("The server at %1 refused the connection.").arg(where));
+            break;
+        case QAbstractSocket::SocketTimeoutError:
+            OnTimeout();
+            break;
+        default:
+            Fail(QStringLiteral("Could not connect to %1: %2.").arg(where, sckMain_.errorString()));
+            break;
+    }
+}
+
+void LinkClient::OnTimeout() {
+    if (state_ != State::Connecting) return;
+    Fail(QStringLiteral("The server at %1:%2 did not answer within %3 seconds.")
+             .arg(target_.host)
+             .arg(target_.port)
+             .arg((connectTimer_.interval() + 999) / 1000));
+}
+
+void LinkClient::Fail(const QString& reason) {
+    connectTimer_.stop();
+    sckMain_.abort();
+    EndLink();
+    emit failed(reason);
+}
+
+void LinkClient::EndLink() {
+    connectTimer_.stop();
+    decoder_.Reset();
+    g_lChannel = 0;
+    for (auto off : serverNotes_.TakeReleases()) SendMIDIMessage(off);
+    SetState(State::NotConnected);
+}
+
+}  // namespace kivra
