@@ -15,6 +15,11 @@ inline constexpr int kLinkPort = 766;             // the port when the address n
 inline constexpr std::size_t kLinkMessageSize = 4;
 inline constexpr std::uint8_t kChannelAssignStatus = 0xFF;  // server to client: FF, channel, any, any
 
+// The server's message that gives a client its channel.
+constexpr std::uint32_t ChannelAssignMessage(int channel) {
+    return kChannelAssignStatus | ((static_cast<std::uint32_t>(channel) & 0xFFu) << 8);
+}
+
 // One message as it goes on the wire.
 constexpr std::array<char, kLinkMessageSize> EncodeLinkMessage(std::uint32_t packed) {
     return {static_cast<char>(packed & 0xFFu), static_cast<char>((packed >> 8) & 0xFFu),

@@ -25,7 +25,15 @@ int FindByPrefix(const std::vector<std::string>& names, const QString& wanted) {
 }  // namespace
 
 std::string DeviceName31(std::string name) {
-    if (name.size() > 31) name.resize(31);
+    // The name field ends at its first NUL.
+    if (const auto nul = name.find('\0'); nul != std::string::npos) name.resize(nul);
+    if (name.size() > 31) {
+        // Never cut inside a UTF-8 character: half a character would not survive the round trip
+        // through the settings, and the saved name would never match the device again.
+        std::size_t cut = 31;
+        while (cut > 0 && (static_cast<unsigned char>(name[cut]) & 0xC0u) == 0x80u) --cut;
+        name.resize(cut);
+    }
     return name;
 }
 

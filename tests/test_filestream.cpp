@@ -171,8 +171,9 @@ TEST_F(FileStreamTest, VariableLengthQuantitiesBothWays) {
         {0x0FFFFFFF, "FF FF FF 7F"}, {-200, "38"}};
     for (const auto& [value, hex] : cases) {
         EXPECT_EQ(Written([v = value](FileStream& fs) { fs.WriteVLQ(v); }), hex) << value;
-        if (value >= 0)
+        if (value >= 0) {
             EXPECT_EQ(ReadFrom(QByteArray::fromHex(hex), [](FileStream& fs) { return fs.ReadVLQ(); }), value);
+        }
     }
     EXPECT_EQ(Written([](FileStream& fs) { EXPECT_THROW(fs.WriteVLQ(0x10000000), FileStreamRangeError); }), "");
     EXPECT_EQ(ReadFrom(QByteArray::fromHex("8080808001"), [](FileStream& fs) { return fs.ReadVLQ(); }), 1);

@@ -1,0 +1,338 @@
+#include "app/frmpiano.h"
+
+#include "app/datadir.h"
+#include "app/dialogs.h"
+#include "app/instruments.h"
+#include "app/keylayout.h"
+#include "app/pianokey.h"
+#include "app/twips.h"
+#include "musicmaker/song.h"
+
+#if __has_include("keyboard/keymap.h")
+#include "keyboard/keymap.h"
+#define KIVRA_HAVE_KEYMAP 1
+#endif
+
+#include <QCloseEvent>
+#include <QComboBox>
+#include <QFile>
+#include <QFrame>
+#include <QGroupBox>
+#include <QLabel>
+#include <QMenu>
+#include <QMenuBar>
+#include <QPainter>
+#include <QPixmap>
+#include <QScrollBar>
+#include <QStyledItemDelegate>
+#include <QSvgRenderer>
+#include <QToolButton>
+
+#include <string>
+
+namespace kivra {
+namespace {
+
+constexpr int kPictureSize = 32;  // pixels, buttons and instrument groups alike
+constexpr int kIndentPixels = 16;  // per indentation level in the instrument list
+constexpr int kVelocity = 100;     // every note played with the mouse
+
+QRect TwipsRect(int left, int top, int width, int height) {
+    return {TwipsToPixels(left), TwipsToPixels(top), TwipsToPixels(width), TwipsToPixels(height)};
+}
+
+QString ToQString(const QString& s) { return s; }
+[[maybe_unused]] QString ToQString(const std::string& s) { return QString::fromStdString(s); }
+[[maybe_unused]] QString ToQString(const char* s) { return QString::fromUtf8(s); }
+
+// Instrument rows are indented under their heading in the open list.
+class IndentDelegate : public QStyledItemDelegate {
+public:
+    using QStyledItemDelegate::QStyledItemDelegate;
+    void paint(QPainter* painter, const QStyleOptionViewItem& option, const QModelIndex& index) const override {
+        QStyleOptionViewItem shifted(option);
+        const int indent = index.data(kIndentRole).toInt() * kIndentPixels;
+        shifted.rect.adjust(indent, 0, 0, 0);
+        if (indent > 0) painter->fillRect(option.rect.adjusted(0, 0, indent - option.rect.width(), 0),
+                                          option.palette.base());
+        QStyledItemDelegate::paint(painter, shifted, index);
+    }
+    QSize sizeHint(const QStyleOptionViewItem& option, const QModelIndex& index) const override {
+        QSize s = QStyledItemDelegate::sizeHint(option, index);
+        s.rwidth() += index.data(kIndentRole).toInt() * kIndentPixels;
+        return s;
+    }
+};
+
+QToolButton* MakePictureButton(QWidget* parent, const QString& caption, const char* picture, QRect geometry) {
+    auto* b = new QToolButton(parent);
+    b->setText(caption);
+    b->setToolButtonStyle(Qt::ToolButtonTextUnderIcon);
+    b->setIconSize(QSize(kPictureSize, kPictureSize));
+    b->setIcon(LoadPicture(QString::fromLatin1(picture)));
+    b->setFocusPolicy(Qt::StrongFocus);
+    b->setGeometry(geometry);
+    return b;
+}
+
+}  // namespace
+
+QIcon LoadPicture(const QString& relative) {
+    const QString path = DataPath(relative);
+    if (!QFile::exists(path)) return {};
+    QSvgRenderer svg(path);
+    if (!svg.isValid()) return {};
+    QIcon icon;
+    for (int scale : {1, 2}) {  // sharp on high-density screens too
+        QPixmap pixmap(kPictureSize * scale, kPictureSize * scale);
+        pixmap.fill(Qt::transparent);
+        QPainter p(&pixmap);
+        svg.render(&p);
+        p.end();
+        pixmap.setDevicePixelRatio(scale);
+        icon.addPixmap(pixmap);
+    }
+    return icon;
+}
+
+void LoadInstruments(QComboBox& list) {
+    std::array<QIcon, kGroupPictureCount + 1> pictures;  // index 0 stays null: no picture
+    for (int i = 1; i <= kGroupPictureCount; ++i)
+        pictures[static_cast<std::size_t>(i)] = LoadPicture(QString::fromLatin1(GroupPictureFile(i)));
+    for (const InstrumentRow& row : InstrumentCatalogue()) {
+        list.addItem(QString::fromLatin1(row.text));
+        const int r = list.count() - 1;
+        if (row.IsHeading()) continue;
+        list.setItemData(r, row.patch, Qt::UserRole);
+        list.setItemIcon(r, pictures[static_cast<std::size_t>(row.picture)]);
+        list.setItemData(r, row.Indentation(), kIndentRole);
+    }
+}
+
+frmPiano::frmPiano(QWidget* parent) : QMainWindow(parent) {
+    setWindowTitle(QStringLiteral("Kivra"));
+    BuildControls();
+    SetPianoPort(this);
+
+    // Load step. The octave starts at 0, so setting 4 runs the change handler: label, 128
+    // note-offs on the piano channel and the captions.
+    hscOctave_->setValue(4);
+    LoadInstruments(*cmbInstrument_);
+    cmbInstrument_->setCurrentIndex(1);  // "Acoustic Grand Piano"; nothing is sent
+    picPiano_->setFocus();
+}
+
+frmPiano::~frmPiano() {
+    if (GetPianoPort() == this) SetPianoPort(nullptr);
+}
+
+void frmPiano::BuildControls() {
+    client_ = new QWidget(this);
+    client_->setFixedSize(TwipsToPixels(10575), TwipsToPixels(4215));
+    setCentralWidget(client_);
+
+    lblInstrument_ = new QLabel(QStringLiteral("Instrument"), client_);
+    lblInstrument_->setGeometry(TwipsRect(120, 120, 3735, 255));
+
+    cmbInstrument_ = new QComboBox(client_);
+    cmbInstrument_->setIconSize(QSize(kPictureSize, kPictureSize));
+    cmbInstrument_->setItemDelegate(new IndentDelegate(cmbInstrument_));
+    cmbInstrument_->setMaxVisibleItems(16);
+    cmbInstrument_->move(TwipsToPixels(120), TwipsToPixels(360));
+    cmbInstrument_->resize(TwipsToPixels(3735), cmbInstrument_->sizeHint().height());
+    lblInstrument_->setBuddy(cmbInstrument_);
+
+    cmdKeyConfig_ = MakePictureButton(client_, QStringLiteral("Key Config"), "icons/key-config.svg",
+                                      TwipsRect(3960, 120, 1215, 855));
+    cmdMIDI_ = MakePictureButton(client_, QStringLiteral("MIDI Devices"), "icons/midi-devices.svg",
+                                 TwipsRect(5280, 120, 1215, 855));
+    chkDrumMode_ = MakePictureButton(client_, QStringLiteral("Drum Mode"), "icons/drum-mode.svg",
+                                     TwipsRect(6600, 120, 1215, 855));
+    chkDrumMode_->setCheckable(true);
+    cmdLink_ = MakePictureButton(client_, QStringLiteral("ZuduvIvev"), "icons/link.svg",
+                                 TwipsRect(7920, 120, 1215, 855));
+    cmdTracker_ = MakePictureButton(client_, QStringLiteral("Music Maker"), "icons/music-maker.svg",
+                                    TwipsRect(9240, 120, 1215, 855));
+
+    picPiano_ = new QFrame(client_);
+    picPiano_->setFrameStyle(QFrame::Panel | QFrame::Sunken);
+    picPiano_->setGeometry(TwipsRect(120, 1080, 10335, 3015));
+    picPiano_->setFocusPolicy(Qt::StrongFocus);
+
+    fraOctave_ = new QGroupBox(QStringLiteral("Base Octave"), picPiano_);
+    fraOctave_->setGeometry(TwipsRect(7080, 120, 3135, 855));
+    lblOctave_ = new QLabel(fraOctave_);
+    lblOctave_->setGeometry(TwipsRect(120, 240, 1215, 255));
+    hscOctave_ = new QScrollBar(Qt::Horizontal, fraOctave_);
+    hscOctave_->setGeometry(TwipsRect(120, 480, 2895, 255));
+    hscOctave_->setRange(-1, 9);
+    hscOctave_->setSingleStep(1);
+    hscOctave_->setPageStep(1);
+    hscOctave_->setValue(0);
+    hscOctave_->setFocusPolicy(Qt::StrongFocus);
+
+    // White keys first, so that the black keys lie over the white keys they overlap.
+    for (bool black : {false, true}) {
+        for (int n = 0; n < 128; ++n) {
+            if (IsBlackKeyNote(n) != black) continue;
+            auto* key = new PianoKey(n, picPiano_);
+            const KeyRect r = KeyRectPixels(n);
+            key->setGeometry(r.left, r.top, r.width, r.height);
+            keys_[static_cast<std::size_t>(n)] = key;
+            connect(key, &PianoKey::mouseDown, this, &frmPiano::OnKeyDown);
+            connect(key, &PianoKey::mouseMoved, this, &frmPiano::OnKeyMove);
+            connect(key, &PianoKey::mouseUp, this, &frmPiano::OnKeyUp);
+        }
+    }
+
+    // Tab order: the controls above the piano, then the keys in note order.
+    QWidget* order[] = {cmbInstrument_, cmdKeyConfig_, cmdMIDI_, chkDrumMode_, cmdLink_,
+                        cmdTracker_,    picPiano_,     hscOctave_};
+    QWidget* previous = nullptr;
+    for (QWidget* w : order) {
+        if (previous) setTabOrder(previous, w);
+        previous = w;
+    }
+    for (PianoKey* key : keys_) {
+        setTabOrder(previous, key);
+        previous = key;
+    }
+
+    connect(hscOctave_, &QScrollBar::valueChanged, this, &frmPiano::OnOctaveChange);
+    connect(chkDrumMode_, &QToolButton::clicked, this, &frmPiano::OnDrumModeClick);
+    connect(cmbInstrument_, qOverload<int>(&QComboBox::activated), this, &frmPiano::OnInstrumentChosen);
+    connect(cmdKeyConfig_, &QToolButton::clicked, this, &frmPiano::keyConfigRequested);
+    connect(cmdMIDI_, &QToolButton::clicked, this, &frmPiano::devicesRequested);
+    connect(cmdLink_, &QToolButton::clicked, this, &frmPiano::linkRequested);
+    connect(cmdTracker_, &QToolButton::clicked, this, &frmPiano::musicMakerRequested);
+
+    QMenu* help = menuBar()->addMenu(QStringLiteral("&Help"));
+    QAction* about = help->addAction(QStringLiteral("&About..."));
+    about->setObjectName(QStringLiteral("mnuAbout"));
+    connect(about, &QAction::triggered, this, &frmPiano::ShowAbout);
+}
+
+// ---- Playing with the mouse -----------------------------------------------------------------
+
+void frmPiano::OnKeyDown(int note, Qt::MouseButton button, int y) {
+    m_lPressY = y;  // whatever the button: the right button re-centres the bend
+    if (button == Qt::LeftButton) PlayNote(note, kVelocity, PlayChannel());
+}
+
+void frmPiano::OnKeyMove(int, Qt::MouseButtons buttons, int y) {
+    // Only while the left button alone is held; every move sends one bend, moved or not.
+    if (buttons == Qt::LeftButton) SendPitchBend((y - m_lPressY) * 4 + 8192, PlayChannel());
+}
+
+void frmPiano::OnKeyUp(int note, Qt::MouseButton button, int) {
+    if (button != Qt::LeftButton) return;
+    const int channel = PlayChannel();
+    StopNote(note, channel);
+    SendPitchBend(8192, channel);
+}
+
+// ---- Octave, Drum Mode ----------------------------------------------------------------------
+
+void frmPiano::OnOctaveChange(int value) {
+    lblOctave_->setText(QStringLiteral("Octave: %1").arg(value));
+    for (int n = 0; n < 128; ++n) StopNote(n, g_lChannel);
+    UpdateCaptions();
+}
+
+void frmPiano::OnDrumModeClick() {
+    for (int n = 0; n < 128; ++n) {
+        StopNote(n, g_lChannel);
+        StopNote(n, 9);
+    }
+}
+
+void frmPiano::UpdateCaptions() {
+    std::array<QString, 128> captions;
+#ifdef KIVRA_HAVE_KEYMAP
+    const int base = (hscOctave_->value() + 1) * 12;
+    for (int vk = 0; vk < 256; ++vk) {
+        const auto& entry = g_KeyMap[static_cast<std::size_t>(vk)];
+        if (entry.Action != 1) continue;
+        for (int i = 0; i < static_cast<int>(entry.NoteCount) && i < static_cast<int>(entry.Notes.size()); ++i) {
+            const int note = base + static_cast<int>(entry.Notes[static_cast<std::size_t>(i)]);
+            if (note < 0 || note >= 128) continue;
+            const QString breaks = IsBlackKeyNote(note) ? QStringLiteral("\r\n") : QStringLiteral("\r\n\r\n");
+            // Later (higher) virtual-key codes replace earlier ones on the same note.
+            captions[static_cast<std::size_t>(note)] = breaks + ToQString(GetKeyName(vk));
+        }
+    }
+#endif
+    for (int n = 0; n < 128; ++n) keys_[static_cast<std::size_t>(n)]->setText(captions[static_cast<std::size_t>(n)]);
+}
+
+// ---- Instrument list ------------------------------------------------------------------------
+
+int frmPiano::RecordingChannelOr(int otherwise) {
+    RecorderPort* recorder = GetRecorderPort();
+    return recorder && recorder->RecordChecked() ? recorder->CurrentTrackChannel() : otherwise;
+}
+
+void frmPiano::OnInstrumentChosen(int row) {
+    const QVariant patchData = cmbInstrument_->itemData(row, Qt::UserRole);
+    if (!patchData.isValid()) return;  // a heading: nothing to send, it stays selected
+    const int patch = patchData.toInt();
+    RecorderPort* recorder = GetRecorderPort();
+    if (recorder && recorder->RecordChecked()) {
+        const int channel = recorder->CurrentTrackChannel();
+        SetPatch(patch, channel);
+        // The song remembers the channel's instrument even when nothing could be sent.
+        if (channel >= 0 && channel < static_cast<int>(g_bytChannelPatch.size()))
+            g_bytChannelPatch[static_cast<std::size_t>(channel)] = static_cast<std::uint8_t>(patch);
+    } else {
+        SetPatch(patch, g_lChannel);
+    }
+}
+
+void frmPiano::UpdateInstrument(int patch) {
+    for (int row = 0; row < cmbInstrument_->count(); ++row) {
+        const QVariant data = cmbInstrument_->itemData(row, Qt::UserRole);
+        if (data.isValid() && data.toInt() == patch) {
+            cmbInstrument_->setCurrentIndex(row);
+            break;
+        }
+    }
+    // A patch no row carries leaves the selection alone and is still sent.
+    SetPatch(patch, RecordingChannelOr(g_lChannel));
+}
+
+void frmPiano::SelectPatchRow(int patch) {
+    for (int row = 0; row < cmbInstrument_->count(); ++row) {
+        const QVariant data = cmbInstrument_->itemData(row, Qt::UserRole);
+        if (data.isValid() && data.toInt() == patch) cmbInstrument_->setCurrentIndex(row);
+    }
+}
+
+// ---- PianoPort ------------------------------------------------------------------------------
+
+void frmPiano::ShowKey(int note, Rgb colour, bool pressed) {
+    if (note < 0 || note > 127) return;
+    keys_[static_cast<std::size_t>(note)]->SetLook(QColor(colour.r, colour.g, colour.b), pressed);
+}
+
+bool frmPiano::DrumModeChecked() const { return chkDrumMode_->isChecked(); }
+
+int frmPiano::BaseOctave() const { return hscOctave_->value(); }
+
+void frmPiano::SetRecordingLock(bool recording) {
+    for (QWidget* w : {static_cast<QWidget*>(cmdKeyConfig_), static_cast<QWidget*>(cmdMIDI_),
+                       static_cast<QWidget*>(chkDrumMode_), static_cast<QWidget*>(cmdLink_)})
+        w->setEnabled(!recording);
+}
+
+// ---- Window ---------------------------------------------------------------------------------
+
+void frmPiano::ShowAbout() {
+    UserDialogs().Message(QStringLiteral("About Kivra"), QStringLiteral("Kivra Beta"), MessageIcon::Information);
+}
+
+void frmPiano::closeEvent(QCloseEvent* event) {
+    event->accept();
+    emit closing();
+}
+
+}  // namespace kivra

@@ -1,0 +1,73 @@
+#include "link/frmlink.h"
+
+#include "app/dialogs.h"
+#include "app/twips.h"
+
+#include <QCloseEvent>
+#include <QPushButton>
+
+namespace kivra {
+
+namespace {
+const QString kTitle = QStringLiteral("ZuduvIvev");
+}
+
+frmLink::frmLink(QWidget* parent)
+    : QWidget(parent, Qt::Window), cmdConnect(new QPushButton(QStringLiteral("Connect"), this)),
+      cmdQuit(new QPushButton(QStringLiteral("Quit"), this)), link_(this) {
+    setWindowTitle(kTitle);
+    setFixedSize(TwipsToPixels(1455), TwipsToPixels(1335));
+    cmdConnect->setGeometry(TwipsToPixels(120), TwipsToPixels(120), TwipsToPixels(1215), TwipsToPixels(495));
+    cmdQuit->setGeometry(TwipsToPixels(120), TwipsToPixels(720), TwipsToPixels(1215), TwipsToPixels(495));
+    setTabOrder(cmdConnect, cmdQuit);
+
+    connect(cmdConnect, &QPushButton::clicked, this, &frmLink::OnConnectClicked);
+    connect(cmdQuit, &QPushButton::clicked, this, [this] {
+        link_.Disconnect();
+        close();
+    });
+    connect(&link_, &LinkClient::stateChanged, this, &frmLink::ShowState);
+    connect(&link_, &LinkClient::failed, this,
+            [](const QString& reason) { UserDialogs().Message(kTitle, reason, MessageIcon::Warning); });
+    SetLinkPort(&link_);
+}
+
+frmLink::~frmLink() {
+    if (GetLinkPort() == &link_) SetLinkPort(nullptr);
+}
+
+void frmLink::closeEvent(QCloseEvent* event) {
+    link_.Disconnect();
+    event->accept();
+}
+
+void frmLink::OnConnectClicked() {
+    if (link_.state() == LinkClient::State::Connected) {
+        link_.Disconnect();
+        return;
+    }
+    if (link_.state() != LinkClient::State::NotConnected) return;
+    // Cancelling the input box leaves the window as it was; an empty answer is reported.
+    const auto address = UserDialogs().Input(kTitle, QStringLiteral("Please enter the server address:"), QString());
+    if (!address) return;
+    link_.Connect(*address);
+}
+
+void frmLink::ShowState(LinkClient::State state) {
+    switch (state) {
+        case LinkClient::State::NotConnected:
+            cmdConnect->setText(QStringLiteral("Connect"));
+            cmdConnect->setEnabled(true);
+            break;
+        case LinkClient::State::Connecting:
+            cmdConnect->setText(QStringLiteral("Connecting..."));
+            cmdConnect->setEnabled(false);
+            break;
+        case LinkClient::State::Connected:
+            cmdConnect->setText(QStringLiteral("Disconnect"));
+            cmdConnect->setEnabled(true);
+            break;
+    }
+}
+
+}  // namespace kivra

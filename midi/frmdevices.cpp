@@ -1,0 +1,112 @@
+#include "midi/frmdevices.h"
+
+#include "app/twips.h"
+#include "midi/devices.h"
+#include "midi/midiio.h"
+
+#include <QLabel>
+#include <QListWidget>
+#include <QPushButton>
+#include <QShowEvent>
+
+namespace kivra {
+namespace {
+
+void Place(QWidget* control, int left, int top, int width, int height) {
+    control->setGeometry(TwipsToPixels(left), TwipsToPixels(top), TwipsToPixels(width), TwipsToPixels(height));
+}
+
+QListWidget* MakeList(QWidget* parent, const char* name) {
+    auto* list = new QListWidget(parent);
+    list->setObjectName(QString::fromLatin1(name));
+    list->setSelectionMode(QAbstractItemView::SingleSelection);
+    list->setSortingEnabled(false);
+    return list;
+}
+
+// Selects the first entry whose text equals `text`; no selection when none does.
+void SelectText(QListWidget* list, const QString& text) {
+    list->clearSelection();
+    list->setCurrentRow(-1);
+    for (int row = 0; row < list->count(); ++row) {
+        if (list->item(row)->text() == text) {
+            list->setCurrentRow(row, QItemSelectionModel::ClearAndSelect);
+            return;
+        }
+    }
+}
+
+// The focus can make a row current without selecting it, so read the selection, not the current row.
+QString SelectedText(const QListWidget* list) {
+    const auto selected = list->selectedItems();
+    return selected.isEmpty() ? QString() : selected.first()->text();
+}
+
+QStringList Names(const std::vector<std::string>& names) {
+    QStringList out;
+    for (const auto& n : names) out << QString::fromStdString(DeviceName31(n));
+    return out;
+}
+
+}  // namespace
+
+frmDevices::frmDevices(QWidget* parent) : QDialog(parent) {
+    setObjectName(QStringLiteral("frmDevices"));
+    setWindowTitle(QStringLiteral("Kivra - MIDI Devices"));
+    setModal(true);
+    setFixedSize(TwipsToPixels(4215), TwipsToPixels(4335));
+
+    lblOut = new QLabel(QStringLiteral("Output Device"), this);
+    lblOut->setObjectName(QStringLiteral("lblOut"));
+    Place(lblOut, 120, 120, 3975, 255);
+    lstOut = MakeList(this, "lstOut");
+    Place(lstOut, 120, 480, 3975, 1335);
+
+    lblIn = new QLabel(QStringLiteral("Input Device"), this);
+    lblIn->setObjectName(QStringLiteral("lblIn"));
+    Place(lblIn, 120, 1920, 3975, 255);
+    lstIn = MakeList(this, "lstIn");
+    Place(lstIn, 120, 2280, 3975, 1335);
+
+    cmdOK = new QPushButton(QStringLiteral("OK"), this);
+    cmdOK->setObjectName(QStringLiteral("cmdOK"));
+    cmdOK->setDefault(true);
+    Place(cmdOK, 120, 3720, 1215, 495);
+
+    cmdCancel = new QPushButton(QStringLiteral("Cancel"), this);
+    cmdCancel->setObjectName(QStringLiteral("cmdCancel"));
+    cmdCancel->setAutoDefault(false);
+    Place(cmdCancel, 2880, 3720, 1215, 495);
+
+    connect(cmdOK, &QPushButton::clicked, this, &frmDevices::cmdOK_Click);
+    connect(cmdCancel, &QPushButton::clicked, this, &frmDevices::cmdCancel_Click);
+}
+
+void frmDevices::showEvent(QShowEvent* event) {
+    // A spontaneous show is the window system restoring the window, not a new opening.
+    if (!event->spontaneous()) Form_Load();
+    QDialog::showEvent(event);
+}
+
+void frmDevices::Form_Load() {
+    lstOut->clear();
+    if (auto* out = OutBackend()) lstOut->addItems(Names(out->DeviceNames()));
+    lstIn->clear();
+    lstIn->addItem(kNoInputDevice);
+    if (auto* in = InBackend()) lstIn->addItems(Names(in->DeviceNames()));
+
+    SelectText(lstOut, GetSetting(kSettingsSection, kOutputDeviceKey, kDefaultOutputDevice));
+    SelectText(lstIn, GetSetting(kSettingsSection, kInputDeviceKey, kNoInputDevice));
+}
+
+void frmDevices::cmdOK_Click() {
+    SaveSetting(kSettingsSection, kOutputDeviceKey, SelectedText(lstOut));
+    SaveSetting(kSettingsSection, kInputDeviceKey, SelectedText(lstIn));
+    OpenSavedDevices();
+    accept();
+}
+
+// Escape reaches here too, through reject().
+void frmDevices::cmdCancel_Click() { reject(); }
+
+}  // namespace kivra

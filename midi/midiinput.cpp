@@ -1,0 +1,40 @@
+#include "midi/midiinput.h"
+
+#include "midi/midiio.h"
+#include "midi/notifier.h"
+
+namespace kivra {
+
+void DispatchMIDIInput(std::uint32_t message) {
+    const unsigned status = message & 0xFFu;
+    const unsigned kind = status & 0xF0u;
+    const unsigned channel = status & 0x0Fu;
+    const unsigned data1 = (message >> 8) & 0xFFu;
+    const unsigned data2 = (message >> 16) & 0xFFu;
+    // A data byte with its top bit set is no MIDI message; passing it on would send a malformed one.
+    if ((data1 | data2) & 0x80u) return;
+    const int note = static_cast<int>(data1);
+    const int velocity = static_cast<int>(data2);
+
+    switch (kind) {
+        case 0x90: {
+            // Percussion stays on the percussion channel; everything else follows the play channel.
+            const int target = channel == 9 ? 9 : PlayChannel();
+            if (velocity > 0)
+                PlayNote(note, velocity, target);
+            else
+                StopNote(note, target);
+            break;
+        }
+        case 0x80:
+            // The channel nibble of a note-off is not examined.
+            StopNote(note, PlayChannel());
+            break;
+        default:
+            break;
+    }
+}
+
+void InstallMidiInputDispatch() { Notifier().onInputData = &DispatchMIDIInput; }
+
+}  // namespace kivra

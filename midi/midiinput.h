@@ -1,0 +1,18 @@
+#pragma once
+// MIDI input: received short messages from the input device become PlayNote/StopNote calls on
+// the play channel. The arriving channel only matters as a test for the percussion channel 9.
+
+#include <cstdint>
+
+namespace kivra {
+
+// The note dispatch of one received short message (status in bits 0-7, note in 8-15, velocity in
+// 16-23). Note-on plays, note-on with velocity 0 and note-off release; every other kind, and any
+// message whose data bytes are not 7-bit, is ignored. Called on the UI thread only.
+void DispatchMIDIInput(std::uint32_t message);
+
+// Hooks the dispatch to the notifier's received-message notification. Called once at start-up,
+// and again after ReleaseMidi, which drops the notifier with its hook.
+void InstallMidiInputDispatch();
+
+}  // namespace kivra
