@@ -4,8 +4,8 @@
 
 #include <RtMidi.h>
 #include <alsa/asoundlib.h>
-#include <unistd.h>
 
+#include <optional>
 #include <regex>
 
 namespace kivra {
@@ -16,10 +16,14 @@ void IgnoreRtMidiError(RtMidiError::Type, const std::string&, void*) {}
 
 void SilenceAlsa(const char*, int, const char*, int, const char*, ...) {}
 
+constexpr const char* kClientName = "Kivra";
+constexpr const char* kInputPortName = "Kivra Input";
+constexpr const char* kOutputPortName = "Kivra Output";
+
 template <typename Port> std::unique_ptr<Port> MakePort() {
     if (!MidiSequencerAvailable()) return nullptr;
     try {
-        auto port = std::make_unique<Port>(RtMidi::LINUX_ALSA, "Kivra");
+        auto port = std::make_unique<Port>(RtMidi::LINUX_ALSA, kClientName);
         port->setErrorCallback(&IgnoreRtMidiError, nullptr);
         return port;
     } catch (const RtMidiError&) {
@@ -27,12 +31,35 @@ template <typename Port> std::unique_ptr<Port> MakePort() {
     }
 }
 
-template <typename Port> std::vector<std::string> PortNames(Port* port) {
+// Our own ports stay in the sequencer once opened, and RtMidi lists them with the others. Listing
+// them would let the input listen to our own output and play every note back into itself, so the
+// device ids count the other ports only.
+struct PortList {
     std::vector<std::string> names;
-    if (!port) return names;
+    std::vector<unsigned> rtmidiIds;
+};
+
+template <typename Port> PortList ListPorts(Port* port) {
+    PortList list;
+    if (!port) return list;
+    const std::string ownInput = std::string(kClientName) + ':' + kInputPortName;
+    const std::string ownOutput = std::string(kClientName) + ':' + kOutputPortName;
     const unsigned count = port->getPortCount();
-    for (unsigned i = 0; i < count; ++i) names.push_back(StableRtMidiPortName(port->getPortName(i)));
-    return names;
+    for (unsigned i = 0; i < count; ++i) {
+        std::string name = StableRtMidiPortName(port->getPortName(i));
+        if (name == ownInput || name == ownOutput) continue;
+        list.names.push_back(std::move(name));
+        list.rtmidiIds.push_back(i);
+    }
+    return list;
+}
+
+// The RtMidi port number of device `id`, or nothing when there is no such device now.
+template <typename Port> std::optional<unsigned> RtMidiPortOf(Port* port, int id) {
+    if (!port || id < 0) return std::nullopt;
+    const auto list = ListPorts(port);
+    if (static_cast<std::size_t>(id) >= list.rtmidiIds.size()) return std::nullopt;
+    return list.rtmidiIds[static_cast<std::size_t>(id)];
 }
 
 void OnInput(double, std::vector<unsigned char>* message, void* userData) {
@@ -50,9 +77,15 @@ std::string StableRtMidiPortName(const std::string& name) {
 }
 
 bool MidiSequencerAvailable() {
+    // RtMidi prints before it throws when the sequencer cannot be opened, so try it here first,
+    // with ALSA's own messages silenced. A device node that exists but cannot be opened (no kernel
+    // module, no permission, as in containers) counts as no sequencer.
     static const bool available = [] {
         snd_lib_error_set_handler(&SilenceAlsa);
-        return ::access("/dev/snd/seq", R_OK | W_OK) == 0;
+        snd_seq_t* seq = nullptr;
+        if (snd_seq_open(&seq, "default", SND_SEQ_OPEN_DUPLEX, SND_SEQ_NONBLOCK) < 0) return false;
+        snd_seq_close(seq);
+        return true;
     }();
     return available;
 }
@@ -60,12 +93,13 @@ bool MidiSequencerAvailable() {
 RtMidiOutPorts::RtMidiOutPorts() : port_(MakePort<RtMidiOut>()) {}
 RtMidiOutPorts::~RtMidiOutPorts() = default;
 
-std::vector<std::string> RtMidiOutPorts::DeviceNames() { return PortNames(port_.get()); }
+std::vector<std::string> RtMidiOutPorts::DeviceNames() { return ListPorts(port_.get()).names; }
 
 bool RtMidiOutPorts::Open(int id, MidiNotifier& notifier) {
     Close();
-    if (!port_ || id < 0 || static_cast<unsigned>(id) >= port_->getPortCount()) return false;
-    port_->openPort(static_cast<unsigned>(id), "Kivra Output");
+    const auto rtmidiId = RtMidiPortOf(port_.get(), id);
+    if (!rtmidiId) return false;
+    port_->openPort(*rtmidiId, kOutputPortName);
     open_ = port_->isPortOpen();
     if (open_) notifier.PostOutputOpened();
     return open_;
@@ -89,13 +123,14 @@ void RtMidiOutPorts::Close() {
 RtMidiInPorts::RtMidiInPorts() : port_(MakePort<RtMidiIn>()) {}
 RtMidiInPorts::~RtMidiInPorts() { Close(); }
 
-std::vector<std::string> RtMidiInPorts::DeviceNames() { return PortNames(port_.get()); }
+std::vector<std::string> RtMidiInPorts::DeviceNames() { return ListPorts(port_.get()).names; }
 
 bool RtMidiInPorts::Open(int id, MidiNotifier& notifier) {
     Close();
-    if (!port_ || id < 0 || static_cast<unsigned>(id) >= port_->getPortCount()) return false;
+    const auto rtmidiId = RtMidiPortOf(port_.get(), id);
+    if (!rtmidiId) return false;
     port_->setCallback(&OnInput, &notifier);
-    port_->openPort(static_cast<unsigned>(id), "Kivra Input");
+    port_->openPort(*rtmidiId, kInputPortName);
     open_ = port_->isPortOpen();
     if (!open_) port_->cancelCallback();
     return open_;

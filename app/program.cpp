@@ -1,0 +1,85 @@
+#include "app/program.h"
+
+#include "app/datadir.h"
+#include "app/frmpiano.h"
+#include "app/windows.h"
+#include "link/frmlink.h"
+#include "midi/backends/system_backends.h"
+#include "midi/devices.h"
+#include "midi/frmdevices.h"
+#include "midi/midiinput.h"
+#include "midi/midiio.h"
+#include "musicmaker/musicmaker.h"
+#include "musicmaker/frmmusicmaker.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFileInfo>
+#include <QPointer>
+
+namespace kivra {
+namespace {
+
+QPointer<frmPiano> g_piano;
+QPointer<frmMusicMaker> g_musicMaker;
+QPointer<frmDevices> g_devices;
+QPointer<frmLink> g_link;
+
+// Installed: <prefix>/bin/kivra reads <prefix>/share/kivra. In the build tree: the source data.
+QString FindDataDir() {
+    const QDir installed(QCoreApplication::applicationDirPath() + QStringLiteral("/" KIVRA_DATA_RELDIR));
+    if (installed.exists(QStringLiteral("icons"))) return installed.canonicalPath();
+    return QStringLiteral(KIVRA_SOURCE_DATA_DIR);
+}
+
+// The other windows are owned by the piano window and are top-level windows of their own.
+template <typename Window> Window& Lazy(QPointer<Window>& slot) {
+    if (!slot) {
+        slot = new Window(g_piano);
+        slot->setWindowFlag(Qt::Window, true);
+    }
+    return *slot;
+}
+
+}  // namespace
+
+frmPiano* PianoWindow() { return g_piano; }
+frmMusicMaker& MusicMakerWindow() { return Lazy(g_musicMaker); }
+frmDevices& DevicesWindow() { return Lazy(g_devices); }
+frmLink& LinkWindow() { return Lazy(g_link); }
+
+void Main() {
+    SetDataDir(FindDataDir());
+    SetMidiBackends(MakeSystemMidiOut(), MakeSystemMidiIn());
+    InstallMidiInputDispatch();
+    InstallMusicMaker();
+    OpenSavedDevices();
+
+    g_piano = new frmPiano();
+    g_piano->setAttribute(Qt::WA_DeleteOnClose);
+    QObject::connect(g_piano, &frmPiano::closing, [] { Shutdown(); });
+    QObject::connect(g_piano, &frmPiano::devicesRequested, [] { DevicesWindow().exec(); });
+    QObject::connect(g_piano, &frmPiano::musicMakerRequested, [] {
+        auto& window = MusicMakerWindow();
+        window.show();
+        window.raise();
+        window.activateWindow();
+    });
+    QObject::connect(g_piano, &frmPiano::linkRequested, [] {
+        auto& window = LinkWindow();
+        window.show();
+        window.raise();
+        window.activateWindow();
+    });
+    g_piano->show();
+}
+
+void Shutdown() {
+    CloseMIDIDevices();
+    // Unload the other windows while the piano still exists: their unload steps may play notes off.
+    for (QWidget* window : std::initializer_list<QWidget*>{g_musicMaker, g_link, g_devices})
+        if (window) window->close();
+    ReleaseMidi();
+}
+
+}  // namespace kivra

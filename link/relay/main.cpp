@@ -1,0 +1,51 @@
+// kivra-relay: lets several Kivra pianos play together over their link.
+#include "link/relay/relayserver.h"
+
+#include <QCommandLineParser>
+#include <QCoreApplication>
+
+#include <cstdio>
+
+namespace {
+void PrintLine(std::FILE* stream, const QString& line) {
+    std::fputs(line.toLocal8Bit().constData(), stream);
+    std::fputc('\n', stream);
+    std::fflush(stream);  // one line per event, visible at once even through a pipe
+}
+}  // namespace
+
+int main(int argc, char** argv) {
+    QCoreApplication app(argc, argv);
+    QCoreApplication::setApplicationName(QStringLiteral("kivra-relay"));
+
+    QCommandLineParser parser;
+    parser.setApplicationDescription(QStringLiteral(
+        "Relays the link messages of Kivra pianos: each piano that connects gets a channel of its own,\n"
+        "and every message it plays is passed on to all the others. Up to 15 pianos at once.\n"
+        "Ports below 1024 (such as the default 766) need root or the CAP_NET_BIND_SERVICE capability."));
+    parser.addHelpOption();
+    const QCommandLineOption portOption({QStringLiteral("p"), QStringLiteral("port")},
+                                        QStringLiteral("TCP port to listen on (default 766; 0 picks a free one)."),
+                                        QStringLiteral("port"), QString::number(kivra::kLinkPort));
+    parser.addOption(portOption);
+    parser.process(app);
+
+    bool ok = false;
+    const uint port = parser.value(portOption).toUInt(&ok);
+    if (!ok || port > 65535) {
+        PrintLine(stderr, QStringLiteral("kivra-relay: \"%1\" is not a port (0 to 65535).").arg(parser.value(portOption)));
+        return 2;
+    }
+
+    kivra::RelayServer server;
+    QObject::connect(&server, &kivra::RelayServer::logLine, [](const QString& line) { PrintLine(stdout, line); });
+    if (!server.Listen(QHostAddress::Any, static_cast<quint16>(port))) {
+        QString why = server.ErrorString();
+        if (server.ServerError() == QAbstractSocket::SocketAccessError && port < 1024)
+            why += QStringLiteral(" (ports below 1024 need root or the CAP_NET_BIND_SERVICE capability; try --port 7660)");
+        PrintLine(stderr, QStringLiteral("kivra-relay: cannot listen on port %1: %2").arg(port).arg(why));
+        return 1;
+    }
+    PrintLine(stdout, QStringLiteral("kivra-relay listening on port %1").arg(server.Port()));
+    return QCoreApplication::exec();
+}
