@@ -8,10 +8,7 @@
 #include "app/twips.h"
 #include "musicmaker/song.h"
 
-#if __has_include("keyboard/keymap.h")
 #include "keyboard/keymap.h"
-#define KIVRA_HAVE_KEYMAP 1
-#endif
 
 #include <QCloseEvent>
 #include <QComboBox>
@@ -28,8 +25,6 @@
 #include <QSvgRenderer>
 #include <QToolButton>
 
-#include <string>
-
 namespace kivra {
 namespace {
 
@@ -40,10 +35,6 @@ constexpr int kVelocity = 100;     // every note played with the mouse
 QRect TwipsRect(int left, int top, int width, int height) {
     return {TwipsToPixels(left), TwipsToPixels(top), TwipsToPixels(width), TwipsToPixels(height)};
 }
-
-QString ToQString(const QString& s) { return s; }
-[[maybe_unused]] QString ToQString(const std::string& s) { return QString::fromStdString(s); }
-[[maybe_unused]] QString ToQString(const char* s) { return QString::fromUtf8(s); }
 
 // Instrument rows are indented under their heading in the open list.
 class IndentDelegate : public QStyledItemDelegate {
@@ -169,6 +160,7 @@ void frmPiano::BuildControls() {
     hscOctave_->setSingleStep(1);
     hscOctave_->setPageStep(1);
     hscOctave_->setValue(0);
+    hscOctave_->setInvertedControls(false);  // the Left arrow lowers the octave
     hscOctave_->setFocusPolicy(Qt::StrongFocus);
 
     // White keys first, so that the black keys lie over the white keys they overlap.
@@ -248,20 +240,18 @@ void frmPiano::OnDrumModeClick() {
 
 void frmPiano::UpdateCaptions() {
     std::array<QString, 128> captions;
-#ifdef KIVRA_HAVE_KEYMAP
     const int base = (hscOctave_->value() + 1) * 12;
     for (int vk = 0; vk < 256; ++vk) {
         const auto& entry = g_KeyMap[static_cast<std::size_t>(vk)];
-        if (entry.Action != 1) continue;
+        if (entry.Action != kActionPlayRelative) continue;
         for (int i = 0; i < static_cast<int>(entry.NoteCount) && i < static_cast<int>(entry.Notes.size()); ++i) {
             const int note = base + static_cast<int>(entry.Notes[static_cast<std::size_t>(i)]);
             if (note < 0 || note >= 128) continue;
             const QString breaks = IsBlackKeyNote(note) ? QStringLiteral("\r\n") : QStringLiteral("\r\n\r\n");
             // Later (higher) virtual-key codes replace earlier ones on the same note.
-            captions[static_cast<std::size_t>(note)] = breaks + ToQString(GetKeyName(vk));
+            captions[static_cast<std::size_t>(note)] = breaks + GetKeyName(vk);
         }
     }
-#endif
     for (int n = 0; n < 128; ++n) keys_[static_cast<std::size_t>(n)]->setText(captions[static_cast<std::size_t>(n)]);
 }
 

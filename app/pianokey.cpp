@@ -87,6 +87,8 @@ void PianoKey::mouseReleaseEvent(QMouseEvent* event) {
     emit mouseUp(note_, event->button(), PixelY(event));
 }
 
+void PianoKey::mouseDoubleClickEvent(QMouseEvent* event) { event->accept(); }
+
 void PianoKey::keyPressEvent(QKeyEvent* event) { event->ignore(); }
 void PianoKey::keyReleaseEvent(QKeyEvent* event) { event->ignore(); }
 

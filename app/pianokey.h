@@ -33,6 +33,8 @@ protected:
     void mousePressEvent(QMouseEvent* event) override;
     void mouseMoveEvent(QMouseEvent* event) override;
     void mouseReleaseEvent(QMouseEvent* event) override;
+    // The second press of a double click already came as a press; the double click adds nothing.
+    void mouseDoubleClickEvent(QMouseEvent* event) override;
     // A keystroke on a focused key plays nothing and does not toggle it.
     void keyPressEvent(QKeyEvent* event) override;
     void keyReleaseEvent(QKeyEvent* event) override;

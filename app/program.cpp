@@ -12,7 +12,8 @@
 #include "musicmaker/musicmaker.h"
 #include "musicmaker/frmmusicmaker.h"
 
-#include <QCoreApplication>
+#include <QApplication>
+#include <QIcon>
 #include <QDir>
 #include <QFileInfo>
 #include <QPointer>
@@ -50,6 +51,7 @@ frmLink& LinkWindow() { return Lazy(g_link); }
 
 void Main() {
     SetDataDir(FindDataDir());
+    QApplication::setWindowIcon(QIcon(DataPath(QStringLiteral("icons/kivra.svg"))));
     SetMidiBackends(MakeSystemMidiOut(), MakeSystemMidiIn());
     InstallMidiInputDispatch();
     InstallMusicMaker();

@@ -153,10 +153,10 @@ void LinkClient::OnError(QAbstractSocket::SocketError error) {
 
 void LinkClient::OnTimeout() {
     if (state_ != State::Connecting) return;
-    Fail(QStringLiteral("The server at %1:%2 did not answer within %3 seconds.")
-             .arg(target_.host)
-             .arg(target_.port)
-             .arg((connectTimer_.interval() + 999) / 1000));
+    const int ms = connectTimer_.interval();
+    const QString wait = ms % 1000 == 0 ? QStringLiteral("%1 seconds").arg(ms / 1000)
+                                        : QStringLiteral("%1 milliseconds").arg(ms);
+    Fail(QStringLiteral("The server at %1:%2 did not answer within %3.").arg(target_.host).arg(target_.port).arg(wait));
 }
 
 void LinkClient::Fail(const QString& reason) {

@@ -37,6 +37,30 @@ std::string DeviceName31(std::string name) {
     return name;
 }
 
+namespace {
+
+std::vector<std::string> OutNames() {
+    auto* out = OutBackend();
+    return out ? out->DeviceNames() : std::vector<std::string>{};
+}
+
+std::vector<std::string> InNames() {
+    auto* in = InBackend();
+    return in ? in->DeviceNames() : std::vector<std::string>{};
+}
+
+QString NameOf(const std::vector<std::string>& names, int id) {
+    if (id < 0 || static_cast<std::size_t>(id) >= names.size()) return {};
+    return QString::fromStdString(DeviceName31(names[static_cast<std::size_t>(id)]));
+}
+
+}  // namespace
+
+int GetMIDIOutCount() { return static_cast<int>(OutNames().size()); }
+int GetMIDIInCount() { return static_cast<int>(InNames().size()); }
+QString GetMIDIOutName(int id) { return NameOf(OutNames(), id); }
+QString GetMIDIInName(int id) { return NameOf(InNames(), id); }
+
 int FindMIDIOutDevice(const QString& name) {
     auto* out = OutBackend();
     return out ? FindByPrefix(out->DeviceNames(), name) : -1;

@@ -16,6 +16,13 @@ inline const QString kDefaultOutputDevice = QStringLiteral("Microsoft GS Wavetab
 inline const QString kDefaultOutputDevice = QStringLiteral("Kivra Software Synth");
 #endif
 
+// The device lists as the platform offers them now: ids 0..count-1, names of at most 31
+// characters. An id out of range gives an empty name.
+int GetMIDIOutCount();
+int GetMIDIInCount();
+QString GetMIDIOutName(int id);
+QString GetMIDIInName(int id);
+
 // Lowest id whose name begins with `name` (a name longer than the device's never matches; an
 // empty name matches device 0), or -1.
 int FindMIDIOutDevice(const QString& name);

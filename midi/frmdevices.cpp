@@ -2,7 +2,6 @@
 
 #include "app/twips.h"
 #include "midi/devices.h"
-#include "midi/midiio.h"
 
 #include <QLabel>
 #include <QListWidget>
@@ -40,12 +39,6 @@ void SelectText(QListWidget* list, const QString& text) {
 QString SelectedText(const QListWidget* list) {
     const auto selected = list->selectedItems();
     return selected.isEmpty() ? QString() : selected.first()->text();
-}
-
-QStringList Names(const std::vector<std::string>& names) {
-    QStringList out;
-    for (const auto& n : names) out << QString::fromStdString(DeviceName31(n));
-    return out;
 }
 
 }  // namespace
@@ -90,10 +83,10 @@ void frmDevices::showEvent(QShowEvent* event) {
 
 void frmDevices::Form_Load() {
     lstOut->clear();
-    if (auto* out = OutBackend()) lstOut->addItems(Names(out->DeviceNames()));
+    for (int id = 0, count = GetMIDIOutCount(); id < count; ++id) lstOut->addItem(GetMIDIOutName(id));
     lstIn->clear();
     lstIn->addItem(kNoInputDevice);
-    if (auto* in = InBackend()) lstIn->addItems(Names(in->DeviceNames()));
+    for (int id = 0, count = GetMIDIInCount(); id < count; ++id) lstIn->addItem(GetMIDIInName(id));
 
     SelectText(lstOut, GetSetting(kSettingsSection, kOutputDeviceKey, kDefaultOutputDevice));
     SelectText(lstIn, GetSetting(kSettingsSection, kInputDeviceKey, kNoInputDevice));

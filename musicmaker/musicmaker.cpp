@@ -151,7 +151,7 @@ void MusicMaker::PlayStep() {
 MusicMaker& TheMusicMaker() {
     static QPointer<MusicMaker> instance;
     if (!instance) {
-        NewSong();
+        if (g_lNumTracks < 1) NewSong();
         instance = new MusicMaker(QCoreApplication::instance());
     }
     return *instance;

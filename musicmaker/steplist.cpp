@@ -23,15 +23,34 @@ int StepList::RowHeight() const { return fontMetrics().height() + 1; }
 
 void StepList::SetRows(int track, int rowCount) {
     rowCount = std::max(rowCount, 0);
-    if (track == m_track && rowCount == m_rowCount) {
-        viewport()->update();
-        return;
-    }
+    const bool otherTrack = track != m_track;
+    const bool resized = rowCount != m_rowCount;
     m_track = track;
     m_rowCount = rowCount;
     if (m_selected >= m_rowCount) m_selected = -1;
-    UpdateScrollBar();
-    viewport()->update();
+    if (resized) UpdateScrollBar();
+    if (otherTrack) {
+        viewport()->update();
+    } else {
+        RepaintChangedRows();
+    }
+}
+
+int StepList::VisibleRowCount() const { return viewport()->height() / RowHeight() + 1; }
+
+void StepList::RepaintChangedRows() {
+    const int first = FirstVisibleRow();
+    const int count = VisibleRowCount();
+    if (first != m_paintedFirst || static_cast<int>(m_painted.size()) != count) {
+        viewport()->update();
+        return;
+    }
+    for (int i = 0; i < count; ++i) {
+        const int row = first + i;
+        const std::optional<QString> text =
+            row < m_rowCount ? std::optional<QString>(RowText(row)) : std::nullopt;
+        if (text != m_painted[static_cast<std::size_t>(i)]) viewport()->update(RowRect(row));
+    }
 }
 
 QString StepList::RowText(int row) const {
@@ -42,8 +61,9 @@ QString StepList::RowText(int row) const {
 void StepList::SelectRow(int row) {
     if (row < 0 || row >= m_rowCount) row = -1;
     if (row != m_selected) {
+        if (m_selected >= 0) viewport()->update(RowRect(m_selected));
+        if (row >= 0) viewport()->update(RowRect(row));
         m_selected = row;
-        viewport()->update();
     }
     if (row >= 0) EnsureVisible(row);
 }
@@ -79,17 +99,26 @@ void StepList::EnsureVisible(int row) {
 
 void StepList::paintEvent(QPaintEvent*) {
     QPainter painter(viewport());
-    const int height = RowHeight();
     const int first = FirstVisibleRow();
-    const int last = std::min(m_rowCount, first + viewport()->height() / height + 2);
+    const int count = VisibleRowCount();
     const QPalette& pal = palette();
-    for (int row = first; row < last; ++row) {
+    m_paintedFirst = first;
+    m_painted.assign(static_cast<std::size_t>(count), std::nullopt);
+    for (int i = 0; i < count && first + i < m_rowCount; ++i) {
+        const int row = first + i;
+        const QString text = RowText(row);
+        m_painted[static_cast<std::size_t>(i)] = text;
         const QRect rect = RowRect(row);
         const bool selected = row == m_selected;
         if (selected) painter.fillRect(rect, pal.brush(QPalette::Highlight));
         painter.setPen(pal.color(selected ? QPalette::HighlightedText : QPalette::Text));
-        painter.drawText(rect.adjusted(2, 0, -2, 0), Qt::AlignLeft | Qt::AlignVCenter, RowText(row));
+        painter.drawText(rect.adjusted(2, 0, -2, 0), Qt::AlignLeft | Qt::AlignVCenter, text);
     }
+}
+
+void StepList::scrollContentsBy(int, int dy) {
+    // Rows already drawn move by blitting; only the rows coming into view are painted.
+    viewport()->scroll(0, dy * RowHeight());
 }
 
 void StepList::mousePressEvent(QMouseEvent* event) {

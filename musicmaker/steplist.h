@@ -5,6 +5,9 @@
 
 #include <QAbstractScrollArea>
 
+#include <optional>
+#include <vector>
+
 namespace kivra {
 
 class StepList : public QAbstractScrollArea {
@@ -35,8 +38,12 @@ protected:
     void mouseReleaseEvent(QMouseEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
+    void scrollContentsBy(int dx, int dy) override;
 
 private:
+    // Repaints the rows in view whose text differs from what was last painted.
+    void RepaintChangedRows();
+    int VisibleRowCount() const;
     void UpdateScrollBar();
     void EnsureVisible(int row);
     int RowAt(int y) const;
@@ -44,6 +51,9 @@ private:
     int m_track = -1;
     int m_rowCount = 0;
     int m_selected = -1;
+    // The rows in view as last painted, from row m_paintedFirst; empty where there was no row.
+    std::vector<std::optional<QString>> m_painted;
+    int m_paintedFirst = -1;
 };
 
 }  // namespace kivra

@@ -41,6 +41,7 @@ SoftSynth::SoftSynth(const std::string& soundFont, double sampleRate) {
     fluid_settings_setnum(settings_, "synth.sample-rate", sampleRate);
     fluid_settings_setint(settings_, "synth.reverb.active", 0);
     fluid_settings_setint(settings_, "synth.chorus.active", 0);
+    fluid_settings_setnum(settings_, "synth.gain", 0.5);  // the default 0.2 is faint next to other players
     // 2 periods of 64 frames: under 3 ms of buffering at 44.1 kHz.
     fluid_settings_setint(settings_, "audio.period-size", 64);
     fluid_settings_setint(settings_, "audio.periods", 2);

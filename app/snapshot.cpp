@@ -1,0 +1,78 @@
+// kivra-snapshot: renders the piano window to PNG files, offscreen, so a person can look at what
+// it shows. Usage: kivra-snapshot [folder]  (default "snapshots").
+// Written files: piano-start.png, piano-lit.png (keys lit on channels 0, 1 and 9 at velocities
+// 30 and 127) and piano-drum.png (Drum Mode checked). MIDI goes to a fake output device.
+#include "app/datadir.h"
+#include "app/frmpiano.h"
+#include "midi/backends/fake/fake_backend.h"
+#include "keyboard/keymap.h"
+#include "midi/midiio.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QFileInfo>
+#include <QToolButton>
+
+#include <cstdio>
+#include <memory>
+
+namespace {
+
+bool Save(QWidget& window, const QDir& folder, const char* name) {
+    const QString path = folder.filePath(QString::fromLatin1(name));
+    if (!window.grab().save(path, "PNG")) {
+        std::fprintf(stderr, "kivra-snapshot: cannot write %s\n", qPrintable(path));
+        return false;
+    }
+    std::printf("%s\n", qPrintable(path));
+    return true;
+}
+
+QString FindDataDir() {
+    const QString installed =
+        QDir(QCoreApplication::applicationDirPath()).filePath(QStringLiteral(KIVRA_DATA_RELDIR));
+    if (QFileInfo::exists(QDir(installed).filePath(QStringLiteral("icons")))) return installed;
+    return QStringLiteral(KIVRA_SOURCE_DATA_DIR);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    const QDir folder(argc > 1 ? QString::fromLocal8Bit(argv[1]) : QStringLiteral("snapshots"));
+    if (!QDir().mkpath(folder.path())) {
+        std::fprintf(stderr, "kivra-snapshot: cannot create %s\n", qPrintable(folder.path()));
+        return 1;
+    }
+    kivra::SetDataDir(FindDataDir());
+    // The shipped default key map, so that the keys show their computer-key captions.
+    kivra::SetInstalledProfilesDir(kivra::DataPath(QStringLiteral("keymaps")));
+    kivra::LoadKeyMapFile(kivra::DataPath(QStringLiteral("keymaps/default.kmp")), kivra::g_KeyMap);
+
+    kivra::SetMidiBackends(std::make_unique<kivra::FakeMidiOut>(), std::make_unique<kivra::FakeMidiIn>());
+    kivra::OpenMIDIOut(0);
+    QCoreApplication::processEvents();  // the "opened" notification: keys light from here on
+
+    bool ok = true;
+    {
+        kivra::frmPiano piano;
+        piano.show();
+        QCoreApplication::processEvents();
+        ok = Save(piano, folder, "piano-start.png") && ok;
+
+        const struct { int note, velocity, channel; } lit[] = {
+            {60, 127, 0}, {64, 30, 0}, {61, 127, 0}, {66, 30, 0},  // white and black, loud and soft
+            {67, 127, 1}, {70, 30, 1},                             // channel 1
+            {36, 127, 9}, {42, 30, 9}, {100, 127, 9},              // the drum channel
+        };
+        for (const auto& k : lit) kivra::PlayNote(k.note, k.velocity, k.channel);
+        ok = Save(piano, folder, "piano-lit.png") && ok;
+
+        piano.chkDrumMode()->click();  // releases every note, as a user's click does
+        QCoreApplication::processEvents();
+        ok = Save(piano, folder, "piano-drum.png") && ok;
+    }
+    kivra::ReleaseMidi();
+    return ok ? 0 : 1;
+}

@@ -1,0 +1,128 @@
+// Figures for the Music Maker: how punctually playback plays its steps on the real timer, how long
+// recording one note into a long song takes with the window refreshing, and the song's memory.
+#include "midi/backends/fake/fake_backend.h"
+#include "midi/midiio.h"
+#include "musicmaker/frmmusicmaker.h"
+#include "musicmaker/musicmaker.h"
+#include "musicmaker/songops.h"
+
+#include <QApplication>
+#include <QEventLoop>
+#include <QFile>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <vector>
+
+using namespace kivra;
+
+namespace {
+
+struct Figures {
+    double median, p99, max;
+};
+
+Figures Summarise(std::vector<double> values) {
+    std::sort(values.begin(), values.end());
+    auto at = [&](double q) { return values[static_cast<std::size_t>(q * static_cast<double>(values.size() - 1))]; };
+    return {at(0.5), at(0.99), values.back()};
+}
+
+void OpenFakeOutput() {
+    SetMidiBackends(std::make_unique<FakeMidiOut>(), std::make_unique<FakeMidiIn>());
+    OpenMIDIOut(0);
+    QCoreApplication::sendPostedEvents();
+    QCoreApplication::processEvents();
+}
+
+// Plays a song of `steps` note steps at the given settings and prints each step's lateness.
+void BenchPlayback(int steps, int notesPerBeat, int tempo) {
+    MusicMaker& mm = TheMusicMaker();
+    NewSong();
+    for (int k = 0; k < steps; ++k) {
+        g_lNotesDown = 0;
+        RecordNote(60 + k % 12);
+    }
+    SetStepCount(steps);
+    g_lNotesPerBeat = notesPerBeat;
+    g_lTempo = tempo;
+
+    std::vector<double> lateness;
+    double lastDue = 0, lastPlayed = 0;
+    mm.SetStepObserver([&](long long step, double due, double played) {
+        if (step > steps) return;  // the tick after the last step only ends the song
+        lateness.push_back(played - due);
+        lastDue = due;
+        lastPlayed = played;
+    });
+    QEventLoop loop;
+    const auto connection = QObject::connect(&mm, &MusicMaker::playChanged, &loop, [&](bool on) {
+        if (!on) loop.quit();
+    });
+    mm.SetPlay(true);
+    loop.exec();
+    QObject::disconnect(connection);
+    mm.SetStepObserver(nullptr);
+
+    const Figures f = Summarise(lateness);
+    std::printf("playback %4d ms x %4d steps: lateness median %.3f ms, p99 %.3f ms, max %.3f ms; drift at the end %.3f ms\n",
+                mm.RunningInterval(), steps, f.median, f.p99, f.max, lastPlayed - lastDue);
+}
+
+long PeakKiB() {
+    QFile status(QStringLiteral("/proc/self/status"));
+    if (!status.open(QIODevice::ReadOnly)) return -1;
+    for (const QByteArray& line : status.readAll().split('\n')) {
+        if (line.startsWith("VmHWM:")) return line.mid(6).trimmed().split(' ').front().toLong();
+    }
+    return -1;
+}
+
+void BenchRecording() {
+    constexpr int kTracks = 32, kSteps = 100'000, kNotes = 2'000;
+    MusicMaker& mm = TheMusicMaker();
+    NewSong();
+    SetTrackCount(kTracks);
+    SetStepCount(kSteps);
+    for (int t = 0; t < kTracks; ++t) {
+        for (auto& step : g_Tracks[static_cast<std::size_t>(t)].Steps) step = SongStep{StepNotes, 1, {60}};
+    }
+    frmMusicMaker window;
+    window.ShowSong();
+    window.show();
+    QCoreApplication::processEvents();
+
+    // At the end of the song, so every note also grows all 32 tracks by one step.
+    g_lCurStep = kSteps - 1;
+    mm.SetRecord(true);
+    std::vector<double> micros;
+    for (int k = 0; k < kNotes; ++k) {
+        const auto start = std::chrono::steady_clock::now();
+        PlayNote(60 + k % 12, 100, PlayChannel());
+        StopNote(60 + k % 12, PlayChannel());
+        QCoreApplication::processEvents();  // the lists repaint here
+        micros.push_back(std::chrono::duration<double, std::micro>(std::chrono::steady_clock::now() - start).count());
+    }
+    mm.SetRecord(false);
+    const Figures f = Summarise(micros);
+    std::printf("record one note into %d tracks x %d steps, window refreshed: median %.1f us, p99 %.1f us, max %.1f us (%d notes)\n",
+                kTracks, kSteps, f.median, f.p99, f.max, kNotes);
+    std::printf("peak memory (VmHWM) with that song: %.1f MiB\n", static_cast<double>(PeakKiB()) / 1024.0);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    setenv("QT_QPA_PLATFORM", "offscreen", 0);
+    QApplication app(argc, argv);
+    InstallMusicMaker();
+    OpenFakeOutput();
+    std::printf("peak memory at start (VmHWM): %.1f MiB\n", static_cast<double>(PeakKiB()) / 1024.0);
+    BenchPlayback(2000, 255, 240);  // 1 ms
+    BenchPlayback(200, 4, 120);     // 125 ms; 200 steps keep the run at 25 s
+    BenchRecording();
+    ReleaseMidi();
+    return 0;
+}

@@ -1,0 +1,177 @@
+// Standard MIDI File import and export: throughput on a large generated file, next to midicsv
+// parsing the same file, and the peak memory of importing a ten-minute, 16-track file.
+#include "formats/smf_export.h"
+#include "formats/smf_import.h"
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QProcess>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+
+#include <algorithm>
+#include <cstdio>
+#include <fstream>
+#include <random>
+#include <string>
+
+namespace {
+
+using Bytes = std::vector<std::uint8_t>;
+
+void Vlq(Bytes& out, std::uint32_t v) {
+    std::uint8_t groups[5];
+    int n = 0;
+    do {
+        groups[n++] = v & 0x7F;
+        v >>= 7;
+    } while (v);
+    while (n-- > 1) out.push_back(groups[n] | 0x80);
+    out.push_back(groups[0]);
+}
+
+// A file as other programs write them: 480 ticks per beat, 16 tracks, a tempo map, SysEx, program
+// changes, controllers and pitch bends, Note On / Note Off pairs with running status. `jitter`
+// moves each onset off the sixteenth-note grid by up to that many ticks.
+Bytes MakeFile(int beats, int jitter, unsigned seed) {
+    std::mt19937 rng(seed);
+    Bytes f = {'M', 'T', 'h', 'd', 0, 0, 0, 6, 0, 1, 0, 17, 0x01, 0xE0};
+    auto chunk = [&](const Bytes& body) {
+        for (char c : std::string("MTrk")) f.push_back(static_cast<std::uint8_t>(c));
+        for (int s = 24; s >= 0; s -= 8) f.push_back(static_cast<std::uint8_t>(body.size() >> s));
+        f.insert(f.end(), body.begin(), body.end());
+    };
+    Bytes tempo;
+    for (int b = 0; b < beats; b += 64) {
+        Vlq(tempo, b == 0 ? 0 : 64 * 480);
+        const std::uint32_t us = 400000 + static_cast<std::uint32_t>(rng() % 200000);
+        tempo.insert(tempo.end(), {0xFF, 0x51, 0x03, static_cast<std::uint8_t>(us >> 16), static_cast<std::uint8_t>(us >> 8),
+                                   static_cast<std::uint8_t>(us)});
+    }
+    tempo.insert(tempo.end(), {0x00, 0xFF, 0x2F, 0x00});
+    chunk(tempo);
+    for (int t = 0; t < 16; ++t) {
+        Bytes body = {0x00, 0xF0, 0x05, 0x7E, 0x7F, 0x09, 0x01, 0xF7, 0x00, static_cast<std::uint8_t>(0xC0 | t),
+                      static_cast<std::uint8_t>(rng() % 128)};
+        const std::uint8_t on = static_cast<std::uint8_t>(0x90 | t);
+        long long now = 0;
+        std::uint8_t running = 0;
+        auto event = [&](long long tick, std::initializer_list<std::uint8_t> bytes) {
+            Vlq(body, static_cast<std::uint32_t>(tick - now));
+            now = tick;
+            auto it = bytes.begin();
+            if (*it != running || *it >= 0xF0) body.push_back(*it);
+            if (*it < 0xF0) running = *it;
+            body.insert(body.end(), it + 1, bytes.end());
+        };
+        for (long long step = 0; step < beats * 4LL; ++step) {
+            if (rng() % 10 < 3) continue;
+            const long long start = step * 120 + (jitter ? static_cast<long long>(rng() % static_cast<unsigned>(jitter + 1)) : 0);
+            const auto note = static_cast<std::uint8_t>(36 + rng() % 60);
+            if (rng() % 16 == 0) event(start, {static_cast<std::uint8_t>(0xB0 | t), 7, static_cast<std::uint8_t>(rng() % 128)});
+            if (rng() % 32 == 0) event(start, {static_cast<std::uint8_t>(0xE0 | t), 0, static_cast<std::uint8_t>(rng() % 128)});
+            event(start, {on, note, static_cast<std::uint8_t>(64 + rng() % 63)});
+            if (rng() % 4 == 0) event(start, {on, static_cast<std::uint8_t>(note + 4), 80});
+            event(start + 90, {on, note, 0});
+        }
+        body.insert(body.end(), {0x00, 0xFF, 0x2F, 0x00});
+        chunk(body);
+    }
+    f[11] = 17;
+    return f;
+}
+
+void Save(const QString& path, const Bytes& b) {
+    std::ofstream(path.toStdString(), std::ios::binary).write(reinterpret_cast<const char*>(b.data()), static_cast<std::streamsize>(b.size()));
+}
+
+long PeakKb() {
+    std::ifstream status("/proc/self/status");
+    std::string line;
+    while (std::getline(status, line))
+        if (line.rfind("VmHWM:", 0) == 0) return std::stol(line.substr(6));
+    return -1;
+}
+
+template <typename Fn>
+double BestSeconds(int runs, Fn&& fn) {
+    double best = 1e30;
+    for (int i = 0; i < runs; ++i) {
+        QElapsedTimer timer;
+        timer.start();
+        fn();
+        best = std::min(best, static_cast<double>(timer.nsecsElapsed()) / 1e9);
+    }
+    return best;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    QCoreApplication app(argc, argv);
+    QTemporaryDir dir;
+    using namespace kivra;
+
+    // Memory first, while the process is still small. Ten minutes at 120 BPM = 1200 beats.
+    if (argc < 3) {
+        const QString path = dir.filePath("ten_minutes.mid");
+        Save(path, MakeFile(1200, 12, 1));
+        const long before = PeakKb();
+        ImportResult r = ReadMIDIFile(path);
+        const long after = PeakKb();
+        std::printf("ten-minute 16-track file at 480 ticks per beat, onsets off the grid: %lld bytes, %s %s, %d steps x %zu tracks "
+                    "at %d steps per beat\n  VmHWM before %ld KiB, after import %ld KiB (+%ld KiB)\n",
+                    static_cast<long long>(QFile(path).size()), r.Accepted() ? "accepted" : "refused", qPrintable(r.Describe()),
+                    r.song ? r.song->NumSteps : 0, r.song ? r.song->Tracks.size() : 0u, r.song ? r.song->NotesPerBeat : 0,
+                    before, after, after - before);
+    }
+
+    const int beats = argc > 1 ? std::atoi(argv[1]) : 9000;
+    const QString path = dir.filePath("large.mid");
+    const Bytes file = MakeFile(beats, 0, 2);
+    Save(path, file);
+    const double mb = static_cast<double>(file.size()) / 1e6;
+    std::printf("large file: %.2f MB, %d beats, 17 tracks, 480 ticks per beat, running status\n", mb, beats);
+
+    ImportResult imported;
+    const double importS = BestSeconds(5, [&] { imported = ReadMIDIFile(path); });
+    if (!imported.Accepted()) {
+        std::printf("import refused: %s\n", qPrintable(imported.Describe()));
+        return 1;
+    }
+    std::printf("import (FileStream read + parse + song): %8.1f ms  %7.1f MB/s  -> %d steps x %zu tracks, %d per beat\n",
+                importS * 1e3, mb / importS, imported.song->NumSteps, imported.song->Tracks.size(), imported.song->NotesPerBeat);
+    const double parseS = BestSeconds(5, [&] { (void)ParseMIDIFile(file); });
+    std::printf("parse only (bytes in memory):            %8.1f ms  %7.1f MB/s\n", parseS * 1e3, mb / parseS);
+
+    Bytes exported;
+    const double encodeS = BestSeconds(5, [&] {
+        std::vector<int> last;
+        exported = EncodeMIDIFile(SourceOf(*imported.song), last);
+    });
+    const QString out = dir.filePath("export.mid");
+    const double exportS = BestSeconds(5, [&] {
+        std::vector<int> last;
+        (void)WriteFileReplacing(out, EncodeMIDIFile(SourceOf(*imported.song), last));
+    });
+    const double outMb = static_cast<double>(exported.size()) / 1e6;
+    std::printf("export encode:                           %8.1f ms  %7.1f MB/s of file written (%.2f MB)\n", encodeS * 1e3,
+                outMb / encodeS, outMb);
+    std::printf("export encode + write + rename:          %8.1f ms  %7.1f MB/s\n", exportS * 1e3, outMb / exportS);
+
+    const QString midicsv = QStandardPaths::findExecutable("midicsv");
+    if (midicsv.isEmpty()) {
+        std::printf("midicsv: not installed\n");
+        return 0;
+    }
+    const double csvS = BestSeconds(3, [&] {
+        QProcess p;
+        p.setStandardOutputFile(QProcess::nullDevice());
+        p.start(midicsv, {path});
+        p.waitForFinished(-1);
+    });
+    std::printf("midicsv parsing the same file (process): %8.1f ms  %7.1f MB/s\n", csvS * 1e3, mb / csvS);
+    std::printf("import is %.1fx as fast as midicsv\n", csvS / importS);
+    return 0;
+}

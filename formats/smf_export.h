@@ -1,0 +1,40 @@
+#pragma once
+// Standard MIDI File export: the song as a format 1 file, one track chunk per song track, one tick
+// per step (step s on tick s + 1), the notes per beat as the division. Nothing here shows or
+// prints anything: the caller decides what to tell the user.
+
+#include "formats/smf_song.h"
+
+#include <QString>
+
+#include <cstdint>
+#include <vector>
+
+namespace kivra {
+
+struct ExportResult {
+    bool ok = false;
+    QString message;  // when !ok: what failed, in words a person can read
+};
+
+// The bytes of the file. lastStep holds, per track, the step whose notes were started last: the
+// writer releases that step's notes before the first event it writes and leaves its own last
+// notes step there (an entry that is missing or outside the song names no notes). A tempo other
+// than 120 is written as a Set Tempo event at the start of the first track.
+std::vector<std::uint8_t> EncodeMIDIFile(const SongSource& song, std::vector<int>& lastStep);
+
+// Writes bytes to sFileName without ever leaving a half-written file there: a regular file (or a
+// new name) is written as a temporary file in the same folder and renamed over it, so a failure
+// leaves what stood at the path untouched. A device or pipe is written in place. Every write is
+// checked.
+ExportResult WriteFileReplacing(const QString& sFileName, const std::vector<std::uint8_t>& bytes);
+
+// Exports the program's song to sFileName. g_lLastStep is updated only when the file was written.
+ExportResult ExportMIDIFile(const QString& sFileName);
+
+// The texts the menu shows for the export.
+inline constexpr const char* kExportTitle = "Export to MIDI";
+inline constexpr const char* kExportSucceeded = "MIDI sucessfully created!";
+inline constexpr const char* kExportOpenFailed = "Unable to open output file!";
+
+}  // namespace kivra

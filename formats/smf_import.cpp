@@ -1,0 +1,330 @@
+#include "formats/smf_import.h"
+
+#include "formats/filestream.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <numeric>
+#include <utility>
+#include <vector>
+
+namespace kivra {
+
+namespace {
+
+// Ticks beyond this make songs far larger than kMaxSongSteps whatever the division; refusing them
+// early also keeps every tick x steps-per-beat product well inside 64 bits.
+constexpr long long kMaxTick = 1LL << 40;
+
+struct Refusal {
+    QString reason;
+    long long offset;
+};
+
+struct Onset {
+    long long tick;
+    std::uint8_t note;
+};
+
+struct TrackEvents {
+    std::vector<Onset> onsets;        // Note Ons with a velocity, in file order (ticks never decrease)
+    std::vector<long long> releases;  // ticks of Note Offs and Note Ons with velocity 0
+    long long lastTick = 0;           // tick of the last event read
+    int noteOnChannel = -1;
+    int anyChannel = -1;
+};
+
+struct FileEvents {
+    int division = 0;
+    std::vector<TrackEvents> tracks;
+    long long tempoUs = -1;  // first Set Tempo, microseconds per quarter note
+    std::array<std::uint8_t, 16> patch{};
+    std::uint16_t patchSet = 0;
+    long long farthestTick = 0;
+    long long farthestOffset = 0;  // where the event on farthestTick begins
+};
+
+std::uint32_t Be32(std::span<const std::uint8_t> b, std::size_t at) {
+    return (std::uint32_t{b[at]} << 24) | (std::uint32_t{b[at + 1]} << 16) | (std::uint32_t{b[at + 2]} << 8) | b[at + 3];
+}
+std::uint16_t Be16(std::span<const std::uint8_t> b, std::size_t at) {
+    return static_cast<std::uint16_t>((b[at] << 8) | b[at + 1]);
+}
+
+enum class Vlq { Ok, Truncated, Corrupt };
+
+// At most four bytes, as the standard allows; the value then fits 28 bits.
+Vlq ReadVlq(std::span<const std::uint8_t> b, std::size_t& p, std::size_t end, std::uint32_t& value) {
+    value = 0;
+    for (int i = 0; i < 4; ++i) {
+        if (p >= end) return Vlq::Truncated;
+        const std::uint8_t byte = b[p++];
+        value = (value << 7) | (byte & 0x7Fu);
+        if (!(byte & 0x80)) return Vlq::Ok;
+    }
+    return Vlq::Corrupt;
+}
+
+Refusal CorruptNumber(std::size_t at) {
+    return {QStringLiteral("a variable-length number is longer than four bytes"), static_cast<long long>(at)};
+}
+
+// Reads one track chunk's events from [p, end). A chunk cut short simply ends; only corrupt data
+// refuses the file. The running status carries over from the previous track, as older writers
+// expect.
+std::optional<Refusal> ParseTrack(std::span<const std::uint8_t> b, std::size_t p, std::size_t end, std::uint8_t& running,
+                                  FileEvents& file, TrackEvents& track) {
+    long long tick = 0;
+    while (p < end) {
+        const std::size_t eventAt = p;
+        std::uint32_t delta = 0;
+        const Vlq d = ReadVlq(b, p, end, delta);
+        if (d == Vlq::Truncated) break;
+        if (d == Vlq::Corrupt) return CorruptNumber(eventAt);
+        tick += delta;
+        if (tick > kMaxTick)
+            return Refusal{QStringLiteral("an event lies too far from the start of its track"), static_cast<long long>(eventAt)};
+        if (p >= end) break;
+
+        std::uint8_t status = b[p];
+        if (status & 0x80) {
+            ++p;
+            // Only channel messages set the running status; system and meta events leave it.
+            if (status < 0xF0) running = status;
+        } else {
+            status = running;  // this byte is the first data byte
+        }
+
+        if (status == 0) {
+            ++p;  // a data byte before any status: nothing to act on
+        } else if (status < 0xF0) {
+            const std::size_t n = (status & 0xE0) == 0xC0 ? 1 : 2;  // program change, channel pressure
+            if (end - p < n) break;
+            const std::uint8_t d1 = b[p] & 0x7F;
+            const std::uint8_t d2 = n == 2 ? (b[p + 1] & 0x7F) : 0;
+            p += n;
+            const int channel = status & 0x0F;
+            const int kind = status & 0xF0;
+            if (track.anyChannel < 0) track.anyChannel = channel;
+            if (kind == 0x90) {
+                if (track.noteOnChannel < 0) track.noteOnChannel = channel;
+                if (d2 > 0)
+                    track.onsets.push_back({tick, d1});
+                else
+                    track.releases.push_back(tick);
+            } else if (kind == 0x80) {
+                track.releases.push_back(tick);
+            } else if (kind == 0xC0 && !(file.patchSet & (1u << channel))) {
+                file.patch[static_cast<std::size_t>(channel)] = d1;
+                file.patchSet = static_cast<std::uint16_t>(file.patchSet | (1u << channel));
+            }
+        } else if (status == 0xF0 || status == 0xF7 || status == 0xFF) {
+            std::uint8_t type = 0;
+            if (status == 0xFF) {
+                if (p >= end) break;
+                type = b[p++];
+            }
+            const std::size_t lengthAt = p;
+            std::uint32_t length = 0;
+            const Vlq l = ReadVlq(b, p, end, length);
+            if (l == Vlq::Truncated) break;
+            if (l == Vlq::Corrupt) return CorruptNumber(lengthAt);
+            if (end - p < length) break;
+            if (status == 0xFF && type == 0x51 && length >= 3 && file.tempoUs < 0)
+                file.tempoUs = (static_cast<long long>(b[p]) << 16) | (b[p + 1] << 8) | b[p + 2];
+            p += length;
+            if (status == 0xFF && type == 0x2F) {
+                track.lastTick = std::max(track.lastTick, tick);
+                break;
+            }
+        } else {
+            // System common and real-time statuses carry a fixed number of data bytes.
+            const std::size_t n = status == 0xF2 ? 2 : (status == 0xF1 || status == 0xF3) ? 1 : 0;
+            if (end - p < n) break;
+            p += n;
+        }
+        track.lastTick = std::max(track.lastTick, tick);
+        if (tick > file.farthestTick) {
+            file.farthestTick = tick;
+            file.farthestOffset = static_cast<long long>(eventAt);
+        }
+    }
+    return std::nullopt;
+}
+
+std::optional<Refusal> ParseChunks(std::span<const std::uint8_t> b, FileEvents& file) {
+    const auto size = b.size();
+    if (size < 4 || std::memcmp(b.data(), "MThd", 4) != 0)
+        return Refusal{QStringLiteral("it does not begin with \"MThd\", so it is not a Standard MIDI File"), 0};
+    if (size < 8) return Refusal{QStringLiteral("the file ends inside its header"), static_cast<long long>(size)};
+    const std::uint32_t headerLength = Be32(b, 4);
+    if (headerLength != 6)
+        return Refusal{QStringLiteral("its header is %1 bytes long where a Standard MIDI File has 6").arg(headerLength), 4};
+    if (size < 14) return Refusal{QStringLiteral("the file ends inside its header"), static_cast<long long>(size)};
+    const int format = Be16(b, 8);
+    if (format >= 2)
+        return Refusal{QStringLiteral("it is a format %1 file; only formats 0 and 1 hold a single song").arg(format), 8};
+    const int trackCount = Be16(b, 10);
+    if (trackCount == 0) return Refusal{QStringLiteral("it holds no tracks"), 10};
+    if (trackCount > 32)
+        return Refusal{QStringLiteral("it holds %1 tracks; a song has at most 32").arg(trackCount), 10};
+    const int division = Be16(b, 12);
+    if (division & 0x8000)
+        return Refusal{QStringLiteral("its timing counts time-code frames instead of beats"), 12};
+    if (division == 0) return Refusal{QStringLiteral("its timing says 0 ticks per beat"), 12};
+    file.division = division;
+    file.tracks.resize(static_cast<std::size_t>(trackCount));
+
+    std::uint8_t running = 0;
+    std::size_t p = 14;
+    std::size_t t = 0;
+    // Missing track chunks leave their tracks empty; a chunk longer than the file ends with it.
+    while (t < file.tracks.size() && size - p >= 8) {
+        const bool isTrack = std::memcmp(b.data() + p, "MTrk", 4) == 0;
+        const std::size_t start = p + 8;
+        const std::size_t end = start + std::min<std::size_t>(Be32(b, p + 4), size - start);
+        if (isTrack) {
+            if (auto refused = ParseTrack(b, start, end, running, file, file.tracks[t])) return refused;
+            ++t;
+        }
+        p = end;  // chunks of other kinds are skipped by their length
+    }
+    return std::nullopt;
+}
+
+ImportResult Refuse(Refusal r) {
+    ImportResult result;
+    result.reason = std::move(r.reason);
+    result.offset = r.offset;
+    return result;
+}
+
+}  // namespace
+
+QString ImportResult::Describe() const {
+    if (Accepted()) return {};
+    return offset >= 0 ? QStringLiteral("%1 (at byte %2)").arg(reason).arg(offset) : reason;
+}
+
+ImportResult ParseMIDIFile(std::span<const std::uint8_t> bytes) {
+    FileEvents file;
+    if (auto refused = ParseChunks(bytes, file)) return Refuse(std::move(*refused));
+
+    // The grid: steps per beat, and where each onset falls on it.
+    const long long D = file.division;
+    long long N = D;
+    bool exact = true;
+    if (D > 255) {
+        long long g = 0;
+        for (const TrackEvents& track : file.tracks)
+            for (const Onset& onset : track.onsets) g = std::gcd(g, onset.tick);
+        N = D / std::gcd(D, g);
+        exact = N <= 255;
+        if (!exact) N = 255;
+    }
+    auto nearest = [&](long long tick) { return (2 * tick * N + D) / (2 * D); };
+    auto above = [&](long long tick) { return (tick * N + D - 1) / D; };
+
+    std::vector<std::vector<long long>> onsetPositions(file.tracks.size());
+    bool onsetAtZero = false;
+    for (std::size_t t = 0; t < file.tracks.size(); ++t) {
+        auto& positions = onsetPositions[t];
+        positions.reserve(file.tracks[t].onsets.size());
+        long long previousTick = -1, previous = -1;
+        for (const Onset& onset : file.tracks[t].onsets) {
+            long long position = previous;
+            if (onset.tick != previousTick) {
+                position = nearest(onset.tick);
+                // Rounding may land an onset on the step of an earlier tick: the step above it is
+                // still within one step, so the two notes stay apart when it is free.
+                if (!exact && position <= previous && above(onset.tick) > previous) position = above(onset.tick);
+                position = std::max(position, previous);
+            }
+            positions.push_back(position);
+            onsetAtZero = onsetAtZero || position == 0;
+            previousTick = onset.tick;
+            previous = position;
+        }
+    }
+    const long long shift = onsetAtZero ? 0 : 1;
+
+    long long length = 0;
+    for (std::size_t t = 0; t < file.tracks.size(); ++t) {
+        const TrackEvents& track = file.tracks[t];
+        if (!onsetPositions[t].empty()) length = std::max(length, onsetPositions[t].back() - shift + 1);
+        if (!track.releases.empty()) length = std::max(length, nearest(track.releases.back()) - shift);
+        length = std::max(length, nearest(track.lastTick) - shift);
+    }
+    const long long cells = length * static_cast<long long>(file.tracks.size());
+    if (length > kMaxSongSteps || cells > kMaxSongCells)
+        return Refuse({QStringLiteral("the song would be %1 steps long, more than this program can hold").arg(length),
+                       file.farthestOffset});
+
+    ImportResult result;
+    SongData& song = result.song.emplace();
+    song.NumSteps = static_cast<int>(length);
+    song.NotesPerBeat = static_cast<int>(N);
+    if (file.tempoUs == 0)
+        song.Tempo = 240;
+    else if (file.tempoUs > 0)
+        song.Tempo = static_cast<int>(std::clamp((60'000'000LL + file.tempoUs / 2) / file.tempoUs, 30LL, 240LL));
+    song.ChannelPatch = file.patch;
+    song.PatchSet = file.patchSet;
+    song.Tracks.resize(file.tracks.size());
+    for (std::size_t t = 0; t < file.tracks.size(); ++t) {
+        const TrackEvents& events = file.tracks[t];
+        SongTrack& track = song.Tracks[t];
+        track.Channel = static_cast<std::uint8_t>(events.noteOnChannel >= 0 ? events.noteOnChannel
+                                                  : events.anyChannel >= 0  ? events.anyChannel
+                                                                            : 0);
+        track.Steps.resize(static_cast<std::size_t>(length));
+        for (std::size_t i = 0; i < events.onsets.size(); ++i) {
+            SongStep& step = track.Steps[static_cast<std::size_t>(onsetPositions[t][i] - shift)];
+            step.StepType = StepNotes;
+            if (step.NoteCount < 255) {
+                step.Notes.push_back(events.onsets[i].note);
+                ++step.NoteCount;
+            }
+        }
+        for (long long tick : events.releases) {
+            const long long s = nearest(tick) - shift;
+            if (s >= 0 && s < length && track.Steps[static_cast<std::size_t>(s)].StepType == StepEmpty)
+                track.Steps[static_cast<std::size_t>(s)].StepType = StepBreak;
+        }
+    }
+    return result;
+}
+
+ImportResult ReadMIDIFile(const QString& sFileName) {
+    FileStream in;
+    in.flags("r");
+    errno = 0;
+    if (!in.OpenFile(sFileName, false)) {
+        const int error = errno;
+        return Refuse({QStringLiteral("the file could not be opened: %1")
+                           .arg(error ? QString::fromLocal8Bit(std::strerror(error)) : QStringLiteral("no reason given")),
+                       -1});
+    }
+    const std::int32_t length = in.GetLength();
+    if (length == 0) return Refuse({QStringLiteral("the file is empty, so it is not a Standard MIDI File"), 0});
+    if (length < 0) return Refuse({QStringLiteral("the file is too large to be a song"), -1});
+    std::vector<std::uint8_t> bytes;
+    errno = 0;
+    if (!in.ReadByteArray(bytes, length)) {
+        const int error = errno;
+        return Refuse({QStringLiteral("the file could not be read: %1").arg(QString::fromLocal8Bit(std::strerror(error))), -1});
+    }
+    return ParseMIDIFile(bytes);
+}
+
+ImportResult ImportMIDIFile(const QString& sFileName) {
+    ImportResult result = ReadMIDIFile(sFileName);
+    if (result.Accepted()) {
+        ApplySong(std::move(*result.song));
+        result.song.emplace();  // the song now lives in the program; keep the result "accepted"
+    }
+    return result;
+}
+
+}  // namespace kivra

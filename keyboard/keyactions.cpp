@@ -1,0 +1,76 @@
+#include "keyboard/keyactions.h"
+
+#include "keyboard/keymap.h"
+#include "midi/midiio.h"
+#include "musicmaker/songops.h"
+
+namespace kivra {
+
+namespace {
+
+constexpr int kKeyVelocity = 100;
+
+bool Recording() {
+    const RecorderPort* recorder = GetRecorderPort();
+    return recorder && recorder->RecordChecked();
+}
+
+int BaseOctave() {
+    const PianoPort* piano = GetPianoPort();
+    return piano ? piano->BaseOctave() : 4;
+}
+
+// The note a stored value plays: relative values ride on the base octave.
+int NoteOf(const KeyMapEntry& entry, std::uint8_t value) {
+    return entry.Action == kActionPlayRelative ? value + (BaseOctave() + 1) * 12 : value;
+}
+
+void PlayKey(int vk, const KeyMapEntry& entry, bool press) {
+    auto& down = g_bKeyDown[static_cast<std::size_t>(vk)];
+    if (press && down) return;  // auto-repeat
+    for (const std::uint8_t value : entry.Notes) {
+        const int note = NoteOf(entry, value);
+        if (note < 0 || note > 127) continue;
+        if (press)
+            PlayNote(note, kKeyVelocity, PlayChannel());
+        else
+            StopNote(note, PlayChannel());
+    }
+    down = press;
+}
+
+}  // namespace
+
+bool KeyAction(int vk, bool press) {
+    if (vk < 0 || vk > 255) return false;
+    const KeyMapEntry& entry = g_KeyMap[static_cast<std::size_t>(vk)];
+    switch (entry.Action) {
+    case kActionPlayRelative:
+    case kActionPlaySpecific:
+        PlayKey(vk, entry, press);
+        return true;
+    case kActionInsertSpace:
+        if (press && Recording()) InsertSpace();
+        return true;
+    case kActionInsertBreak:
+        if (press && Recording()) InsertBreak();
+        return true;
+    case kActionDeleteNote:
+        if (press && Recording()) DeleteStepAtCursor();
+        return true;
+    default:
+        return false;
+    }
+}
+
+void ReleaseHeldKeys() {
+    for (int vk = 0; vk < 256; ++vk) {
+        if (!g_bKeyDown[static_cast<std::size_t>(vk)]) continue;
+        const KeyMapEntry& entry = g_KeyMap[static_cast<std::size_t>(vk)];
+        if (entry.Action == kActionPlayRelative || entry.Action == kActionPlaySpecific)
+            PlayKey(vk, entry, false);
+        g_bKeyDown[static_cast<std::size_t>(vk)] = false;
+    }
+}
+
+}  // namespace kivra

@@ -1,0 +1,29 @@
+#pragma once
+// The key actions: what a computer-key press or release does while the piano window is active,
+// by the key's entry in g_KeyMap. Core: no widgets; the key filter (keyboard/keyhook.h) decides
+// when the piano window is active and turns Qt key events into virtual-key numbers.
+// Called on the UI thread only.
+
+#include <array>
+
+namespace kivra {
+
+// True while a key with a playing action (1 or 2) is held, by virtual-key number.
+inline std::array<bool, 256> g_bKeyDown{};
+
+// Acts on one key event of virtual key `vk` (0..255) in the piano window; returns true when the
+// event is consumed (no window may see it). `press` false is a release. Reads the key's entry
+// anew, the base octave and the play channel at every call:
+// - 1 plays / stops the notes offset + (octave + 1) x 12, skipping those above 127;
+// - 2 plays / stops the notes as note numbers;
+// - 3 / 4 insert a space / break at the Music Maker's cursor while it records;
+// - 5 moves the cursor back one step and empties it while the Music Maker records;
+// - 0 and codes above 5 do nothing and are not consumed.
+// A repeated press of a held key (auto-repeat) plays nothing more.
+bool KeyAction(int vk, bool press);
+
+// Releases every key held through the keyboard: its notes stop and its flag clears
+// (the piano window stopped being active, so its releases will not reach us).
+void ReleaseHeldKeys();
+
+}  // namespace kivra

@@ -1,0 +1,68 @@
+#pragma once
+// The Music Maker window: shows the song five tracks at a time, edits the song settings and the
+// current track's channel, and holds the Record and Play boxes. The song, recording and playback
+// live in the core (songops.h, musicmaker.h); this window shows them and forwards events.
+
+#include "musicmaker/songops.h"
+
+#include <QMainWindow>
+
+#include <array>
+
+class QCheckBox;
+class QGroupBox;
+class QLabel;
+class QMenu;
+class QPushButton;
+class QScrollBar;
+
+namespace kivra {
+
+class StepList;
+
+class frmMusicMaker : public QMainWindow, public SongView {
+    Q_OBJECT
+public:
+    explicit frmMusicMaker(QWidget* parent = nullptr);
+    ~frmMusicMaker() override;
+
+    // Rebuilds the track buttons and lists from the song and selects the cursor row.
+    void RefreshCaptions() override;
+    // Refreshes every control (tempo, notes per beat, tracks, channel, lists) from the song, as
+    // after an import.
+    void ShowSong();
+    // The File menu, for the import and export items.
+    QMenu* FileMenu() const { return mnuFile; }
+
+    int TrackOffset() const { return m_lTrackOffset; }
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+
+private:
+    void NewSongAsked();
+    void TrackClicked(int index);
+    void ListReleased(int index);
+
+    int m_lTrackOffset = 0;  // the track shown in the first list; kept while the window lives
+
+    QPushButton* cmdPrevTrack;
+    std::array<QPushButton*, 5> cmdTrack;
+    QPushButton* cmdNextTrack;
+    std::array<StepList*, 5> lstTrack;
+    QGroupBox* fraSongOptions;
+    QLabel* lblNumTracks;
+    QScrollBar* hscTracks;
+    QLabel* lblTempo;
+    QScrollBar* hscTempo;
+    QLabel* lblNPB;
+    QScrollBar* hscNPB;
+    QGroupBox* fraTrackOptions;
+    QLabel* lblChannel;
+    QScrollBar* hscChannel;
+    QCheckBox* chkRecord;
+    QCheckBox* chkPlay;
+    QMenu* mnuFile;
+};
+
+}  // namespace kivra

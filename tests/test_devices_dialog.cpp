@@ -1,0 +1,204 @@
+// The device dialog: what it lists and selects, what OK and Cancel save and reopen.
+#include "midi/devices.h"
+#include "midi/frmdevices.h"
+#include "midi/midiio.h"
+#include "testsupport.h"
+
+#include <gtest/gtest.h>
+
+#include <QLabel>
+#include <QListWidget>
+#include <QPushButton>
+#include <QSettings>
+#include <QTest>
+
+using namespace kivra;
+
+namespace {
+
+void ClearSettings() { QSettings(QStringLiteral("Kivra"), QStringLiteral("Kivra")).clear(); }
+
+QString Out() { return GetSetting(kSettingsSection, kOutputDeviceKey, QStringLiteral("<absent>")); }
+QString In() { return GetSetting(kSettingsSection, kInputDeviceKey, QStringLiteral("<absent>")); }
+
+// The dialog as the user sees it, opened with the devices of `midi`.
+struct OpenDialog {
+    frmDevices dialog;
+    QListWidget* lstOut = dialog.findChild<QListWidget*>(QStringLiteral("lstOut"));
+    QListWidget* lstIn = dialog.findChild<QListWidget*>(QStringLiteral("lstIn"));
+    QPushButton* cmdOK = dialog.findChild<QPushButton*>(QStringLiteral("cmdOK"));
+    QPushButton* cmdCancel = dialog.findChild<QPushButton*>(QStringLiteral("cmdCancel"));
+
+    OpenDialog() {
+        dialog.show();
+        EXPECT_TRUE(QTest::qWaitForWindowExposed(&dialog));
+    }
+    static QStringList Texts(const QListWidget* list) {
+        QStringList out;
+        for (int i = 0; i < list->count(); ++i) out << list->item(i)->text();
+        return out;
+    }
+    static QStringList Selected(const QListWidget* list) {
+        QStringList out;
+        for (auto* item : list->selectedItems()) out << item->text();
+        return out;
+    }
+    static void ClickRow(QListWidget* list, int row) {
+        const QRect r = list->visualItemRect(list->item(row));
+        QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, r.center());
+    }
+};
+
+class DevicesDialog : public ::testing::Test {
+protected:
+    void SetUp() override { ClearSettings(); }
+    void TearDown() override { ClearSettings(); }
+};
+
+}  // namespace
+
+TEST_F(DevicesDialog, ShowsItsLayoutAndEveryDeviceWithTheSavedChoice) {
+    test::FakeMidi midi(false, {"Kivra Software Synth", "USB Port", "A name well over thirty-one characters long"},
+                        {"Keys A", "Keys B"});
+    SaveSetting(kSettingsSection, kOutputDeviceKey, QStringLiteral("USB Port"));
+    SaveSetting(kSettingsSection, kInputDeviceKey, QStringLiteral("Keys B"));
+    OpenDialog d;
+    EXPECT_EQ(d.dialog.windowTitle(), "Kivra - MIDI Devices");
+    EXPECT_TRUE(d.dialog.isModal());
+    EXPECT_EQ(d.dialog.size(), QSize(281, 289));
+    EXPECT_EQ(d.lstOut->geometry(), QRect(8, 32, 265, 89));
+    EXPECT_EQ(d.lstIn->geometry(), QRect(8, 152, 265, 89));
+    EXPECT_EQ(d.cmdOK->geometry(), QRect(8, 248, 81, 33));
+    EXPECT_EQ(d.cmdCancel->geometry(), QRect(192, 248, 81, 33));
+    QStringList labels;
+    for (auto* l : d.dialog.findChildren<QLabel*>()) labels << l->text();
+    EXPECT_EQ(labels, QStringList({"Output Device", "Input Device"}));
+    EXPECT_EQ(d.cmdOK->text(), "OK");
+    EXPECT_EQ(d.cmdCancel->text(), "Cancel");
+
+    EXPECT_EQ(OpenDialog::Texts(d.lstOut),
+              QStringList({"Kivra Software Synth", "USB Port", "A name well over thirty-one cha"}));
+    EXPECT_EQ(OpenDialog::Texts(d.lstIn), QStringList({"(None)", "Keys A", "Keys B"}));
+    EXPECT_EQ(OpenDialog::Selected(d.lstOut), QStringList{"USB Port"});
+    EXPECT_EQ(OpenDialog::Selected(d.lstIn), QStringList{"Keys B"});
+}
+
+TEST_F(DevicesDialog, FirstRunSelectsTheDefaultsAndAnUnpluggedDeviceNothing) {
+    test::FakeMidi midi(false, {"Other", "Kivra Software Synth"}, {"Keys"});
+    {
+        OpenDialog d;
+        EXPECT_EQ(OpenDialog::Selected(d.lstOut), QStringList{"Kivra Software Synth"});
+        EXPECT_EQ(OpenDialog::Selected(d.lstIn), QStringList{"(None)"});
+    }
+    SaveSetting(kSettingsSection, kOutputDeviceKey, QStringLiteral("Unplugged"));
+    SaveSetting(kSettingsSection, kInputDeviceKey, QStringLiteral("Gone"));
+    OpenDialog d;
+    EXPECT_TRUE(OpenDialog::Selected(d.lstOut).isEmpty());
+    EXPECT_TRUE(OpenDialog::Selected(d.lstIn).isEmpty());
+}
+
+TEST_F(DevicesDialog, OkSavesTheNamesAndReopensBothDevicesAtOnce) {
+    test::FakeMidi midi(true, {"Kivra Software Synth", "USB Port"}, {"Keys A", "Keys B"});
+    midi.out->openCalls.clear();
+    OpenDialog d;
+    OpenDialog::ClickRow(d.lstOut, 1);
+    OpenDialog::ClickRow(d.lstIn, 2);
+    QTest::mouseClick(d.cmdOK, Qt::LeftButton);
+    EXPECT_FALSE(d.dialog.isVisible());
+    EXPECT_EQ(d.dialog.result(), QDialog::Accepted);
+    EXPECT_EQ(Out(), "USB Port");
+    EXPECT_EQ(In(), "Keys B");
+    EXPECT_EQ(midi.out->openCalls, std::vector<int>{1});
+    EXPECT_EQ(midi.out->openedId, 1);
+    EXPECT_EQ(midi.in->openedId, 1);
+    EXPECT_FALSE(g_bMidiOutOpen);  // usable once the driver's notification is handled
+    test::ProcessEvents();
+    EXPECT_TRUE(g_bMidiOutOpen);
+
+    // Enter presses OK from the list too; "(None)" closes the input.
+    OpenDialog again;
+    OpenDialog::ClickRow(again.lstIn, 0);
+    QTest::keyClick(again.lstIn, Qt::Key_Return);
+    EXPECT_FALSE(again.dialog.isVisible());
+    EXPECT_EQ(In(), "(None)");
+    EXPECT_EQ(midi.in->openedId, -1);
+}
+
+TEST_F(DevicesDialog, CancelAndEscapeChangeNothing) {
+    test::FakeMidi midi(true, {"Kivra Software Synth", "USB Port"}, {"Keys"});
+    SaveSetting(kSettingsSection, kInputDeviceKey, QStringLiteral("Keys"));
+    OpenSavedDevices();
+    midi.out->openCalls.clear();
+    midi.in->openCalls.clear();
+    for (int round = 0; round < 2; ++round) {
+        OpenDialog d;
+        OpenDialog::ClickRow(d.lstOut, 1);
+        OpenDialog::ClickRow(d.lstIn, 0);
+        if (round == 0)
+            QTest::mouseClick(d.cmdCancel, Qt::LeftButton);
+        else
+            QTest::keyClick(d.lstOut, Qt::Key_Escape);
+        EXPECT_FALSE(d.dialog.isVisible());
+        EXPECT_EQ(d.dialog.result(), QDialog::Rejected);
+    }
+    EXPECT_EQ(Out(), "<absent>");
+    EXPECT_EQ(In(), "Keys");
+    EXPECT_TRUE(midi.out->openCalls.empty());
+    EXPECT_TRUE(midi.in->openCalls.empty());
+    EXPECT_EQ(midi.out->openedId, 0);
+    EXPECT_EQ(midi.in->openedId, 0);
+}
+
+TEST_F(DevicesDialog, OkWithoutASelectionSavesEmptyTextWhichOpensDeviceZero) {
+    test::FakeMidi midi(false, {"Synth", "USB Port"}, {"Keys A", "Keys B"});
+    SaveSetting(kSettingsSection, kOutputDeviceKey, QStringLiteral("Unplugged"));
+    SaveSetting(kSettingsSection, kInputDeviceKey, QStringLiteral("Gone"));
+    OpenDialog d;
+    QTest::mouseClick(d.cmdOK, Qt::LeftButton);
+    EXPECT_EQ(Out(), "");
+    EXPECT_EQ(In(), "");
+    EXPECT_EQ(midi.out->openedId, 0);
+    EXPECT_EQ(midi.in->openedId, 0);
+    // and so does the next start
+    CloseMIDIDevices();
+    OpenSavedDevices();
+    EXPECT_EQ(midi.out->openedId, 0);
+    EXPECT_EQ(midi.in->openedId, 0);
+}
+
+TEST_F(DevicesDialog, TwoDevicesWithOneNameSaveThatNameAndOpenTheLowerId) {
+    test::FakeMidi midi(false, {"Synth", "Twin", "Twin"}, {"Pad", "Pad"});
+    OpenDialog d;
+    EXPECT_EQ(OpenDialog::Texts(d.lstOut), QStringList({"Synth", "Twin", "Twin"}));
+    OpenDialog::ClickRow(d.lstOut, 2);
+    OpenDialog::ClickRow(d.lstIn, 2);
+    QTest::mouseClick(d.cmdOK, Qt::LeftButton);
+    EXPECT_EQ(Out(), "Twin");
+    EXPECT_EQ(In(), "Pad");
+    EXPECT_EQ(midi.out->openedId, 1);
+    EXPECT_EQ(midi.in->openedId, 0);
+}
+
+TEST_F(DevicesDialog, EveryOpeningListsTheDevicesAfreshSoAReturningDeviceCanBeChosen) {
+    test::FakeMidi midi(false, {}, {"Keys"});
+    {
+        OpenDialog d;
+        EXPECT_TRUE(OpenDialog::Texts(d.lstOut).isEmpty());
+        OpenDialog::ClickRow(d.lstIn, 1);
+        QTest::mouseClick(d.cmdOK, Qt::LeftButton);
+        EXPECT_EQ(midi.in->openedId, 0);
+    }
+    midi.in->names.clear();  // the keyboard is unplugged
+    frmDevices dialog;
+    auto* lstIn = dialog.findChild<QListWidget*>(QStringLiteral("lstIn"));
+    dialog.show();
+    EXPECT_EQ(OpenDialog::Texts(lstIn), QStringList{"(None)"});
+    EXPECT_TRUE(OpenDialog::Selected(lstIn).isEmpty());
+    dialog.reject();
+    midi.in->names = {"Other", "Keys"};  // and back, behind another device
+    dialog.show();
+    EXPECT_EQ(OpenDialog::Texts(lstIn), QStringList({"(None)", "Other", "Keys"}));
+    EXPECT_EQ(OpenDialog::Selected(lstIn), QStringList{"Keys"});
+    dialog.findChild<QPushButton*>(QStringLiteral("cmdOK"))->click();
+    EXPECT_EQ(midi.in->openedId, 1);
+}

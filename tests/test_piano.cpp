@@ -1,0 +1,311 @@
+// The piano window driven through real mouse events, with fake MIDI devices.
+#include "app/datadir.h"
+#include "app/frmpiano.h"
+#include "app/keylayout.h"
+#include "app/pianokey.h"
+#include "keyboard/keymap.h"
+#include "midi/midiio.h"
+#include "testsupport.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QMouseEvent>
+#include <QComboBox>
+#include <QFrame>
+#include <QGroupBox>
+#include <QImage>
+#include <QLabel>
+#include <QMenuBar>
+#include <QScrollBar>
+#include <QSignalSpy>
+#include <QTest>
+#include <QToolButton>
+
+#include <gtest/gtest.h>
+
+#include <memory>
+
+namespace kivra {
+namespace {
+
+struct FakeRecorder : RecorderPort {
+    bool record = true;
+    int channel = 3;
+    std::vector<int> recorded;
+    FakeRecorder() { SetRecorderPort(this); }
+    ~FakeRecorder() override { SetRecorderPort(nullptr); }
+    bool RecordChecked() const override { return record; }
+    int CurrentTrackChannel() const override { return channel; }
+    void RecordNote(int note) override { recorded.push_back(note); }
+};
+
+class PianoWindow : public ::testing::Test {
+protected:
+    void SetUp() override {
+        SetDataDir(QStringLiteral(KIVRA_SOURCE_DATA_DIR));
+        piano = std::make_unique<frmPiano>();
+        piano->show();
+        test::ProcessEvents();
+        midi.ClearSent();
+    }
+    void TearDown() override {
+        piano.reset();
+        g_lChannel = 0;
+    }
+    void Press(int note, int y, Qt::MouseButton button = Qt::LeftButton) {
+        QTest::mousePress(piano->cmdNote(note), button, {}, QPoint(4, y));
+    }
+    void Move(int note, int y) { QTest::mouseMove(piano->cmdNote(note), QPoint(4, y)); }
+    void Release(int note, int y, Qt::MouseButton button = Qt::LeftButton) {
+        QTest::mouseRelease(piano->cmdNote(note), button, {}, QPoint(4, y));
+    }
+    QColor Colour(Rgb c) { return QColor(c.r, c.g, c.b); }
+
+    test::FakeMidi midi;
+    std::unique_ptr<frmPiano> piano;
+};
+
+TEST_F(PianoWindow, LeftClickPlaysLightsAndReleasesWithBendReset) {
+    Press(61, 10);
+    EXPECT_EQ(midi.SentHex(), "90 3D 64");
+    EXPECT_TRUE(piano->cmdNote(61)->isChecked());
+    EXPECT_EQ(piano->cmdNote(61)->BackColour(), Colour(ColorHLSToRGB(0, 100, 240)));
+    midi.ClearSent();
+    Release(61, 10);
+    EXPECT_EQ(midi.SentHex(), "90 3D 00 E0 00 40");
+    EXPECT_FALSE(piano->cmdNote(61)->isChecked());
+    EXPECT_EQ(piano->cmdNote(61)->BackColour(), QColor(0, 0, 0));
+}
+
+TEST_F(PianoWindow, DoubleClickPlaysTwiceAndNeverHangsANote) {
+    // As the platform delivers it: press, release, press, double click, release.
+    PianoKey* key = piano->cmdNote(62);
+    Press(62, 10);
+    Release(62, 10);
+    Press(62, 10);
+    QMouseEvent dbl(QEvent::MouseButtonDblClick, QPointF(4, 10), key->mapToGlobal(QPointF(4, 10)),
+                    Qt::LeftButton, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(key, &dbl);
+    Release(62, 10);
+    EXPECT_EQ(midi.SentHex(), "90 3E 64 90 3E 00 E0 00 40 90 3E 64 90 3E 00 E0 00 40");
+    EXPECT_EQ(g_lNotesDown, 0);
+}
+
+TEST_F(PianoWindow, DraggingBendsFourUnitsPerPixelFromThePressPoint) {
+    Press(60, 10);
+    midi.ClearSent();
+    Move(60, 15);   // down 5 px: 8192 + 20
+    Move(60, 5);    // up 5 px: 8192 - 20
+    Move(60, -3);   // above the key: the pressed key keeps the moves
+    Move(60, 11);
+    EXPECT_EQ(midi.SentHex(), "E0 14 40 E0 6C 3F E0 4C 3F E0 04 40");
+    EXPECT_EQ(midi.out->sent.size(), 4u);  // one message per move
+    Release(60, 11);
+}
+
+TEST_F(PianoWindow, RightButtonPlaysNothingButMovesTheDragOrigin) {
+    Press(60, 10);
+    Press(60, 30, Qt::RightButton);
+    Move(60, 25);  // two buttons held: no bend
+    Release(60, 25, Qt::RightButton);
+    midi.ClearSent();
+    Move(60, 30);  // the right press at 30 is now the origin
+    EXPECT_EQ(midi.SentHex(), "E0 00 40");
+    midi.ClearSent();
+    QTest::mouseClick(piano->cmdNote(64), Qt::RightButton, {}, QPoint(4, 4));
+    EXPECT_EQ(midi.SentHex(), "");
+    Release(60, 30);
+}
+
+TEST_F(PianoWindow, DrumModeUsesChannelNineAndToggleSendsAllNoteOffs) {
+    g_lChannel = 9;  // the same 128 messages twice
+    QTest::mouseClick(piano->chkDrumMode(), Qt::LeftButton);
+    EXPECT_TRUE(piano->chkDrumMode()->isChecked());
+    ASSERT_EQ(midi.out->sent.size(), 256u);
+    EXPECT_EQ(ShortMessageHex(midi.out->sent[0]), "99 00 00");
+    EXPECT_EQ(ShortMessageHex(midi.out->sent[255]), "99 7F 00");
+    g_lChannel = 0;
+    midi.ClearSent();
+    Press(61, 10);
+    Move(61, 11);
+    Release(61, 11);
+    EXPECT_EQ(midi.SentHex(), "99 3D 64 E9 04 40 99 3D 00 E9 00 40");
+    // Channel 9 shares channel 1's hue.
+    midi.ClearSent();
+    QTest::mouseClick(piano->chkDrumMode(), Qt::LeftButton);
+    EXPECT_FALSE(piano->chkDrumMode()->isChecked());
+    ASSERT_EQ(midi.out->sent.size(), 256u);
+    EXPECT_EQ(ShortMessageHex(midi.out->sent[0]), "90 00 00");
+    EXPECT_EQ(ShortMessageHex(midi.out->sent[1]), "99 00 00");
+}
+
+TEST_F(PianoWindow, RecordingPlaysOnTheTrackChannel) {
+    FakeRecorder recorder;
+    g_lChannel = 5;
+    Press(61, 10);
+    Move(61, 10);
+    Release(61, 10);
+    EXPECT_EQ(midi.SentHex(), "93 3D 64 E3 00 40 93 3D 00 E3 00 40");
+    EXPECT_EQ(recorder.recorded, std::vector<int>{61});
+}
+
+TEST_F(PianoWindow, OctaveChangeReleasesHeldNotesAndRelabels) {
+    EXPECT_EQ(piano->lblOctave()->text(), "Octave: 4");
+    EXPECT_EQ(piano->hscOctave()->minimum(), -1);
+    EXPECT_EQ(piano->hscOctave()->maximum(), 9);
+    Press(61, 10);
+    midi.ClearSent();
+    QTest::keyClick(piano->hscOctave(), Qt::Key_Left);
+    EXPECT_EQ(piano->lblOctave()->text(), "Octave: 3");
+    ASSERT_EQ(midi.out->sent.size(), 128u);
+    EXPECT_EQ(ShortMessageHex(midi.out->sent[61]), "90 3D 00");
+    EXPECT_FALSE(piano->cmdNote(61)->isChecked());
+    EXPECT_EQ(g_lNotesDown, 0);
+    midi.ClearSent();
+    Release(61, 10);
+    EXPECT_EQ(midi.SentHex(), "90 3D 00 E0 00 40");
+    piano->hscOctave()->setValue(-1);
+    EXPECT_EQ(piano->lblOctave()->text(), "Octave: -1");
+}
+
+TEST_F(PianoWindow, CaptionsShowMappedKeysRelativeToTheBaseOctave) {
+    const KeyMap saved = g_KeyMap;
+    ClearKeyMap(g_KeyMap);
+    g_KeyMap[0x41] = {kActionPlayRelative, 2, {0, 1}};  // A
+    g_KeyMap[0x42] = {kActionPlaySpecific, 1, {62}};    // B: other actions show nothing
+    g_KeyMap[0x5A] = {kActionPlayRelative, 1, {0}};     // Z: higher code wins offset 0
+    g_KeyMap[0x31] = {kActionPlayRelative, 2, {7, 8}};  // 1
+    QTest::keyClick(piano->hscOctave(), Qt::Key_Left);
+    QTest::keyClick(piano->hscOctave(), Qt::Key_Right);  // back to 4: offset 0 on note 60
+    EXPECT_EQ(piano->cmdNote(60)->text(), "\r\n\r\nZ");
+    EXPECT_EQ(piano->cmdNote(61)->text(), "\r\nA");
+    EXPECT_EQ(piano->cmdNote(62)->text(), "");
+    EXPECT_EQ(piano->cmdNote(67)->text(), "\r\n\r\n1");
+    EXPECT_EQ(piano->cmdNote(68)->text(), "\r\n1");
+    piano->hscOctave()->setValue(9);
+    EXPECT_EQ(piano->cmdNote(60)->text(), "");
+    EXPECT_EQ(piano->cmdNote(120)->text(), "\r\n\r\nZ");
+    EXPECT_EQ(piano->cmdNote(127)->text(), "\r\n\r\n1");  // offset 8 would be 128: dropped
+    piano->hscOctave()->setValue(-1);
+    EXPECT_EQ(piano->cmdNote(0)->text(), "\r\n\r\nZ");
+    EXPECT_EQ(piano->cmdNote(120)->text(), "");
+    g_KeyMap = saved;
+}
+
+TEST(KeyColours, HlsConversionMatchesThePlatformValues) {
+    EXPECT_EQ(ColorHLSToRGB(0, 120, 240), (Rgb{255, 0, 0}));
+    EXPECT_EQ(ColorHLSToRGB(120, 120, 240), (Rgb{0, 255, 255}));
+    EXPECT_EQ(ColorHLSToRGB(80, 120, 240), (Rgb{0, 255, 0}));
+    EXPECT_EQ(ColorHLSToRGB(0, 140, 240), (Rgb{255, 43, 43}));   // white key, velocity 100, channel 0
+    EXPECT_EQ(ColorHLSToRGB(0, 100, 240), (Rgb{213, 0, 0}));     // black key, velocity 100
+    EXPECT_EQ(ColorHLSToRGB(30, 140, 240), (Rgb{255, 202, 43})); // channels 1 and 9
+    EXPECT_EQ(ColorHLSToRGB(0, 120, 0), (Rgb{127, 127, 127}));
+    EXPECT_EQ(ColorHLSToRGB(200, 240, 0), (Rgb{255, 255, 255}));
+    EXPECT_EQ(ColorHLSToRGB(0, 0, 240), (Rgb{0, 0, 0}));
+}
+
+TEST_F(PianoWindow, LitKeyShowsExactlyItsColourAndThePressedLook) {
+    auto centre = [](PianoKey* key) {
+        const QImage image = key->grab().toImage();
+        return image.pixelColor(image.width() / 2, image.height() / 2);
+    };
+    PianoKey* white = piano->cmdNote(60);
+    PianoKey* black = piano->cmdNote(61);
+    EXPECT_EQ(centre(white), QColor(255, 255, 255));
+    EXPECT_EQ(centre(black), QColor(0, 0, 0));
+    const QImage blackRaised = black->grab().toImage();
+
+    PlayNote(60, 100, 0);
+    PlayNote(61, 30, 1);
+    EXPECT_TRUE(white->isChecked());
+    EXPECT_EQ(centre(white), QColor(255, 43, 43));
+    EXPECT_EQ(centre(black), Colour(ColorHLSToRGB(30, 30, 240)));
+
+    // A pressed black key in its plain colour still looks pressed.
+    black->SetLook(QColor(0, 0, 0), true);
+    EXPECT_NE(black->grab().toImage(), blackRaised);
+
+    StopNote(60, 0);
+    EXPECT_FALSE(white->isChecked());
+    EXPECT_EQ(centre(white), QColor(255, 255, 255));
+}
+
+TEST_F(PianoWindow, LayoutFollowsTheTwipGrid) {
+    EXPECT_EQ(piano->windowTitle(), "Kivra");
+    EXPECT_EQ(piano->centralWidget()->size(), QSize(705, 281));
+    EXPECT_EQ(piano->picPiano()->geometry(), QRect(8, 72, 689, 201));
+    EXPECT_EQ(piano->cmdNote(0)->geometry(), QRect(8, 136, 25, 57));    // bottom row C
+    EXPECT_EQ(piano->cmdNote(1)->geometry(), QRect(24, 136, 17, 33));   // C#: 240 twips in
+    EXPECT_EQ(piano->cmdNote(60)->geometry(), QRect(176, 72, 25, 57));  // middle row, second octave
+    EXPECT_EQ(piano->cmdNote(127)->geometry(), QRect(440, 8, 25, 57));  // top row G
+    EXPECT_EQ(piano->fraOctave()->geometry(), QRect(472, 8, 209, 57));
+    // Black keys lie over the white keys they overlap.
+    EXPECT_EQ(piano->picPiano()->childAt(piano->cmdNote(1)->geometry().center()), piano->cmdNote(1));
+
+    const std::vector<std::pair<QToolButton*, QString>> buttons = {
+        {piano->cmdKeyConfig(), "Key Config"}, {piano->cmdMIDI(), "MIDI Devices"},
+        {piano->chkDrumMode(), "Drum Mode"},   {piano->cmdLink(), "ZuduvIvev"},
+        {piano->cmdTracker(), "Music Maker"}};
+    int left = 264;
+    for (const auto& [button, caption] : buttons) {
+        EXPECT_EQ(button->text(), caption);
+        EXPECT_EQ(button->geometry(), QRect(left, 8, 81, 57));
+        EXPECT_FALSE(button->icon().isNull()) << caption.toStdString();
+        left += 88;
+    }
+    EXPECT_EQ(piano->hscOctave()->nextInFocusChain(), piano->cmdNote(0));
+    for (int n = 0; n < 127; ++n) EXPECT_EQ(piano->cmdNote(n)->nextInFocusChain(), piano->cmdNote(n + 1));
+}
+
+TEST_F(PianoWindow, ButtonsAboutAndCloseReachTheirHandlers) {
+    QSignalSpy keyConfig(piano.get(), &frmPiano::keyConfigRequested);
+    QSignalSpy devices(piano.get(), &frmPiano::devicesRequested);
+    QSignalSpy link(piano.get(), &frmPiano::linkRequested);
+    QSignalSpy musicMaker(piano.get(), &frmPiano::musicMakerRequested);
+    QSignalSpy closing(piano.get(), &frmPiano::closing);
+    QTest::mouseClick(piano->cmdKeyConfig(), Qt::LeftButton);
+    QTest::mouseClick(piano->cmdMIDI(), Qt::LeftButton);
+    QTest::mouseClick(piano->cmdLink(), Qt::LeftButton);
+    QTest::mouseClick(piano->cmdTracker(), Qt::LeftButton);
+    EXPECT_EQ(keyConfig.count() + devices.count() + link.count() + musicMaker.count(), 4);
+    EXPECT_EQ(musicMaker.count(), 1);
+
+    piano->SetRecordingLock(true);
+    EXPECT_FALSE(piano->cmdKeyConfig()->isEnabled());
+    EXPECT_FALSE(piano->chkDrumMode()->isEnabled());
+    EXPECT_TRUE(piano->cmdTracker()->isEnabled());
+    piano->SetRecordingLock(false);
+    EXPECT_TRUE(piano->cmdLink()->isEnabled());
+
+    test::ScriptedDialogs dialogs;
+    QAction* about = piano->menuBar()->findChild<QAction*>("mnuAbout");
+    ASSERT_NE(about, nullptr);
+    EXPECT_EQ(about->text(), "&About...");
+    about->trigger();
+    ASSERT_EQ(dialogs.shown.size(), 1u);
+    EXPECT_EQ(dialogs.shown[0].title, "About Kivra");
+    EXPECT_EQ(dialogs.shown[0].text, "Kivra Beta");
+    EXPECT_EQ(dialogs.shown[0].icon, MessageIcon::Information);
+
+    piano->close();
+    EXPECT_EQ(closing.count(), 1);
+}
+
+TEST(PianoStart, LoadSendsNoteOffsOnlyWhenOpenAndMissingPicturesBreakNothing) {
+    test::FakeMidi midi;
+    SetDataDir(QStringLiteral("/nonexistent-kivra-data"));
+    {
+        frmPiano piano;
+        EXPECT_EQ(midi.out->sent.size(), 128u);  // the octave set at load
+        EXPECT_TRUE(piano.cmdKeyConfig()->icon().isNull());
+        EXPECT_TRUE(piano.cmbInstrument()->itemIcon(1).isNull());
+        EXPECT_EQ(GetPianoPort(), &piano);
+    }
+    EXPECT_EQ(GetPianoPort(), nullptr);
+    test::FakeMidi closed(false);
+    frmPiano piano;
+    EXPECT_TRUE(closed.out->sent.empty());
+}
+
+}  // namespace
+}  // namespace kivra

@@ -1,0 +1,526 @@
+// Standard MIDI File export and import: bytes written, songs read back, files refused.
+#include "formats/smf_export.h"
+#include "formats/smf_import.h"
+
+#include <QByteArray>
+#include <QDir>
+#include <QDirIterator>
+#include <QFile>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <random>
+#include <sys/resource.h>
+
+namespace kivra {
+namespace {
+
+using Bytes = std::vector<std::uint8_t>;
+
+SongStep Notes(std::initializer_list<int> notes) {
+    SongStep s;
+    s.StepType = StepNotes;
+    for (int n : notes) s.Notes.push_back(static_cast<std::uint8_t>(n));
+    s.NoteCount = static_cast<std::uint8_t>(s.Notes.size());
+    return s;
+}
+SongStep Break() { return SongStep{StepBreak, 0, {}}; }
+SongStep Empty() { return SongStep{}; }
+
+SongData OneTrack(std::vector<SongStep> steps, std::uint8_t channel = 0, int notesPerBeat = 4) {
+    SongData song;
+    song.NotesPerBeat = notesPerBeat;
+    song.NumSteps = static_cast<int>(steps.size());
+    song.Tracks.push_back(SongTrack{channel, std::move(steps)});
+    return song;
+}
+
+std::string Hex(const Bytes& b) {
+    return QByteArray(reinterpret_cast<const char*>(b.data()), static_cast<qsizetype>(b.size())).toHex(' ').toUpper().toStdString();
+}
+Bytes FromHex(const char* hex) {
+    const QByteArray b = QByteArray::fromHex(hex);
+    return Bytes(b.begin(), b.end());
+}
+Bytes Encode(const SongData& song, std::vector<int> lastStep = {}) { return EncodeMIDIFile(SourceOf(song), lastStep); }
+// The events of the only track after its program change, before End of Track.
+std::string TrackEvents(const Bytes& file) { return Hex(Bytes(file.begin() + 25, file.end() - 4)); }
+
+Bytes ReadAll(const QString& path) {
+    QFile f(path);
+    if (!f.open(QIODevice::ReadOnly)) return {};
+    const QByteArray b = f.readAll();
+    return Bytes(b.begin(), b.end());
+}
+void Put(const QString& path, const QByteArray& bytes) {
+    QFile f(path);
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    f.write(bytes);
+}
+SongData Parse(const Bytes& b) {
+    ImportResult r = ParseMIDIFile(b);
+    EXPECT_TRUE(r.Accepted()) << r.Describe().toStdString();
+    return r.song ? std::move(*r.song) : SongData{};
+}
+// One row per step as the track list shows it: "60 64 ", "-" or " ".
+std::string Rows(const SongTrack& track) {
+    std::string out;
+    for (const SongStep& s : track.Steps) {
+        if (s.StepType == StepBreak) out += "-";
+        else if (s.StepType == StepEmpty) out += " ";
+        else
+            for (int i = 0; i < s.NoteCount; ++i) out += std::to_string(s.Notes[static_cast<std::size_t>(i)]) + " ";
+        out += "|";
+    }
+    return out;
+}
+
+class SongGlobals : public ::testing::Test {
+protected:
+    void SetUp() override {
+        g_Tracks.clear();
+        g_lNumTracks = 0;
+        g_lNumSteps = 0;
+        g_lTempo = 120;
+        g_lNotesPerBeat = 4;
+        g_bytChannelPatch.fill(0);
+        g_lLastStep.clear();
+    }
+    void Load(const SongData& song, std::vector<int> lastStep = {}) {
+        g_Tracks = song.Tracks;
+        g_lNumTracks = static_cast<int>(song.Tracks.size());
+        g_lNumSteps = song.NumSteps;
+        g_lTempo = song.Tempo;
+        g_lNotesPerBeat = song.NotesPerBeat;
+        lastStep.resize(song.Tracks.size(), 0);
+        g_lLastStep = lastStep;
+    }
+    QString Path(const char* name) const { return dir.filePath(QString::fromLatin1(name)); }
+    QTemporaryDir dir;
+};
+
+// ---------------------------------------------------------------- export
+
+TEST(SmfExport, WorkedExampleByteForByte) {
+    const Bytes file = Encode(OneTrack({Notes({60, 64}), Empty(), Break()}), {0});
+    EXPECT_EQ(Hex(file),
+              "4D 54 68 64 00 00 00 06 00 01 00 01 00 04 "
+              "4D 54 72 6B 00 00 00 27 00 C0 00 "
+              "01 90 3C 00 00 90 40 00 00 90 3C 64 00 90 40 64 "
+              "02 90 3C 00 00 90 40 00 "
+              "01 90 3C 00 00 90 40 00 00 FF 2F 00");
+}
+
+TEST(SmfExport, HeaderAndTrackShapes) {
+    SongData none;
+    none.NotesPerBeat = 6;
+    EXPECT_EQ(Hex(Encode(none)), "4D 54 68 64 00 00 00 06 00 01 00 00 00 06");
+
+    // Only empty steps and no notes to release: program change and End of Track, length 7.
+    SongData empties = OneTrack({Empty(), Empty(), Empty()}, 5);
+    empties.ChannelPatch[5] = 33;
+    const Bytes e = Encode(empties, {0});
+    EXPECT_EQ(Hex(Bytes(e.begin() + 14, e.end())), "4D 54 72 6B 00 00 00 07 00 C5 21 00 FF 2F 00");
+
+    // A chord is two Note Ons at delta 0 in recorded order; a note held over into the next step is
+    // released and started again on the same tick.
+    const Bytes chord = Encode(OneTrack({Notes({67, 60}), Notes({60})}), {1});
+    EXPECT_EQ(TrackEvents(chord),
+              "01 90 3C 00 00 90 43 64 00 90 3C 64 "  // step 0, after releasing step 1's note
+              "01 90 43 00 00 90 3C 00 00 90 3C 64 "  // step 1
+              "01 90 3C 00");                         // after the end
+}
+
+TEST(SmfExport, EveryEventFallsOnTheTickOfItsStep) {
+    // A track starting with rests keeps its rests; a break with nothing to release keeps its tick.
+    EXPECT_EQ(TrackEvents(Encode(OneTrack({Empty(), Empty(), Notes({62})}), {0})),
+              "03 90 3E 64 01 90 3E 00");
+    EXPECT_EQ(TrackEvents(Encode(OneTrack({Break(), Empty(), Notes({62}), Break(), Notes({64})}), {0})),
+              "03 90 3E 64 01 90 3E 00 01 90 3E 00 00 90 40 64 01 90 40 00");
+}
+
+TEST(SmfExport, TempoOtherThan120StartsTheFirstTrack) {
+    SongData song = OneTrack({Notes({60})});
+    song.Tracks.push_back(song.Tracks[0]);
+    song.Tempo = 90;  // 666,667 us per quarter note = 0A 2C 2B
+    const std::string hex = Hex(Encode(song));
+    EXPECT_EQ(hex.substr(14 * 3, 18 * 3 - 1), "4D 54 72 6B 00 00 00 1A 00 FF 51 03 0A 2C 2B 00 C0 00");
+    EXPECT_EQ(hex.find("FF 51"), hex.rfind("FF 51")) << "only the first track carries the tempo";
+    song.Tempo = 120;
+    EXPECT_EQ(Hex(Encode(song)).find("FF 51"), std::string::npos);
+}
+
+TEST_F(SongGlobals, ExportWritesTheFileAndLeavesLastStepsOfTheSong) {
+    Load(OneTrack({Notes({60, 64}), Empty(), Break()}));
+    g_lLastStep = {7};  // beyond the song: names no notes
+    ASSERT_TRUE(ExportMIDIFile(Path("a.mid")).ok);
+    EXPECT_EQ(TrackEvents(ReadAll(Path("a.mid"))), "01 90 3C 64 00 90 40 64 02 90 3C 00 00 90 40 00 01 90 3C 00 00 90 40 00");
+    EXPECT_EQ(g_lLastStep, std::vector<int>{0});
+    // A second export starts from the last step the first one left: it differs in its first release.
+    ASSERT_TRUE(ExportMIDIFile(Path("b.mid")).ok);
+    EXPECT_EQ(TrackEvents(ReadAll(Path("b.mid"))).substr(0, 24), "01 90 3C 00 00 90 40 00 ");
+    EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden), (QStringList{"a.mid", "b.mid"}));
+}
+
+TEST_F(SongGlobals, FailedExportSaysWhatFailedAndKeepsTheOldFile) {
+    Load(OneTrack({Notes({60}), Notes({62}), Notes({64})}));
+    // A full device: every write is refused.
+    const ExportResult full = ExportMIDIFile("/dev/full");
+    EXPECT_FALSE(full.ok);
+    EXPECT_TRUE(full.message.contains("could not be written")) << full.message.toStdString();
+
+    // No folder to create the file in.
+    Put(Path("plain"), "x");
+    const ExportResult noFolder = ExportMIDIFile(Path("plain") + "/song.mid");
+    EXPECT_FALSE(noFolder.ok);
+    EXPECT_TRUE(noFolder.message.startsWith("Unable to open output file!")) << noFolder.message.toStdString();
+    EXPECT_TRUE(noFolder.message.contains("Not a directory"));
+
+    // The disk fills up while writing over an existing file: it stays as it was, nothing is left behind.
+    Put(Path("song.mid"), "precious");
+    const std::vector<int> lastBefore = g_lLastStep;
+    rlimit old{};
+    getrlimit(RLIMIT_FSIZE, &old);
+    const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
+    rlimit tiny = old;
+    tiny.rlim_cur = 20;
+    setrlimit(RLIMIT_FSIZE, &tiny);
+    const ExportResult partial = ExportMIDIFile(Path("song.mid"));
+    setrlimit(RLIMIT_FSIZE, &old);
+    std::signal(SIGXFSZ, oldHandler);
+    EXPECT_FALSE(partial.ok);
+    EXPECT_TRUE(partial.message.contains("was left as it was")) << partial.message.toStdString();
+    EXPECT_EQ(ReadAll(Path("song.mid")), Bytes({'p', 'r', 'e', 'c', 'i', 'o', 'u', 's'}));
+    EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden), (QStringList{"plain", "song.mid"}));
+    EXPECT_EQ(g_lLastStep, lastBefore);
+
+    // With room, the same export replaces the file and keeps its permissions.
+    QFile::setPermissions(Path("song.mid"), QFile::ReadOwner | QFile::WriteOwner);
+    ASSERT_TRUE(ExportMIDIFile(Path("song.mid")).ok);
+    EXPECT_EQ(ReadAll(Path("song.mid")).size(), 14u + 8 + 3 + 3 * 8 + 4 + 4);
+    EXPECT_EQ(QFile::permissions(Path("song.mid")) & (QFile::ReadGroup | QFile::ReadOther), QFile::Permissions());
+}
+
+// ---------------------------------------------------------------- import
+
+Bytes File(int format, int division, std::vector<Bytes> tracks, int count = -1) {
+    Bytes b = {'M', 'T', 'h', 'd', 0, 0, 0, 6, 0, static_cast<std::uint8_t>(format)};
+    const int n = count < 0 ? static_cast<int>(tracks.size()) : count;
+    for (int v : {n, division}) {
+        b.push_back(static_cast<std::uint8_t>(v >> 8));
+        b.push_back(static_cast<std::uint8_t>(v));
+    }
+    for (const Bytes& t : tracks) {
+        for (char c : std::string("MTrk")) b.push_back(static_cast<std::uint8_t>(c));
+        for (int shift = 24; shift >= 0; shift -= 8) b.push_back(static_cast<std::uint8_t>(t.size() >> shift));
+        b.insert(b.end(), t.begin(), t.end());
+    }
+    return b;
+}
+
+TEST(SmfImport, TicksBecomeSteps) {
+    // Format 0, division 4: two Note Ons on tick 1 make one chord step; tick 3 lands in step 2.
+    SongData s = Parse(File(0, 4, {FromHex("01903C64 00904064 02904364 00FF2F00")}));
+    EXPECT_EQ(s.NotesPerBeat, 4);
+    EXPECT_EQ(s.NumSteps, 3);
+    EXPECT_EQ(Rows(s.Tracks[0]), "60 64 | |67 |");
+
+    // Two tracks of different lengths start together; the song is as long as the longer. Events
+    // that start nothing still count their ticks (the last one marks the end: a Note Off on tick 13
+    // ends the song after step 11), and a meta event is read past whole.
+    s = Parse(File(1, 2, {FromHex("00FF0305 6E616D6521 01903C64 00FF2F00"),
+                          FromHex("01B00740 02904064 0A803C00 00FF2F00")}));
+    EXPECT_EQ(s.NotesPerBeat, 2);
+    EXPECT_EQ(s.NumSteps, 12);
+    EXPECT_EQ(Rows(s.Tracks[0]), "60 | | | | | | | | | | | |");
+    EXPECT_EQ(Rows(s.Tracks[1]), " | |64 | | | | | | | | | |");
+
+    // Running status: data bytes after a Note On are further Note Ons, across a meta event too;
+    // velocity 0 releases, on a step where nothing starts, make a break.
+    s = Parse(File(0, 4, {FromHex("01913C64 01 4064 00FF0100 01 4000 01 4300 01 4364 02 4300 00FF2F00")}));
+    EXPECT_EQ(Rows(s.Tracks[0]), "60 |64 |-|-|67 | |");
+    EXPECT_EQ(s.Tracks[0].Channel, 1);
+}
+
+TEST(SmfImport, ChannelsInstrumentsAndTempo) {
+    SongData s = Parse(File(1, 8, {FromHex("00FF5103 07A120 00FF5103 0F4240 00FF2F00"),
+                                   FromHex("00C305 00C307 00B30700 01933C64 00FF2F00"),
+                                   FromHex("00CA10 00FF2F00")}));
+    EXPECT_EQ(s.Tempo, 120) << "the first Set Tempo counts";
+    EXPECT_EQ(s.Tracks[0].Channel, 0);
+    EXPECT_EQ(s.Tracks[1].Channel, 3);
+    EXPECT_EQ(s.Tracks[2].Channel, 10) << "a track without notes takes its program change's channel";
+    EXPECT_EQ(s.PatchSet, (1 << 3) | (1 << 10));
+    EXPECT_EQ(s.ChannelPatch[3], 5) << "the first program change of a channel counts";
+    EXPECT_EQ(s.ChannelPatch[10], 16);
+
+    auto tempoOf = [](const char* us) { return Parse(File(0, 4, {FromHex((std::string("00FF5103") + us + "00FF2F00").c_str())})).Tempo; };
+    EXPECT_EQ(tempoOf("0A2C2B"), 90);
+    EXPECT_EQ(tempoOf("FFFFFF"), 30);
+    EXPECT_EQ(tempoOf("000001"), 240);
+}
+
+TEST(SmfImport, LargeDivisionsGetTheCoarsestExactGrid) {
+    // 480 ticks per beat, notes on eighths and on tick 0: 2 steps per beat, tick 0 is step 0; the
+    // last Note Off, two steps after the last note, ends the song.
+    SongData s = Parse(File(1, 480, {FromHex("00903C64 00904064 8170 903E64 8170 803E00 8170 904364 8360 804300 00FF2F00")}));
+    EXPECT_EQ(s.NotesPerBeat, 2);
+    EXPECT_EQ(Rows(s.Tracks[0]), "60 64 |62 |-|67 | |");
+    // Tick 0 and tick 1 at division 4 stay apart: tick t is then step t.
+    s = Parse(File(0, 4, {FromHex("00903C64 01904064 00FF2F00")}));
+    EXPECT_EQ(Rows(s.Tracks[0]), "60 |64 |");
+    // Onsets no grid up to 255 holds exactly (ticks 0, 2, 4 of 960, 0.53 steps apart): 255 per
+    // beat, nearest steps, yet each onset keeps a step of its own when the next one is free.
+    s = Parse(File(0, 960, {FromHex("00903C64 02903E64 02904064 00FF2F00")}));
+    EXPECT_EQ(s.NotesPerBeat, 255);
+    EXPECT_EQ(Rows(s.Tracks[0]), "60 |62 |64 |");
+    s = Parse(File(0, 960, {FromHex("00903C64 01903E64 01904064 00FF2F00")}));
+    EXPECT_EQ(Rows(s.Tracks[0]), "60 |62 64 |") << "1.5 steps away is not within the grid's reach";
+    // 960 ticks, onsets 1 tick apart from a beat (abc2midi's habit) on the 255 grid.
+    s = Parse(File(0, 960, {FromHex("01903C64 8740 903E64 00FF2F00")}));
+    EXPECT_EQ(s.NotesPerBeat, 255);
+    EXPECT_EQ(s.Tracks[0].Steps[255].StepType, StepNotes);
+}
+
+TEST(SmfImport, LimitsHoldWhateverTheFileSays) {
+    Bytes many;
+    for (int n = 0; n < 300; ++n) {
+        const Bytes e = FromHex("00903C64");
+        many.insert(many.end(), e.begin(), e.end());
+        many[many.size() - 2] = static_cast<std::uint8_t>(n % 128);
+    }
+    SongData s = Parse(File(0, 4, {many}));
+    EXPECT_EQ(s.Tracks[0].Steps[0].NoteCount, 255);
+    EXPECT_EQ(s.Tracks[0].Steps[0].Notes.size(), 255u);
+    EXPECT_EQ(s.Tracks[0].Steps[0].Notes[254], 254 % 128);
+
+    // A chunk longer than the file ends with it; the tracks before it load; missing tracks are empty.
+    Bytes cut = File(1, 4, {FromHex("01903C64 00FF2F00"), FromHex("01904064 01904364")}, 3);
+    cut[cut.size() - 9] = 0x7F;  // second chunk's length: 0x7F000008
+    s = Parse(cut);
+    ASSERT_EQ(s.Tracks.size(), 3u);
+    EXPECT_EQ(Rows(s.Tracks[1]), "64 |67 |");
+    EXPECT_EQ(Rows(s.Tracks[2]), " | |");
+}
+
+TEST(SmfImport, RefusedFilesSayWhyAndWhere) {
+    struct Case {
+        Bytes file;
+        const char* words;
+        long long offset;
+    } cases[] = {
+        {FromHex("52494646"), "not a Standard MIDI File", 0},
+        {FromHex("4D546864 00000007 0001 0001 0004 00"), "7 bytes long", 4},
+        {File(2, 4, {FromHex("00FF2F00")}), "format 2", 8},
+        {File(1, 0xE728, {FromHex("00FF2F00")}), "time-code", 12},
+        {File(1, 4, {}), "no tracks", 10},
+        {File(1, 4, {}, 33), "33 tracks", 10},
+        {File(0, 4, {FromHex("00903C64 8080808001 903C00")}), "variable-length", 26},
+        {File(0, 1, {FromHex("00903C64 FFFFFF7F 903C00")}), "steps long", 26},
+        {FromHex("4D546864 0000"), "ends inside its header", 6},
+    };
+    for (const Case& c : cases) {
+        const ImportResult r = ParseMIDIFile(c.file);
+        EXPECT_FALSE(r.Accepted()) << c.words;
+        EXPECT_TRUE(r.reason.contains(c.words)) << r.reason.toStdString();
+        EXPECT_EQ(r.offset, c.offset) << c.words;
+    }
+}
+
+TEST_F(SongGlobals, RefusedFileKeepsTheSong) {
+    Load(OneTrack({Notes({60}), Break()}, 4, 3));
+    g_lTempo = 100;
+    Put(Path("format2.mid"), QByteArray::fromHex("4D546864000000060002000100040000"));
+    ImportResult r = ImportMIDIFile(Path("format2.mid"));
+    EXPECT_FALSE(r.Accepted());
+    EXPECT_EQ(r.Describe(), "it is a format 2 file; only formats 0 and 1 hold a single song (at byte 8)");
+    r = ImportMIDIFile(Path("missing.mid"));
+    EXPECT_TRUE(r.reason.contains("No such file")) << r.reason.toStdString();
+    EXPECT_EQ(r.offset, -1);
+    ASSERT_EQ(g_Tracks.size(), 1u);
+    EXPECT_EQ(Rows(g_Tracks[0]), "60 |-|");
+    EXPECT_EQ(g_lTempo, 100);
+    EXPECT_EQ(g_lNotesPerBeat, 3);
+
+    // An accepted file replaces it all, keeps instruments of channels the file does not set,
+    // and puts the cursor on the first track.
+    g_bytChannelPatch[1] = 50;
+    g_lCurTrack = 0;
+    g_lCurStep = 1;
+    const Bytes file = File(1, 6, {FromHex("00C220 01923C64 00FF2F00"), FromHex("01924064 00FF2F00")});
+    Put(Path("ok.mid"), QByteArray(reinterpret_cast<const char*>(file.data()), static_cast<qsizetype>(file.size())));
+    ASSERT_TRUE(ImportMIDIFile(Path("ok.mid")).Accepted());
+    EXPECT_EQ(g_lNumTracks, 2);
+    EXPECT_EQ(g_lNotesPerBeat, 6);
+    EXPECT_EQ(g_lTempo, 120);
+    EXPECT_EQ(g_lNumSteps, 1);
+    EXPECT_EQ(g_bytChannelPatch[2], 0x20);
+    EXPECT_EQ(g_bytChannelPatch[1], 50);
+    EXPECT_EQ(g_lCurStep, 0);
+    EXPECT_EQ(g_lLastStep, (std::vector<int>{0, 0}));
+}
+
+// ---------------------------------------------------------------- round trip
+
+// What the file can say about a song: a break while nothing sounds writes nothing and comes back
+// empty (the two play alike), and a song in which nothing ever sounds has no events to give its
+// length. Stale notes under empty steps and breaks are not part of the song.
+SongData Representable(SongData song, const std::vector<int>& lastStep) {
+    bool anyEvent = false;
+    for (std::size_t t = 0; t < song.Tracks.size(); ++t) {
+        auto& steps = song.Tracks[t].Steps;
+        auto sounding = [&](int l) { return l >= 0 && l < song.NumSteps && steps[static_cast<std::size_t>(l)].NoteCount > 0; };
+        int last = lastStep[t];
+        for (std::size_t s = 0; s < steps.size(); ++s) {
+            SongStep& step = steps[s];
+            if (step.StepType == StepNotes) {
+                last = static_cast<int>(s);
+                anyEvent = true;
+            } else if (step.StepType == StepBreak && !sounding(last)) {
+                step.StepType = StepEmpty;
+            }
+        }
+        anyEvent = anyEvent || sounding(last);
+    }
+    for (SongTrack& track : song.Tracks)
+        for (SongStep& step : track.Steps)
+            if (step.StepType != StepNotes) step = SongStep{step.StepType, 0, {}};
+    if (!anyEvent) {
+        song.NumSteps = 0;
+        for (SongTrack& track : song.Tracks) track.Steps.clear();
+    }
+    return song;
+}
+
+SongData RandomSong(std::mt19937& rng, std::vector<int>& lastStep) {
+    auto pick = [&](int lo, int hi) { return std::uniform_int_distribution<int>(lo, hi)(rng); };
+    SongData song;
+    song.NumSteps = pick(0, 3) == 0 ? pick(0, 3) : pick(1, 60);
+    song.Tempo = pick(0, 2) == 0 ? 120 : pick(30, 240);
+    song.NotesPerBeat = pick(0, 3) == 0 ? pick(1, 255) : pick(1, 8);
+    for (auto& p : song.ChannelPatch) p = static_cast<std::uint8_t>(pick(0, 127));
+    const int tracks = pick(0, 9) == 0 ? pick(1, 32) : pick(1, 4);
+    const int density = pick(0, 10);
+    for (int t = 0; t < tracks; ++t) {
+        SongTrack track{static_cast<std::uint8_t>(pick(0, 15)), {}};
+        for (int s = 0; s < song.NumSteps; ++s) {
+            SongStep step;
+            const int kind = pick(0, 10);
+            if (kind < density) {
+                step.StepType = StepNotes;
+                const int count = pick(0, 20) == 0 ? pick(1, 255) : pick(1, 4);
+                for (int i = 0; i < count; ++i) step.Notes.push_back(static_cast<std::uint8_t>(pick(0, 127)));
+                step.NoteCount = static_cast<std::uint8_t>(count);
+            } else {
+                step.StepType = kind % 2 ? StepBreak : StepEmpty;
+                if (pick(0, 4) == 0) {  // stale notes of an overwritten notes step
+                    step.Notes = {static_cast<std::uint8_t>(pick(0, 127))};
+                    step.NoteCount = 1;
+                }
+            }
+            track.Steps.push_back(std::move(step));
+        }
+        song.Tracks.push_back(std::move(track));
+        lastStep.push_back(pick(-1, song.NumSteps + 1));
+    }
+    return song;
+}
+
+std::string Describe(const SongData& song) {
+    std::string out = "steps " + std::to_string(song.NumSteps) + " npb " + std::to_string(song.NotesPerBeat) + " tempo " +
+                      std::to_string(song.Tempo) + "\n";
+    for (const SongTrack& t : song.Tracks) out += "ch " + std::to_string(t.Channel) + ": " + Rows(t) + "\n";
+    return out;
+}
+
+TEST(SmfRoundTrip, ExportedSongsOpenAsTheSameSong) {
+    std::mt19937 rng(20261206);
+    for (int i = 0; i < 4000; ++i) {
+        std::vector<int> lastStep;
+        const SongData original = RandomSong(rng, lastStep);
+        const SongData expected = Representable(original, lastStep);
+        std::vector<int> exportLast = lastStep;
+        const Bytes file = EncodeMIDIFile(SourceOf(original), exportLast);
+        const ImportResult r = ParseMIDIFile(file);
+        ASSERT_TRUE(r.Accepted()) << r.Describe().toStdString();
+        const SongData& back = *r.song;
+        const std::string context = "song " + std::to_string(i) + "\n" + Describe(original);
+        ASSERT_EQ(Describe(back), Describe(expected)) << context;
+        for (const SongTrack& track : original.Tracks) {
+            ASSERT_TRUE(back.PatchSet & (1 << track.Channel)) << context;
+            ASSERT_EQ(back.ChannelPatch[track.Channel], original.ChannelPatch[track.Channel]) << context;
+        }
+    }
+}
+
+// ---------------------------------------------------------------- corpus
+
+std::vector<QString> FilesUnder(const QString& folder) {
+    std::vector<QString> files;
+    QDirIterator it(QStringLiteral(KIVRA_TEST_DATA_DIR "/midi/") + folder, {"*.mid"}, QDir::Files, QDirIterator::Subdirectories);
+    while (it.hasNext()) files.push_back(it.next());
+    std::sort(files.begin(), files.end());
+    return files;
+}
+
+TEST(SmfCorpus, EveryFileOpensOrIsRefusedWithAReason) {
+    const auto valid = FilesUnder("valid"), damaged = FilesUnder("damaged"), invalid = FilesUnder("invalid");
+    ASSERT_GE(valid.size(), 4u);
+    ASSERT_GE(invalid.size(), 10u);
+    for (const auto* set : {&valid, &damaged})
+        for (const QString& path : *set) {
+            const ImportResult r = ReadMIDIFile(path);
+            EXPECT_TRUE(r.Accepted()) << path.toStdString() << ": " << r.Describe().toStdString();
+        }
+    for (const QString& path : invalid) {
+        const ImportResult r = ReadMIDIFile(path);
+        EXPECT_FALSE(r.Accepted()) << path.toStdString();
+        EXPECT_FALSE(r.reason.isEmpty()) << path.toStdString();
+    }
+    // Every prefix of every good file, and of an exported song, gives a song or a reason.
+    std::vector<Bytes> whole;
+    for (const auto* set : {&valid, &damaged})
+        for (const QString& path : *set) whole.push_back(ReadAll(path));
+    whole.push_back(Encode(OneTrack({Notes({60, 64}), Empty(), Break(), Notes({1})})));
+    for (const Bytes& b : whole)
+        for (std::size_t n = 0; n < b.size(); ++n) {
+            const ImportResult r = ParseMIDIFile(std::span(b.data(), n));
+            if (!r.Accepted()) {
+                EXPECT_FALSE(r.reason.isEmpty());
+                EXPECT_LE(r.offset, static_cast<long long>(n));
+            }
+        }
+}
+
+TEST(SmfCorpus, FilesOfOtherProgramsOpenAsUsableSongs) {
+    const QString dir = QStringLiteral(KIVRA_TEST_DATA_DIR "/midi/valid/");
+    ImportResult r = ReadMIDIFile(dir + "csvmidi_tempo_map_sysex_480.mid");
+    ASSERT_TRUE(r.Accepted());
+    EXPECT_EQ(r.song->NotesPerBeat, 1);  // every onset lies on a beat
+    EXPECT_EQ(r.song->Tempo, 120);
+    EXPECT_EQ(r.song->NumSteps, 12);
+    EXPECT_EQ(Rows(r.song->Tracks[1]), "60 64 |62 |67 |-|72 | | | |-| | | |");
+    EXPECT_EQ(r.song->Tracks[2].Channel, 9);
+    EXPECT_EQ(r.song->ChannelPatch[2], 24);
+
+    r = ReadMIDIFile(dir + "csvmidi_format0_running_status.mid");
+    ASSERT_TRUE(r.Accepted());
+    EXPECT_EQ(r.song->NotesPerBeat, 96);
+    const auto& steps = r.song->Tracks[0].Steps;
+    EXPECT_EQ(Rows(SongTrack{0, {steps[23], steps[47], steps[71], steps[95]}}), "72 36 |74 |76 |-|");
+    EXPECT_EQ(r.song->ChannelPatch[0], 73);
+    EXPECT_EQ(r.song->ChannelPatch[1], 33);
+
+    r = ReadMIDIFile(dir + "abc2midi_two_voices_480.mid");
+    ASSERT_TRUE(r.Accepted());
+    EXPECT_EQ(r.song->Tempo, 96);
+    EXPECT_EQ(r.song->Tracks.size(), 3u);
+    int onsets = 0;
+    for (const SongStep& s : r.song->Tracks[1].Steps) onsets += s.StepType == StepNotes;
+    EXPECT_EQ(onsets, 22) << "no two eighth notes share a step";
+}
+
+}  // namespace
+}  // namespace kivra
