@@ -3,6 +3,9 @@
 #include "app/datadir.h"
 #include "app/frmpiano.h"
 #include "app/windows.h"
+#include "keyboard/frmkeyconfig.h"
+#include "keyboard/keyhook.h"
+#include "keyboard/keymap.h"
 #include "link/frmlink.h"
 #include "midi/backends/system_backends.h"
 #include "midi/devices.h"
@@ -24,6 +27,7 @@ namespace {
 QPointer<frmPiano> g_piano;
 QPointer<frmMusicMaker> g_musicMaker;
 QPointer<frmDevices> g_devices;
+QPointer<frmKeyConfig> g_keyConfig;
 QPointer<frmLink> g_link;
 
 // Installed: <prefix>/bin/kivra reads <prefix>/share/kivra. In the build tree: the source data.
@@ -47,19 +51,24 @@ template <typename Window> Window& Lazy(QPointer<Window>& slot) {
 frmPiano* PianoWindow() { return g_piano; }
 frmMusicMaker& MusicMakerWindow() { return Lazy(g_musicMaker); }
 frmDevices& DevicesWindow() { return Lazy(g_devices); }
+frmKeyConfig& KeyConfigWindow() { return Lazy(g_keyConfig); }
 frmLink& LinkWindow() { return Lazy(g_link); }
 
 void Main() {
     SetDataDir(FindDataDir());
     QApplication::setWindowIcon(QIcon(DataPath(QStringLiteral("icons/kivra.svg"))));
+    SetInstalledProfilesDir(DataPath(QStringLiteral("keymaps")));
+    LoadKeyMap(QStringLiteral("default"));
     SetMidiBackends(MakeSystemMidiOut(), MakeSystemMidiIn());
     InstallMidiInputDispatch();
     InstallMusicMaker();
     OpenSavedDevices();
 
     g_piano = new frmPiano();
+    InstallKeyboardHook(g_piano);
     g_piano->setAttribute(Qt::WA_DeleteOnClose);
     QObject::connect(g_piano, &frmPiano::closing, [] { Shutdown(); });
+    QObject::connect(g_piano, &frmPiano::keyConfigRequested, [] { KeyConfigWindow().exec(); });
     QObject::connect(g_piano, &frmPiano::devicesRequested, [] { DevicesWindow().exec(); });
     QObject::connect(g_piano, &frmPiano::musicMakerRequested, [] {
         auto& window = MusicMakerWindow();
@@ -78,8 +87,9 @@ void Main() {
 
 void Shutdown() {
     CloseMIDIDevices();
+    RemoveKeyboardHook();
     // Unload the other windows while the piano still exists: their unload steps may play notes off.
-    for (QWidget* window : std::initializer_list<QWidget*>{g_musicMaker, g_link, g_devices})
+    for (QWidget* window : std::initializer_list<QWidget*>{g_musicMaker, g_link, g_devices, g_keyConfig})
         if (window) window->close();
     ReleaseMidi();
 }

@@ -23,7 +23,7 @@ struct Refusal {
 };
 
 struct Onset {
-    long long tick;
+    long long tick;  // then, once the grid is known, the step position
     std::uint8_t note;
 };
 
@@ -207,7 +207,7 @@ QString ImportResult::Describe() const {
     return offset >= 0 ? QStringLiteral("%1 (at byte %2)").arg(reason).arg(offset) : reason;
 }
 
-ImportResult ParseMIDIFile(std::span<const std::uint8_t> bytes) {
+ImportResult ParseMIDIFile(std::span<const std::uint8_t> bytes, long long maxCells) {
     FileEvents file;
     if (auto refused = ParseChunks(bytes, file)) return Refuse(std::move(*refused));
 
@@ -223,41 +223,39 @@ ImportResult ParseMIDIFile(std::span<const std::uint8_t> bytes) {
         exact = N <= 255;
         if (!exact) N = 255;
     }
-    auto nearest = [&](long long tick) { return (2 * tick * N + D) / (2 * D); };
+    const bool oneTickPerStep = N == D;
+    auto nearest = [&](long long tick) { return oneTickPerStep ? tick : (2 * tick * N + D) / (2 * D); };
     auto above = [&](long long tick) { return (tick * N + D - 1) / D; };
 
-    std::vector<std::vector<long long>> onsetPositions(file.tracks.size());
+    // Each onset's tick is replaced by its position on the grid.
     bool onsetAtZero = false;
-    for (std::size_t t = 0; t < file.tracks.size(); ++t) {
-        auto& positions = onsetPositions[t];
-        positions.reserve(file.tracks[t].onsets.size());
+    for (TrackEvents& track : file.tracks) {
         long long previousTick = -1, previous = -1;
-        for (const Onset& onset : file.tracks[t].onsets) {
+        for (Onset& onset : track.onsets) {
             long long position = previous;
             if (onset.tick != previousTick) {
+                previousTick = onset.tick;
                 position = nearest(onset.tick);
                 // Rounding may land an onset on the step of an earlier tick: the step above it is
                 // still within one step, so the two notes stay apart when it is free.
                 if (!exact && position <= previous && above(onset.tick) > previous) position = above(onset.tick);
                 position = std::max(position, previous);
             }
-            positions.push_back(position);
+            onset.tick = position;
             onsetAtZero = onsetAtZero || position == 0;
-            previousTick = onset.tick;
             previous = position;
         }
     }
     const long long shift = onsetAtZero ? 0 : 1;
 
     long long length = 0;
-    for (std::size_t t = 0; t < file.tracks.size(); ++t) {
-        const TrackEvents& track = file.tracks[t];
-        if (!onsetPositions[t].empty()) length = std::max(length, onsetPositions[t].back() - shift + 1);
+    for (const TrackEvents& track : file.tracks) {
+        if (!track.onsets.empty()) length = std::max(length, track.onsets.back().tick - shift + 1);
         if (!track.releases.empty()) length = std::max(length, nearest(track.releases.back()) - shift);
         length = std::max(length, nearest(track.lastTick) - shift);
     }
     const long long cells = length * static_cast<long long>(file.tracks.size());
-    if (length > kMaxSongSteps || cells > kMaxSongCells)
+    if (length > kMaxSongSteps || cells > maxCells)
         return Refuse({QStringLiteral("the song would be %1 steps long, more than this program can hold").arg(length),
                        file.farthestOffset});
 
@@ -279,13 +277,18 @@ ImportResult ParseMIDIFile(std::span<const std::uint8_t> bytes) {
                                                   : events.anyChannel >= 0  ? events.anyChannel
                                                                             : 0);
         track.Steps.resize(static_cast<std::size_t>(length));
-        for (std::size_t i = 0; i < events.onsets.size(); ++i) {
-            SongStep& step = track.Steps[static_cast<std::size_t>(onsetPositions[t][i] - shift)];
+        // Onsets come in step order: each step's notes are counted first and stored with one allocation.
+        const auto& onsets = events.onsets;
+        for (std::size_t i = 0; i < onsets.size();) {
+            std::size_t j = i + 1;
+            while (j < onsets.size() && onsets[j].tick == onsets[i].tick) ++j;
+            SongStep& step = track.Steps[static_cast<std::size_t>(onsets[i].tick - shift)];
+            const std::size_t count = std::min<std::size_t>(j - i, 255);
             step.StepType = StepNotes;
-            if (step.NoteCount < 255) {
-                step.Notes.push_back(events.onsets[i].note);
-                ++step.NoteCount;
-            }
+            step.NoteCount = static_cast<std::uint8_t>(count);
+            step.Notes.resize(count);
+            for (std::size_t k = 0; k < count; ++k) step.Notes[k] = onsets[i + k].note;
+            i = j;
         }
         for (long long tick : events.releases) {
             const long long s = nearest(tick) - shift;

@@ -43,7 +43,8 @@ struct ImportResult {
 inline constexpr long long kMaxSongCells = 1LL << 24;
 inline constexpr long long kMaxSongSteps = 1LL << 22;
 
-ImportResult ParseMIDIFile(std::span<const std::uint8_t> bytes);
+// maxCells: the largest song accepted, in steps of all tracks together (the fuzzer asks for less).
+ImportResult ParseMIDIFile(std::span<const std::uint8_t> bytes, long long maxCells = kMaxSongCells);
 // Reads the whole file through FileStream, then parses it.
 ImportResult ReadMIDIFile(const QString& sFileName);
 // Reads sFileName and, only when it is accepted, replaces the program's song with it.

@@ -68,7 +68,6 @@ frmDevices::frmDevices(QWidget* parent) : QDialog(parent) {
 
     cmdCancel = new QPushButton(QStringLiteral("Cancel"), this);
     cmdCancel->setObjectName(QStringLiteral("cmdCancel"));
-    cmdCancel->setAutoDefault(false);
     Place(cmdCancel, 2880, 3720, 1215, 495);
 
     connect(cmdOK, &QPushButton::clicked, this, &frmDevices::cmdOK_Click);

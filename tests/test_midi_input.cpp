@@ -71,6 +71,7 @@ TEST(MidiInputDispatch, NoteOnPlaysOnThePlayChannelExceptPercussion) {
     InputRig rig;
     EXPECT_EQ(rig.Receive(Msg(0x99, 0x24, 0x64)), "99 24 64");  // channel 9 stays on 9
     EXPECT_EQ(rig.Receive(Msg(0x93, 0x3C, 0x40)), "90 3C 40");  // channel 3 is not used
+    EXPECT_EQ(rig.Receive(Msg(0x90, 0x3E, 0x40) | 0xAB000000u), "90 3E 40");  // top byte unused
     g_lChannel = 6;
     EXPECT_EQ(rig.Receive(Msg(0x90, 0x3C, 0x7F)), "96 3C 7F");  // velocity passes unchanged
     g_lChannel = 0;

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Start-up time and memory of Kivra beside VMPK, a peer virtual MIDI keyboard, in one run on the
 # same headless display. For each program and run: the time from launch until its main window is
-# shown (xdotool search --sync), and the peak resident memory over launch and two seconds of idle
+# shown (polling xdotool search --name), and the peak resident memory over launch and two seconds of idle
 # (/usr/bin/time -v). Prints a side-by-side table of medians and ranges; asserts nothing.
 #
 #   bench/startup/startup_vs_vmpk.sh <path to kivra> [runs, default 5]
@@ -58,13 +58,14 @@ measure() {
   HOME=$home XDG_CONFIG_HOME=$home/.config XDG_DATA_HOME=$home/.local/share \
     /usr/bin/time -v -o "$work/time-$label.txt" "$@" >"$work/out-$label.txt" 2>&1 &
   time_pid=$!
-  # xdotool waits for the window; stop waiting early if the program has already exited.
-  timeout 30 xdotool search --sync --onlyvisible --name "$name" >/dev/null 2>&1 &
-  local search_pid=$! found=no
-  while kill -0 "$search_pid" 2>/dev/null && kill -0 "$time_pid" 2>/dev/null; do sleep 0.005; done
+  # Poll xdotool every 10 ms rather than use its --sync, which sleeps half a second between
+  # looks; stop early if the program has exited.
+  local found=no deadline=$(( start + 30000000000 ))
+  while kill -0 "$time_pid" 2>/dev/null && [ "$(date +%s%N)" -lt "$deadline" ]; do
+    if xdotool search --onlyvisible --name "$name" >/dev/null 2>&1; then found=yes; break; fi
+    sleep 0.01
+  done
   end=$(date +%s%N)
-  kill "$search_pid" 2>/dev/null || true  # still searching: the program has exited
-  if wait "$search_pid" 2>/dev/null; then found=yes; fi
   [ "$found" = yes ] || end=""
   sleep 2
   child=$(pgrep -P "$time_pid" || true)
