@@ -18,6 +18,8 @@
 #include <cstdio>
 #include <vector>
 
+#include <unistd.h>
+
 using namespace kivra;
 
 namespace {
@@ -38,6 +40,15 @@ struct Relay {
         process.terminate();
         process.waitForFinished(5000);
     }
+    // User plus system time of the relay, from /proc/<pid>/stat (fields 14 and 15, in ticks).
+    double CpuSeconds() const {
+        QFile stat(QStringLiteral("/proc/%1/stat").arg(process.processId()));
+        if (!stat.open(QIODevice::ReadOnly)) return -1;
+        const QByteArray line = stat.readAll();
+        const auto fields = line.mid(line.lastIndexOf(')') + 2).split(' ');  // from field 3 on
+        if (fields.size() < 13) return -1;
+        return static_cast<double>(fields[11].toLongLong() + fields[12].toLongLong()) / static_cast<double>(sysconf(_SC_CLK_TCK));
+    }
     QString Status(const char* key) const {
         QFile status(QStringLiteral("/proc/%1/status").arg(process.processId()));
         if (!status.open(QIODevice::ReadOnly)) return QStringLiteral("?");
@@ -46,6 +57,11 @@ struct Relay {
         return QStringLiteral("?");
     }
 };
+
+QString LoadAverage() {
+    QFile file(QStringLiteral("/proc/loadavg"));
+    return file.open(QIODevice::ReadOnly) ? QString::fromLatin1(file.readAll()).section(' ', 0, 2) : QStringLiteral("?");
+}
 
 template <typename Pred> bool Spin(Pred done, int timeoutMs = 5000) {
     QElapsedTimer t;
@@ -85,8 +101,9 @@ void RoundTrip() {
     Spin([] { return false; }, 50);
 
     constexpr int kMessages = 10000;
-    std::vector<double> micros;
+    std::vector<double> micros, oneWay;
     micros.reserve(kMessages);
+    oneWay.reserve(kMessages);
     QElapsedTimer clock;
     clock.start();
     for (int i = 0; i < kMessages; ++i) {
@@ -95,6 +112,7 @@ void RoundTrip() {
         const qint64 t0 = clock.nsecsElapsed();
         a.SendMessage(message);
         if (!Spin([&] { return out->sent.size() > sentBefore; })) break;
+        oneWay.push_back(static_cast<double>(clock.nsecsElapsed() - t0) / 1000.0);
         b.SendMessage(message);  // the other piano plays it back
         if (!Spin([&] { return out->sent.size() > sentBefore + 1; })) break;
         micros.push_back(static_cast<double>(clock.nsecsElapsed() - t0) / 1000.0);
@@ -102,7 +120,9 @@ void RoundTrip() {
     const auto done = micros.size();
     const double p50 = Percentile(micros, 50), p99 = Percentile(micros, 99), max = micros.empty() ? 0 : micros.back();
     std::printf("round trip piano -> relay -> piano -> relay -> piano, %zu of %d messages:\n", done, kMessages);
-    std::printf("  median %.1f us, p99 %.1f us, max %.1f us (goal: p99 under 1000 us)\n", p50, p99, max);
+    std::printf("  round trip: median %.1f us, p99 %.1f us, max %.1f us (goal: p99 under 1000 us)\n", p50, p99, max);
+    const double o50 = Percentile(oneWay, 50), o99 = Percentile(oneWay, 99);
+    std::printf("  one way (piano A plays -> piano B sounds): median %.1f us, p99 %.1f us\n", o50, o99);
     a.Disconnect();
     b.Disconnect();
     ReleaseMidi();
@@ -194,8 +214,9 @@ void Load(int seconds) {
                  p999 = Percentile(micros, 99.9), max = micros.empty() ? 0 : micros.back();
     std::printf("  latency sender -> relay -> receiver: median %.1f us, p90 %.1f us, p99 %.1f us, p99.9 %.1f us, max %.1f us\n",
                 p50, p90, p99, p999, max);
-    std::printf("  relay memory: VmHWM %s, VmRSS %s\n", qPrintable(relay.Status("VmHWM:")),
-                qPrintable(relay.Status("VmRSS:")));
+    std::printf("  relay memory: VmHWM %s, VmRSS %s; relay CPU time %.2f s\n", qPrintable(relay.Status("VmHWM:")),
+                qPrintable(relay.Status("VmRSS:")), relay.CpuSeconds());
+    std::printf("  machine load average during the run: %s\n", qPrintable(LoadAverage()));
 }
 
 }  // namespace

@@ -122,7 +122,12 @@ frmKeyConfig::frmKeyConfig(QWidget* parent) : QDialog(parent) {
                    {"Delete Note in Music Maker", 3600, 720, 2535}};
     for (int i = 0; i < 6; ++i) {
         auto* opt = new QRadioButton(QString::fromLatin1(options[i].caption), fraAction_);
-        opt->setGeometry(Twips(options[i].left, options[i].top, options[i].width, 255));
+        // Widened to the room the frame leaves, so captions in today's larger fonts are not cut.
+        const int room = options[i].left < 3600 ? 3600 - 120 - options[i].left : 7215 - 120 - options[i].left;
+        opt->setGeometry(Twips(options[i].left, options[i].top, std::max(options[i].width, room), 255));
+        QFont small = opt->font();
+        small.setPointSizeF(small.pointSizeF() * 0.9);
+        opt->setFont(small);
         actionGroup_->addButton(opt, i);
         optAction_[static_cast<std::size_t>(i)] = opt;
         connect(opt, &QRadioButton::toggled, this, [this, i](bool on) {
@@ -153,7 +158,8 @@ frmKeyConfig::frmKeyConfig(QWidget* parent) : QDialog(parent) {
     SetKeyConfigTarget(this);
 }
 
-frmKeyConfig::~frmKeyConfig() { SetKeyConfigTarget(nullptr); }
+// The hook holds this window through a QPointer, which forgets it as it goes.
+frmKeyConfig::~frmKeyConfig() = default;
 
 QAbstractButton* frmKeyConfig::chkNote(int note) const { return chkNote_[static_cast<std::size_t>(note)]; }
 

@@ -198,6 +198,7 @@ void frmMusicMaker::closeEvent(QCloseEvent* event) {
     MusicMaker& core = TheMusicMaker();
     core.SetRecord(false);
     core.SetPlay(false);
+    core.SetSoloTrack(-1);  // as a fresh window would start: all tracks play
     event->accept();
 }
 

@@ -138,7 +138,7 @@ void MusicMaker::PlayStep() {
             const int channel = g_Tracks[static_cast<std::size_t>(t)].Channel;
             StopTrackNotes(t);
             for (std::size_t k = 0; k < count; ++k) {
-                PlayNote(s->Notes[k], 100, channel);
+                PlayNote(notes[k], 100, channel);
                 if (static_cast<std::size_t>(t) < g_lLastStep.size()) g_lLastStep[static_cast<std::size_t>(t)] = step;
             }
         } else if (s->StepType == StepBreak) {

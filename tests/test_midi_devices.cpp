@@ -1,5 +1,5 @@
-// Opening the devices by their saved names: device names, silent failures,
-// and the names and silence of the system's MIDI ports.
+// Device names as the lists show and the settings keep them, the silence of failed opens, and
+// the system's MIDI ports.
 #include "midi/backends/rtmidi/rtmidi_backend.h"
 #include "midi/devices.h"
 #include "midi/midiio.h"

@@ -186,11 +186,12 @@ TEST_F(MusicMakerWindow, ClosingKeepsTheSongAndSwitchesRecordAndPlayOff) {
     TheMusicMaker().SetRecord(true);
     PlayNote(60, 100, PlayChannel());
     StopNote(60, PlayChannel());
-    TheMusicMaker().SetPlay(true);
+    TheMusicMaker().PlayTrackAlone(0);
     window->close();
     EXPECT_FALSE(window->isVisible());
     EXPECT_FALSE(TheMusicMaker().RecordChecked());
     EXPECT_FALSE(TheMusicMaker().PlayChecked());
+    EXPECT_EQ(TheMusicMaker().SoloTrack(), -1);
     window->show();
     EXPECT_EQ(List(0)->RowText(0), "60 ");
     // A window made afresh shows the same song too.

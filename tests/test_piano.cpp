@@ -130,7 +130,6 @@ TEST_F(PianoWindow, DrumModeUsesChannelNineAndToggleSendsAllNoteOffs) {
     Move(61, 11);
     Release(61, 11);
     EXPECT_EQ(midi.SentHex(), "99 3D 64 E9 04 40 99 3D 00 E9 00 40");
-    // Channel 9 shares channel 1's hue.
     midi.ClearSent();
     QTest::mouseClick(piano->chkDrumMode(), Qt::LeftButton);
     EXPECT_FALSE(piano->chkDrumMode()->isChecked());

@@ -32,6 +32,12 @@ lintian_suppress=""
 for tool in cpack dpkg-deb dpkg-shlibdeps; do
   have "$tool" || { fail "$tool is needed to build the package (Debian: cmake, dpkg, dpkg-dev)"; exit 1; }
 done
+# Bring what the package holds up to date (a no-op after a full build).
+if ! cmake --build "$build" --target kivra kivra-relay kivra_compressed_docs >"$work/build.log" 2>&1; then
+  cat "$work/build.log"
+  fail "building kivra, kivra-relay and the compressed manual pages"
+  exit 1
+fi
 if ! cpack --config "$build/CPackConfig.cmake" -G DEB -B "$work/out" >"$work/cpack.log" 2>&1; then
   cat "$work/cpack.log"
   fail "cpack -G DEB"

@@ -1,0 +1,147 @@
+// The Music Maker's song file items on a real window: dialogs asked, messages shown, song shown.
+#include "formats/smf_export.h"
+#include "midi/midiio.h"
+#include "musicmaker/frmmusicmaker.h"
+#include "musicmaker/musicmaker.h"
+#include "musicmaker/songfile_menu.h"
+#include "testsupport.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QFile>
+#include <QLabel>
+#include <QMenu>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <gtest/gtest.h>
+
+#include <memory>
+
+using namespace kivra;
+
+namespace {
+
+struct QuietPiano : PianoPort {
+    void ShowKey(int, Rgb, bool) override {}
+    void SelectPatchRow(int) override {}
+    bool DrumModeChecked() const override { return false; }
+    int BaseOctave() const override { return 4; }
+    void UpdateInstrument(int) override {}
+    void SetRecordingLock(bool) override {}
+    void UpdateCaptions() override {}
+};
+
+class SongFileMenu : public ::testing::Test {
+protected:
+    void SetUp() override {
+        TheMusicMaker().SetPlay(false);
+        TheMusicMaker().SetRecord(false);
+        NewSong();
+        SetPianoPort(&piano);
+        window = std::make_unique<frmMusicMaker>();
+        InstallSongFileMenu(*window);
+        window->show();
+        QApplication::setActiveWindow(window.get());
+    }
+    void TearDown() override {
+        window.reset();
+        SetPianoPort(nullptr);
+    }
+    QAction* Item(const char* name) { return window->findChild<QAction*>(QString::fromLatin1(name)); }
+    QString Label(const char* name) { return window->findChild<QLabel*>(QString::fromLatin1(name))->text(); }
+    QString Path(const char* name) { return dir.filePath(QString::fromLatin1(name)); }
+    QByteArray Bytes(const QString& path) {
+        QFile f(path);
+        return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+    }
+    void Put(const QString& path, const QByteArray& bytes) {
+        QFile f(path);
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write(bytes);
+    }
+    void OneNoteSong(int note) {
+        NewSong();
+        g_lCurStep = 0;
+        RecordNote(note);
+    }
+
+    test::FakeMidi midi;
+    QuietPiano piano;
+    test::ScriptedDialogs dialogs;
+    std::unique_ptr<frmMusicMaker> window;
+    QTemporaryDir dir;
+};
+
+TEST_F(SongFileMenu, ItemsFollowNewInTheirOrderWithTheirShortcuts) {
+    QStringList names, captions;
+    for (QAction* a : window->FileMenu()->actions()) {
+        names << a->objectName();
+        captions << a->text();
+    }
+    EXPECT_EQ(names, (QStringList{"mnuNew", "mnuOpen", "mnuSave", "sepFile", "mnuExport", "mnuImport"}));
+    EXPECT_EQ(captions, (QStringList{"&New", "&Open...", "&Save...", "", "E&xport to MIDI...", "&Import MIDI..."}));
+    EXPECT_EQ(Item("mnuOpen")->shortcut(), QKeySequence(Qt::CTRL | Qt::Key_O));
+    EXPECT_EQ(Item("mnuSave")->shortcut(), QKeySequence(Qt::CTRL | Qt::Key_S));
+}
+
+TEST_F(SongFileMenu, SaveAsksOnceThenWritesToTheSameFile) {
+    OneNoteSong(60);
+    dialogs.inputs = {Path("song.mid")};
+    QTest::keyClick(window.get(), Qt::Key_S, Qt::ControlModifier);
+    ASSERT_EQ(dialogs.shown.size(), 2u);
+    EXPECT_EQ(dialogs.shown[0].title, "Export to MIDI");  // the save dialog
+    EXPECT_EQ(dialogs.shown[1].text, "MIDI sucessfully created!");
+    EXPECT_EQ(dialogs.shown[1].icon, MessageIcon::Information);
+    const QByteArray first = Bytes(Path("song.mid"));
+    EXPECT_TRUE(first.contains(QByteArray::fromHex("903C64")));
+
+    OneNoteSong(62);
+    Item("mnuSave")->trigger();  // no dialog this time: the file is known
+    ASSERT_EQ(dialogs.shown.size(), 3u);
+    EXPECT_EQ(dialogs.shown[2].text, "MIDI sucessfully created!");
+    EXPECT_TRUE(Bytes(Path("song.mid")).contains(QByteArray::fromHex("903E64")));
+
+    // A failed export says so with a critical message and keeps the last good file for Save.
+    dialogs.inputs = {QStringLiteral("/dev/full")};
+    Item("mnuExport")->trigger();
+    EXPECT_EQ(dialogs.shown.back().title, "Export to MIDI");
+    EXPECT_EQ(dialogs.shown.back().icon, MessageIcon::Critical);
+    EXPECT_TRUE(dialogs.shown.back().text.contains("could not be written"));
+    Item("mnuSave")->trigger();
+    EXPECT_EQ(dialogs.shown.back().text, "MIDI sucessfully created!");
+}
+
+TEST_F(SongFileMenu, OpenShowsTheSongOrKeepsItWithTheReason) {
+    // Tempo 90, 6 notes per beat, three tracks, the first on channel 5.
+    Put(Path("in.mid"), QByteArray::fromHex("4D546864 00000006 0001 0003 0006"
+                                             "4D54726B 00000013 00FF5103 0A2C2B 00C50B 01953C64 01953C00 00FF2F00"
+                                             "4D54726B 00000008 01924064 00FF2F00"
+                                             "4D54726B 00000004 00FF2F00"));
+    dialogs.inputs = {Path("in.mid")};
+    QTest::keyClick(window.get(), Qt::Key_O, Qt::ControlModifier);
+    EXPECT_EQ(dialogs.shown.size(), 1u) << "only the open dialog, no message";
+    EXPECT_EQ(dialogs.shown[0].title, "Import MIDI");
+    EXPECT_EQ(Label("lblTempo"), "Tempo: 90 BPM");
+    EXPECT_EQ(Label("lblNPB"), "Notes Per Beat: 6");
+    EXPECT_EQ(Label("lblNumTracks"), "Number of Tracks: 3");
+    EXPECT_EQ(Label("lblChannel"), "Output Channel: 5");
+    EXPECT_EQ(g_bytChannelPatch[5], 11);
+
+    Put(Path("bad.mid"), QByteArray::fromHex("4D546864 00000006 0002 0001 0006"));
+    dialogs.inputs = {Path("bad.mid")};
+    Item("mnuImport")->trigger();
+    ASSERT_EQ(dialogs.shown.size(), 3u);
+    EXPECT_EQ(dialogs.shown[2].title, "Import MIDI");
+    EXPECT_EQ(dialogs.shown[2].icon, MessageIcon::Critical);
+    EXPECT_TRUE(dialogs.shown[2].text.contains("format 2")) << dialogs.shown[2].text.toStdString();
+    EXPECT_EQ(g_lNumTracks, 3);
+    EXPECT_EQ(Label("lblTempo"), "Tempo: 90 BPM");
+
+    // Save after Open writes over the opened file.
+    Item("mnuSave")->trigger();
+    EXPECT_EQ(dialogs.shown.back().text, "MIDI sucessfully created!");
+    EXPECT_EQ(Bytes(Path("in.mid")).mid(8, 6), QByteArray::fromHex("000100030006"));
+}
+
+}  // namespace
