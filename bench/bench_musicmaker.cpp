@@ -14,6 +14,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <thread>
 #include <vector>
 
 using namespace kivra;
@@ -71,6 +72,19 @@ void BenchPlayback(int steps, int notesPerBeat, int tempo) {
                 mm.RunningInterval(), steps, f.median, f.p99, f.max, lastPlayed - lastDue);
 }
 
+// How late the system wakes a thread from a 1 ms sleep: the floor under any timer's punctuality
+// on this machine at this moment.
+void BenchWakeUpBaseline() {
+    std::vector<double> lateness;
+    for (int k = 0; k < 500; ++k) {
+        const auto start = std::chrono::steady_clock::now();
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        lateness.push_back(std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count() - 1.0);
+    }
+    const Figures f = Summarise(lateness);
+    std::printf("baseline: wake-up lateness of a 1 ms sleep: median %.3f ms, p99 %.3f ms, max %.3f ms\n", f.median, f.p99, f.max);
+}
+
 long PeakKiB() {
     QFile status(QStringLiteral("/proc/self/status"));
     if (!status.open(QIODevice::ReadOnly)) return -1;
@@ -120,6 +134,7 @@ int main(int argc, char** argv) {
     InstallMusicMaker();
     OpenFakeOutput();
     std::printf("peak memory at start (VmHWM): %.1f MiB\n", static_cast<double>(PeakKiB()) / 1024.0);
+    BenchWakeUpBaseline();
     BenchPlayback(2000, 255, 240);  // 1 ms
     BenchPlayback(200, 4, 120);     // 125 ms; 200 steps keep the run at 25 s
     BenchRecording();

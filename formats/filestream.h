@@ -74,7 +74,8 @@ public:
     double ReadDouble();
     double ReadDate();  // OLE Automation date: days since 30 December 1899
     // Reads L bytes (L = 0: a Long length marker first) as L characters; missing bytes become
-    // U+0000. Throws FileStreamRangeError when the length is below 1.
+    // U+0000. Throws FileStreamRangeError when the length is below 1. The result always holds L
+    // characters, so a caller taking L from a file bounds it by GetLength() first.
     QString ReadString(std::int32_t L = 0);
     // Resizes B to Length zeroed elements and reads up to Length bytes into it. True unless the
     // read call itself failed (end of file is a success). Throws FileStreamRangeError if Length < 1.

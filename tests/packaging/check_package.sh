@@ -83,7 +83,7 @@ need_file() {  # need_file <path under root> [description]
   if [ -f "$root/$1" ] && [ -s "$root/$1" ]; then pass "${2:-$1}"; else fail "missing or empty: /$1"; fi
 }
 need_exec() {
-  if [ -x "$root/$1" ] && file -b "$root/$1" 2>/dev/null | grep -q '^ELF'; then pass "/$1"; else fail "not an executable: /$1"; fi
+  if [ -x "$root/$1" ] && [ "$(head -c 4 "$root/$1" | tail -c 3)" = ELF ]; then pass "/$1"; else fail "not an executable: /$1"; fi
 }
 
 need_exec usr/bin/kivra
