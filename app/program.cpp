@@ -14,6 +14,7 @@
 #include "midi/midiio.h"
 #include "musicmaker/musicmaker.h"
 #include "musicmaker/frmmusicmaker.h"
+#include "musicmaker/songfile_menu.h"
 
 #include <QApplication>
 #include <QIcon>
@@ -49,7 +50,12 @@ template <typename Window> Window& Lazy(QPointer<Window>& slot) {
 }  // namespace
 
 frmPiano* PianoWindow() { return g_piano; }
-frmMusicMaker& MusicMakerWindow() { return Lazy(g_musicMaker); }
+frmMusicMaker& MusicMakerWindow() {
+    const bool created = !g_musicMaker;
+    auto& window = Lazy(g_musicMaker);
+    if (created) InstallSongFileMenu(window);
+    return window;
+}
 frmDevices& DevicesWindow() { return Lazy(g_devices); }
 frmKeyConfig& KeyConfigWindow() { return Lazy(g_keyConfig); }
 frmLink& LinkWindow() { return Lazy(g_link); }

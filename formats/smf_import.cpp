@@ -76,6 +76,11 @@ Refusal CorruptNumber(std::size_t at) {
 std::optional<Refusal> ParseTrack(std::span<const std::uint8_t> b, std::size_t p, std::size_t end, std::uint8_t& running,
                                   FileEvents& file, TrackEvents& track) {
     long long tick = 0;
+    // An event takes at least three bytes (delta, two data bytes under running status): enough
+    // room for every note of the chunk, so the lists are never copied while they grow.
+    const std::size_t room = std::min<std::size_t>((end - p) / 3, std::size_t{1} << 20);
+    track.onsets.reserve(track.onsets.size() + room);
+    track.releases.reserve(track.releases.size() + room);
     while (p < end) {
         const std::size_t eventAt = p;
         std::uint32_t delta = 0;
