@@ -13,6 +13,7 @@ int main(int argc, char** argv) {
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Kivra"));
     QApplication::setOrganizationName(QStringLiteral("Kivra"));
+    QGuiApplication::setDesktopFileName(QStringLiteral("kivra"));
     kivra::Main();
     return app.exec();
 }

@@ -1,12 +1,17 @@
 // kivra-snapshot: renders the piano window to PNG files, offscreen, so a person can look at what
 // it shows. Usage: kivra-snapshot [folder]  (default "snapshots").
 // Written files: piano-start.png, piano-lit.png (keys lit on channels 0, 1 and 9 at velocities
-// 30 and 127) and piano-drum.png (Drum Mode checked). MIDI goes to a fake output device.
+// 30 and 127), piano-drum.png (Drum Mode checked), music-maker.png (a small recorded song),
+// key-config.png, devices.png and link.png. MIDI goes to fake devices.
 #include "app/datadir.h"
 #include "app/frmpiano.h"
 #include "midi/backends/fake/fake_backend.h"
 #include "keyboard/keymap.h"
+#include "keyboard/frmkeyconfig.h"
+#include "link/frmlink.h"
+#include "midi/frmdevices.h"
 #include "midi/midiio.h"
+#include "musicmaker/snapshot.h"
 
 #include <QApplication>
 #include <QDir>
@@ -50,7 +55,9 @@ int main(int argc, char** argv) {
     kivra::SetInstalledProfilesDir(kivra::DataPath(QStringLiteral("keymaps")));
     kivra::LoadKeyMapFile(kivra::DataPath(QStringLiteral("keymaps/default.kmp")), kivra::g_KeyMap);
 
-    kivra::SetMidiBackends(std::make_unique<kivra::FakeMidiOut>(), std::make_unique<kivra::FakeMidiIn>());
+    kivra::SetMidiBackends(
+        std::make_unique<kivra::FakeMidiOut>(std::vector<std::string>{"Kivra Software Synth", "USB MIDI Interface"}),
+        std::make_unique<kivra::FakeMidiIn>(std::vector<std::string>{"USB Keyboard"}));
     kivra::OpenMIDIOut(0);
     QCoreApplication::processEvents();  // the "opened" notification: keys light from here on
 
@@ -72,6 +79,19 @@ int main(int argc, char** argv) {
         piano.chkDrumMode()->click();  // releases every note, as a user's click does
         QCoreApplication::processEvents();
         ok = Save(piano, folder, "piano-drum.png") && ok;
+        piano.chkDrumMode()->click();
+
+        kivra::SnapshotMusicMaker(folder.filePath(QStringLiteral("music-maker.png")));
+        std::printf("%s\n", qPrintable(folder.filePath(QStringLiteral("music-maker.png"))));
+        for (auto* window : std::initializer_list<QWidget*>{new kivra::frmKeyConfig(&piano),
+                                                            new kivra::frmDevices(&piano), new kivra::frmLink(&piano)}) {
+            window->setWindowFlag(Qt::Window, true);
+            window->show();
+            QCoreApplication::processEvents();
+        }
+        ok = Save(*piano.findChild<kivra::frmKeyConfig*>(), folder, "key-config.png") && ok;
+        ok = Save(*piano.findChild<kivra::frmDevices*>(), folder, "devices.png") && ok;
+        ok = Save(*piano.findChild<kivra::frmLink*>(), folder, "link.png") && ok;
     }
     kivra::ReleaseMidi();
     return ok ? 0 : 1;

@@ -168,7 +168,8 @@ int VirtualKeyFromQt(int qtKey, bool keypad, std::uint32_t nativeScanCode) {
 void SetInstalledProfilesDir(const QString& dir) { InstalledDir() = dir; }
 QString InstalledProfilesDir() { return InstalledDir(); }
 QString UserProfilesDir() {
-    return QStandardPaths::writableLocation(QStandardPaths::AppDataLocation) + QStringLiteral("/keymaps");
+    // ~/.local/share/Kivra/keymaps whatever organisation name the application carries.
+    return QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation) + QStringLiteral("/Kivra/keymaps");
 }
 
 QStringList SavedProfileNames() {

@@ -48,7 +48,7 @@ int VirtualKeyFromQt(int qtKey, bool keypad, std::uint32_t nativeScanCode = 0);
 
 // ---- Profiles --------------------------------------------------------------------------------
 // A profile "name" is the file <folder>/name.kmp. Profiles are read from the per-user folder
-// (AppDataLocation + "/keymaps"), then from the installed folder; saved to the per-user folder.
+// (~/.local/share/Kivra/keymaps), then from the installed folder; saved to the per-user folder.
 
 // The folder of the profiles installed with the program (set once at start-up).
 void SetInstalledProfilesDir(const QString& dir);

@@ -1,4 +1,6 @@
 // Renders the Music Maker with a small recorded song, for a person to look at.
+#include "musicmaker/snapshot.h"
+
 #include "musicmaker/frmmusicmaker.h"
 #include "musicmaker/musicmaker.h"
 

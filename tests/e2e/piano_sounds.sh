@@ -9,6 +9,7 @@ for tool in Xvfb pulseaudio parecord xdotool; do
   command -v "$tool" >/dev/null || { echo "SKIP: $tool missing"; exit 77; }
 done
 
+unset QT_QPA_PLATFORM  # the real window system: Xvfb
 WORK=$(mktemp -d)
 export HOME=$WORK/home XDG_RUNTIME_DIR=$WORK/run XDG_CONFIG_HOME=$WORK/home/.config XDG_DATA_HOME=$WORK/home/.local/share
 mkdir -p "$HOME" "$XDG_RUNTIME_DIR"
@@ -38,7 +39,7 @@ for _ in $(seq 50); do xdotool getmouselocation >/dev/null 2>&1 && break; sleep 
 
 "$KIVRA" >"$WORK/kivra.log" 2>&1 &
 PIDS+=($!)
-WID=$(timeout 20 xdotool search --sync --onlyvisible --name '^Kivra$' | head -1)
+WID=$(timeout 20 xdotool search --sync --onlyvisible --name '^Kivra$' | head -1 || true)
 [ -n "$WID" ] || { echo "the piano window did not show"; cat "$WORK/kivra.log"; exit 1; }
 sleep 1.5  # the synthesizer opens its audio output
 

@@ -6,7 +6,7 @@
 #include <alsa/asoundlib.h>
 
 #include <optional>
-#include <regex>
+#include <cctype>
 
 namespace kivra {
 namespace {
@@ -72,8 +72,22 @@ void OnInput(double, std::vector<unsigned char>* message, void* userData) {
 }  // namespace
 
 std::string StableRtMidiPortName(const std::string& name) {
-    static const std::regex clientPort(R"(\s+\d+:\d+$)");
-    return DeviceName31(std::regex_replace(name, clientPort, ""));
+    // Drop a trailing " <client>:<port>", which changes from one session to the next.
+    auto digitsBefore = [&](std::size_t end) {
+        std::size_t at = end;
+        while (at > 0 && std::isdigit(static_cast<unsigned char>(name[at - 1]))) --at;
+        return at;
+    };
+    std::size_t portStart = digitsBefore(name.size());
+    if (portStart < name.size() && portStart > 0 && name[portStart - 1] == ':') {
+        std::size_t clientStart = digitsBefore(portStart - 1);
+        if (clientStart < portStart - 1 && clientStart > 0 && name[clientStart - 1] == ' ') {
+            std::size_t end = clientStart - 1;
+            while (end > 0 && std::isspace(static_cast<unsigned char>(name[end - 1]))) --end;
+            return DeviceName31(name.substr(0, end));
+        }
+    }
+    return DeviceName31(name);
 }
 
 bool MidiSequencerAvailable() {
