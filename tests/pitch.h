@@ -34,8 +34,12 @@ inline double EstimatePitch(const std::vector<float>& samples, double sampleRate
     // The first lag whose correlation comes close to the best one avoids octave errors.
     double best = 0;
     for (std::size_t lag = minLag; lag <= maxLag; ++lag) best = std::max(best, corr[lag]);
+    // Peaks before the correlation first turns negative belong to the zero-lag lobe.
+    std::size_t from = minLag + 1;
+    while (from < maxLag && corr[from] > 0) ++from;
+    if (from >= maxLag) from = minLag + 1;
     std::size_t chosen = minLag;
-    for (std::size_t lag = minLag + 1; lag < maxLag; ++lag) {
+    for (std::size_t lag = from; lag < maxLag; ++lag) {
         if (corr[lag] >= 0.9 * best && corr[lag] >= corr[lag - 1] && corr[lag] >= corr[lag + 1]) {
             chosen = lag;
             break;
