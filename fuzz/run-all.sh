@@ -6,7 +6,7 @@ SECONDS_EACH=${2:-20}
 HERE=$(cd "$(dirname "$0")" && pwd)
 status=0
 for target in "$BUILD"/fuzz/fuzz_*; do
-  [ -x "$target" ] || continue
+  [ -f "$target" ] && [ -x "$target" ] || continue
   name=$(basename "$target")
   work=$(mktemp -d)
   cp -r "$HERE/corpus/$name/." "$work/" 2>/dev/null || true
