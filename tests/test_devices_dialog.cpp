@@ -17,35 +17,32 @@ using namespace kivra;
 namespace {
 
 void ClearSettings() { QSettings(QStringLiteral("Kivra"), QStringLiteral("Kivra")).clear(); }
-
+void Save(const QString& key, const QString& name) { SaveSetting(kSettingsSection, key, name); }
 QString Out() { return GetSetting(kSettingsSection, kOutputDeviceKey, QStringLiteral("<absent>")); }
 QString In() { return GetSetting(kSettingsSection, kInputDeviceKey, QStringLiteral("<absent>")); }
 
-// The dialog as the user sees it, opened with the devices of `midi`.
+QStringList Texts(const QListWidget* list, bool selectedOnly = false) {
+    QStringList out;
+    for (int i = 0; i < list->count(); ++i)
+        if (!selectedOnly || list->item(i)->isSelected()) out << list->item(i)->text();
+    return out;
+}
+QStringList Selected(const QListWidget* list) { return Texts(list, true); }
+void ClickRow(QListWidget* list, int row) {
+    QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, list->visualItemRect(list->item(row)).center());
+}
+
+// The dialog as the user sees it, opened with the fake devices of the test.
 struct OpenDialog {
     frmDevices dialog;
     QListWidget* lstOut = dialog.findChild<QListWidget*>(QStringLiteral("lstOut"));
     QListWidget* lstIn = dialog.findChild<QListWidget*>(QStringLiteral("lstIn"));
     QPushButton* cmdOK = dialog.findChild<QPushButton*>(QStringLiteral("cmdOK"));
     QPushButton* cmdCancel = dialog.findChild<QPushButton*>(QStringLiteral("cmdCancel"));
-
-    OpenDialog() {
+    OpenDialog() { Show(); }
+    void Show() {
         dialog.show();
         EXPECT_TRUE(QTest::qWaitForWindowExposed(&dialog));
-    }
-    static QStringList Texts(const QListWidget* list) {
-        QStringList out;
-        for (int i = 0; i < list->count(); ++i) out << list->item(i)->text();
-        return out;
-    }
-    static QStringList Selected(const QListWidget* list) {
-        QStringList out;
-        for (auto* item : list->selectedItems()) out << item->text();
-        return out;
-    }
-    static void ClickRow(QListWidget* list, int row) {
-        const QRect r = list->visualItemRect(list->item(row));
-        QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, r.center());
     }
 };
 
@@ -57,11 +54,16 @@ protected:
 
 }  // namespace
 
-TEST_F(DevicesDialog, ShowsItsLayoutAndEveryDeviceWithTheSavedChoice) {
-    test::FakeMidi midi(false, {"Kivra Software Synth", "USB Port", "A name well over thirty-one characters long"},
+TEST_F(DevicesDialog, ShowsItsLayoutAndEveryDeviceWithTheSavedChoiceOrTheDefaults) {
+    test::FakeMidi midi(false, {"A name well over thirty-one characters long", "Kivra Software Synth", "USB Port"},
                         {"Keys A", "Keys B"});
-    SaveSetting(kSettingsSection, kOutputDeviceKey, QStringLiteral("USB Port"));
-    SaveSetting(kSettingsSection, kInputDeviceKey, QStringLiteral("Keys B"));
+    {
+        OpenDialog first;  // nothing saved yet
+        EXPECT_EQ(Selected(first.lstOut), QStringList{"Kivra Software Synth"});
+        EXPECT_EQ(Selected(first.lstIn), QStringList{"(None)"});
+    }
+    Save(kOutputDeviceKey, QStringLiteral("USB Port"));
+    Save(kInputDeviceKey, QStringLiteral("Keys B"));
     OpenDialog d;
     EXPECT_EQ(d.dialog.windowTitle(), "Kivra - MIDI Devices");
     EXPECT_TRUE(d.dialog.isModal());
@@ -76,33 +78,18 @@ TEST_F(DevicesDialog, ShowsItsLayoutAndEveryDeviceWithTheSavedChoice) {
     EXPECT_EQ(d.cmdOK->text(), "OK");
     EXPECT_EQ(d.cmdCancel->text(), "Cancel");
 
-    EXPECT_EQ(OpenDialog::Texts(d.lstOut),
-              QStringList({"Kivra Software Synth", "USB Port", "A name well over thirty-one cha"}));
-    EXPECT_EQ(OpenDialog::Texts(d.lstIn), QStringList({"(None)", "Keys A", "Keys B"}));
-    EXPECT_EQ(OpenDialog::Selected(d.lstOut), QStringList{"USB Port"});
-    EXPECT_EQ(OpenDialog::Selected(d.lstIn), QStringList{"Keys B"});
-}
-
-TEST_F(DevicesDialog, FirstRunSelectsTheDefaultsAndAnUnpluggedDeviceNothing) {
-    test::FakeMidi midi(false, {"Other", "Kivra Software Synth"}, {"Keys"});
-    {
-        OpenDialog d;
-        EXPECT_EQ(OpenDialog::Selected(d.lstOut), QStringList{"Kivra Software Synth"});
-        EXPECT_EQ(OpenDialog::Selected(d.lstIn), QStringList{"(None)"});
-    }
-    SaveSetting(kSettingsSection, kOutputDeviceKey, QStringLiteral("Unplugged"));
-    SaveSetting(kSettingsSection, kInputDeviceKey, QStringLiteral("Gone"));
-    OpenDialog d;
-    EXPECT_TRUE(OpenDialog::Selected(d.lstOut).isEmpty());
-    EXPECT_TRUE(OpenDialog::Selected(d.lstIn).isEmpty());
+    EXPECT_EQ(Texts(d.lstOut), QStringList({"A name well over thirty-one cha", "Kivra Software Synth", "USB Port"}));
+    EXPECT_EQ(Texts(d.lstIn), QStringList({"(None)", "Keys A", "Keys B"}));
+    EXPECT_EQ(Selected(d.lstOut), QStringList{"USB Port"});
+    EXPECT_EQ(Selected(d.lstIn), QStringList{"Keys B"});
 }
 
 TEST_F(DevicesDialog, OkSavesTheNamesAndReopensBothDevicesAtOnce) {
     test::FakeMidi midi(true, {"Kivra Software Synth", "USB Port"}, {"Keys A", "Keys B"});
     midi.out->openCalls.clear();
     OpenDialog d;
-    OpenDialog::ClickRow(d.lstOut, 1);
-    OpenDialog::ClickRow(d.lstIn, 2);
+    ClickRow(d.lstOut, 1);
+    ClickRow(d.lstIn, 2);
     QTest::mouseClick(d.cmdOK, Qt::LeftButton);
     EXPECT_FALSE(d.dialog.isVisible());
     EXPECT_EQ(d.dialog.result(), QDialog::Accepted);
@@ -117,7 +104,7 @@ TEST_F(DevicesDialog, OkSavesTheNamesAndReopensBothDevicesAtOnce) {
 
     // Enter presses OK from the list too; "(None)" closes the input.
     OpenDialog again;
-    OpenDialog::ClickRow(again.lstIn, 0);
+    ClickRow(again.lstIn, 0);
     QTest::keyClick(again.lstIn, Qt::Key_Return);
     EXPECT_FALSE(again.dialog.isVisible());
     EXPECT_EQ(In(), "(None)");
@@ -126,18 +113,16 @@ TEST_F(DevicesDialog, OkSavesTheNamesAndReopensBothDevicesAtOnce) {
 
 TEST_F(DevicesDialog, CancelAndEscapeChangeNothing) {
     test::FakeMidi midi(true, {"Kivra Software Synth", "USB Port"}, {"Keys"});
-    SaveSetting(kSettingsSection, kInputDeviceKey, QStringLiteral("Keys"));
+    Save(kInputDeviceKey, QStringLiteral("Keys"));
     OpenSavedDevices();
     midi.out->openCalls.clear();
     midi.in->openCalls.clear();
-    for (int round = 0; round < 2; ++round) {
+    for (bool escape : {false, true}) {
         OpenDialog d;
-        OpenDialog::ClickRow(d.lstOut, 1);
-        OpenDialog::ClickRow(d.lstIn, 0);
-        if (round == 0)
-            QTest::mouseClick(d.cmdCancel, Qt::LeftButton);
-        else
-            QTest::keyClick(d.lstOut, Qt::Key_Escape);
+        ClickRow(d.lstOut, 1);
+        ClickRow(d.lstIn, 0);
+        if (escape) QTest::keyClick(d.lstOut, Qt::Key_Escape);
+        else QTest::mouseClick(d.cmdCancel, Qt::LeftButton);
         EXPECT_FALSE(d.dialog.isVisible());
         EXPECT_EQ(d.dialog.result(), QDialog::Rejected);
     }
@@ -149,18 +134,19 @@ TEST_F(DevicesDialog, CancelAndEscapeChangeNothing) {
     EXPECT_EQ(midi.in->openedId, 0);
 }
 
-TEST_F(DevicesDialog, OkWithoutASelectionSavesEmptyTextWhichOpensDeviceZero) {
+TEST_F(DevicesDialog, UnpluggedSavedDevicesSelectNothingAndOkSavesEmptyTextWhichOpensDeviceZero) {
     test::FakeMidi midi(false, {"Synth", "USB Port"}, {"Keys A", "Keys B"});
-    SaveSetting(kSettingsSection, kOutputDeviceKey, QStringLiteral("Unplugged"));
-    SaveSetting(kSettingsSection, kInputDeviceKey, QStringLiteral("Gone"));
+    Save(kOutputDeviceKey, QStringLiteral("Unplugged"));
+    Save(kInputDeviceKey, QStringLiteral("Gone"));
     OpenDialog d;
+    EXPECT_TRUE(Selected(d.lstOut).isEmpty());
+    EXPECT_TRUE(Selected(d.lstIn).isEmpty());
     QTest::mouseClick(d.cmdOK, Qt::LeftButton);
     EXPECT_EQ(Out(), "");
     EXPECT_EQ(In(), "");
     EXPECT_EQ(midi.out->openedId, 0);
     EXPECT_EQ(midi.in->openedId, 0);
-    // and so does the next start
-    CloseMIDIDevices();
+    CloseMIDIDevices();  // and so does the next start
     OpenSavedDevices();
     EXPECT_EQ(midi.out->openedId, 0);
     EXPECT_EQ(midi.in->openedId, 0);
@@ -169,9 +155,9 @@ TEST_F(DevicesDialog, OkWithoutASelectionSavesEmptyTextWhichOpensDeviceZero) {
 TEST_F(DevicesDialog, TwoDevicesWithOneNameSaveThatNameAndOpenTheLowerId) {
     test::FakeMidi midi(false, {"Synth", "Twin", "Twin"}, {"Pad", "Pad"});
     OpenDialog d;
-    EXPECT_EQ(OpenDialog::Texts(d.lstOut), QStringList({"Synth", "Twin", "Twin"}));
-    OpenDialog::ClickRow(d.lstOut, 2);
-    OpenDialog::ClickRow(d.lstIn, 2);
+    EXPECT_EQ(Texts(d.lstOut), QStringList({"Synth", "Twin", "Twin"}));
+    ClickRow(d.lstOut, 2);
+    ClickRow(d.lstIn, 2);
     QTest::mouseClick(d.cmdOK, Qt::LeftButton);
     EXPECT_EQ(Out(), "Twin");
     EXPECT_EQ(In(), "Pad");
@@ -181,24 +167,20 @@ TEST_F(DevicesDialog, TwoDevicesWithOneNameSaveThatNameAndOpenTheLowerId) {
 
 TEST_F(DevicesDialog, EveryOpeningListsTheDevicesAfreshSoAReturningDeviceCanBeChosen) {
     test::FakeMidi midi(false, {}, {"Keys"});
-    {
-        OpenDialog d;
-        EXPECT_TRUE(OpenDialog::Texts(d.lstOut).isEmpty());
-        OpenDialog::ClickRow(d.lstIn, 1);
-        QTest::mouseClick(d.cmdOK, Qt::LeftButton);
-        EXPECT_EQ(midi.in->openedId, 0);
-    }
+    OpenDialog d;
+    EXPECT_TRUE(Texts(d.lstOut).isEmpty());
+    ClickRow(d.lstIn, 1);
+    QTest::mouseClick(d.cmdOK, Qt::LeftButton);
+    EXPECT_EQ(midi.in->openedId, 0);
     midi.in->names.clear();  // the keyboard is unplugged
-    frmDevices dialog;
-    auto* lstIn = dialog.findChild<QListWidget*>(QStringLiteral("lstIn"));
-    dialog.show();
-    EXPECT_EQ(OpenDialog::Texts(lstIn), QStringList{"(None)"});
-    EXPECT_TRUE(OpenDialog::Selected(lstIn).isEmpty());
-    dialog.reject();
+    d.Show();
+    EXPECT_EQ(Texts(d.lstIn), QStringList{"(None)"});
+    EXPECT_TRUE(Selected(d.lstIn).isEmpty());
+    d.dialog.reject();
     midi.in->names = {"Other", "Keys"};  // and back, behind another device
-    dialog.show();
-    EXPECT_EQ(OpenDialog::Texts(lstIn), QStringList({"(None)", "Other", "Keys"}));
-    EXPECT_EQ(OpenDialog::Selected(lstIn), QStringList{"Keys"});
-    dialog.findChild<QPushButton*>(QStringLiteral("cmdOK"))->click();
+    d.Show();
+    EXPECT_EQ(Texts(d.lstIn), QStringList({"(None)", "Other", "Keys"}));
+    EXPECT_EQ(Selected(d.lstIn), QStringList{"Keys"});
+    d.cmdOK->click();
     EXPECT_EQ(midi.in->openedId, 1);
 }

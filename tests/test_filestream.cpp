@@ -1,6 +1,7 @@
 #include "formats/filestream.h"
 
 #include <QByteArray>
+#include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
 
@@ -22,77 +23,67 @@ protected:
         ASSERT_TRUE(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
         f.write(bytes);
     }
-    // Writes with a fresh, truncating stream and returns the file's bytes as hex.
+    // Writes with a fresh, truncating stream on w.bin and returns the file's bytes as hex.
     template <typename Fn>
     QByteArray Written(Fn&& fn) {
-        const QString p = Path("w.bin");
         {
             FileStream fs;
-            EXPECT_TRUE(fs.OpenFile(p, true));
+            EXPECT_TRUE(fs.OpenFile(Path("w.bin"), true));
             fn(fs);
         }
-        return Bytes(p).toHex(' ').toUpper();
+        return Bytes(Path("w.bin")).toHex(' ').toUpper();
     }
+    // Runs fn on a read-only stream over `bytes` and returns what it returns.
     template <typename Fn>
     auto ReadFrom(const QByteArray& bytes, Fn&& fn) {
-        const QString p = Path("r.bin");
-        Put(p, bytes);
+        Put(Path("r.bin"), bytes);
         FileStream fs;
         fs.flags(QStringLiteral("r"));
-        EXPECT_TRUE(fs.OpenFile(p));
+        EXPECT_TRUE(fs.OpenFile(Path("r.bin")));
         return fn(fs);
+    }
+    std::int32_t Vlq(const char* hex) {
+        return ReadFrom(QByteArray::fromHex(hex), [](FileStream& fs) { return fs.ReadVLQ(); });
     }
 };
 
-TEST_F(FileStreamTest, AccessLettersReadBackAndLowerCaseWins) {
-    FileStream fs;
+TEST_F(FileStreamTest, AccessLettersLowerCaseWinsAndOpenNeedsAccessANameAndAFileToRead) {
+    FileStream fs, noName, readOnly;
     EXPECT_EQ(fs.flags(), "RW");
     const std::pair<const char*, const char*> cases[] = {
-        {"Rw", "Rw"}, {"rR", "r"}, {"wW", "w"}, {"", ""}, {"xyz", ""}, {"W", "W"}, {"r", "r"}, {"WR", "RW"}};
+        {"Rw", "Rw"}, {"rR", "r"}, {"wW", "w"}, {"", ""}, {"W", "W"}, {"r", "r"}, {"WR", "RW"}, {"xyz", ""}};
     for (const auto& [in, out] : cases) {
         fs.flags(QString::fromLatin1(in));
         EXPECT_EQ(fs.flags(), QString::fromLatin1(out)) << in;
     }
-}
-
-TEST_F(FileStreamTest, OpenRefusesWithoutAccessNameOrExistingFileForReading) {
-    FileStream none;
-    none.flags(QStringLiteral("xyz"));
-    EXPECT_FALSE(none.OpenFile(Path("never.bin"), true));
-    EXPECT_FALSE(QFile::exists(Path("never.bin")));  // the file system was not touched
-
-    FileStream noName;
+    EXPECT_FALSE(fs.OpenFile(Path("never.bin"), true));  // no access at all
     EXPECT_FALSE(noName.OpenFile());
-
-    FileStream readOnly;
     readOnly.flags(QStringLiteral("r"));
     EXPECT_FALSE(readOnly.OpenFile(Path("missing.bin")));
-    EXPECT_FALSE(QFile::exists(Path("missing.bin")));
     EXPECT_EQ(readOnly.FileName(), Path("missing.bin"));  // the name is kept for a later open
     EXPECT_FALSE(readOnly.OpenFile(dir.path()));          // a folder is not a file
+    EXPECT_TRUE(QDir(dir.path()).isEmpty());              // the file system was not touched
 }
 
-TEST_F(FileStreamTest, TruncateCutsAndOpenAlwaysOverwritesInPlace) {
-    const QString p = Path("t.bin");
-    Put(p, "abcdef");
-    {
-        FileStream fs;
-        ASSERT_TRUE(fs.OpenFile(p, false));
-        EXPECT_EQ(fs.GetLength(), 6);
-        EXPECT_EQ(fs.GetPosition(), 0);
-        fs.WriteString(QStringLiteral("XY"));
-    }
-    EXPECT_EQ(Bytes(p), "XYcdef");
-    {
-        FileStream fs;
-        ASSERT_TRUE(fs.OpenFile(p, true));
-        EXPECT_EQ(fs.GetLength(), 0);
-        EXPECT_TRUE(fs.EndOfFile());
-    }
+TEST_F(FileStreamTest, AccessLimitsWhatTheStreamMayDoAndTruncateCuts) {
+    const QString p = Path("a.bin");
+    Put(p, "xyz");
+    FileStream reader, writer, cutter;
+    reader.flags(QStringLiteral("R"));
+    ASSERT_TRUE(reader.OpenFile(p, true));  // Truncate means nothing without write access
+    EXPECT_FALSE(reader.WriteByte(1));
+    EXPECT_EQ(reader.ReadByte(), 'x');
+    writer.flags(QStringLiteral("w"));
+    ASSERT_TRUE(writer.OpenFile(p));  // without Truncate: overwrites in place
+    EXPECT_EQ(writer.GetLength(), 3);
+    EXPECT_EQ(writer.ReadByte(), 0);
+    EXPECT_EQ(writer.GetPosition(), 0);
+    EXPECT_TRUE(writer.WriteByte('Q'));
+    EXPECT_EQ(Bytes(p), "Qyz");
+    ASSERT_TRUE(cutter.OpenFile(p, true));
+    EXPECT_EQ(cutter.GetLength(), 0);
+    EXPECT_TRUE(cutter.EndOfFile());
     EXPECT_EQ(Bytes(p), "");
-    FileStream create;
-    EXPECT_TRUE(create.OpenFile(Path("new.bin")));
-    EXPECT_TRUE(QFile::exists(Path("new.bin")));
 }
 
 TEST_F(FileStreamTest, TypedValuesAreLittleEndianWithoutPadding) {
@@ -105,9 +96,8 @@ TEST_F(FileStreamTest, TypedValuesAreLittleEndianWithoutPadding) {
                   fs.WriteDouble(2.0);
               }),
               "AB FE FF 04 03 02 01 FF FF FF FF FF FF FF FF 00 00 80 3F 00 00 00 00 00 00 00 40");
-    const QString p = Path("w.bin");
     FileStream fs;
-    ASSERT_TRUE(fs.OpenFile(p));
+    ASSERT_TRUE(fs.OpenFile(Path("w.bin")));
     EXPECT_EQ(fs.ReadByte(), 0xAB);
     EXPECT_EQ(fs.ReadInteger(), -2);
     EXPECT_EQ(fs.ReadLong(), 0x01020304);
@@ -117,26 +107,7 @@ TEST_F(FileStreamTest, TypedValuesAreLittleEndianWithoutPadding) {
     EXPECT_TRUE(fs.EndOfFile());
 }
 
-TEST_F(FileStreamTest, ShortReadsFillWithZerosAndAdvanceOnlyByWhatWasRead) {
-    ReadFrom("\x7F", [](FileStream& fs) {
-        EXPECT_EQ(fs.ReadInteger(), 0x007F);
-        EXPECT_EQ(fs.GetPosition(), 1);
-        EXPECT_EQ(fs.ReadLong(), 0);
-        EXPECT_EQ(fs.GetPosition(), 1);
-        std::vector<std::uint8_t> b{9, 9, 9, 9, 9};
-        EXPECT_TRUE(fs.ReadByteArray(b, 3));  // at the end: still a successful read call
-        EXPECT_EQ(b, (std::vector<std::uint8_t>{0, 0, 0}));
-        return 0;
-    });
-    ReadFrom("ab", [](FileStream& fs) {
-        const QString s = fs.ReadString(4);
-        EXPECT_EQ(s.size(), 4);
-        EXPECT_EQ(s, QString::fromLatin1("ab\0\0", 4));
-        return 0;
-    });
-}
-
-TEST_F(FileStreamTest, StringsWithAndWithoutMarker) {
+TEST_F(FileStreamTest, StringsWithAndWithoutMarkerAndTheirRangeErrors) {
     EXPECT_EQ(Written([](FileStream& fs) { fs.WriteString(QStringLiteral("MThd")); }), "4D 54 68 64");
     EXPECT_EQ(Written([](FileStream& fs) { fs.WriteString(QStringLiteral("abc"), 0, true); }),
               "03 00 00 00 61 62 63");
@@ -146,9 +117,7 @@ TEST_F(FileStreamTest, StringsWithAndWithoutMarker) {
     // Every byte value survives a round trip, the zero of "KMP\0" included.
     EXPECT_EQ(Written([](FileStream& fs) { fs.WriteString(QString::fromLatin1("KMP\0\xFF", 5)); }),
               "4B 4D 50 00 FF");
-}
-
-TEST_F(FileStreamTest, RangeErrorsAreThrownAndEmptyStringKeepsItsMarker) {
+    // Range errors; an empty string still writes its marker first.
     EXPECT_EQ(Written([](FileStream& fs) {
                   EXPECT_THROW(fs.WriteString(QString(), 0, true), FileStreamRangeError);
                   EXPECT_THROW(fs.WriteString(QStringLiteral("ab"), 3, true), FileStreamRangeError);
@@ -159,10 +128,7 @@ TEST_F(FileStreamTest, RangeErrorsAreThrownAndEmptyStringKeepsItsMarker) {
               }),
               "00 00 00 00");
     // A length marker of 0 read back is a range error too.
-    ReadFrom(QByteArray(4, '\0'), [](FileStream& fs) {
-        EXPECT_THROW(fs.ReadString(), FileStreamRangeError);
-        return 0;
-    });
+    ReadFrom(QByteArray(4, '\0'), [](FileStream& fs) { EXPECT_THROW(fs.ReadString(), FileStreamRangeError); });
 }
 
 TEST_F(FileStreamTest, VariableLengthQuantitiesBothWays) {
@@ -171,41 +137,36 @@ TEST_F(FileStreamTest, VariableLengthQuantitiesBothWays) {
         {0x0FFFFFFF, "FF FF FF 7F"}, {-200, "38"}};
     for (const auto& [value, hex] : cases) {
         EXPECT_EQ(Written([v = value](FileStream& fs) { fs.WriteVLQ(v); }), hex) << value;
-        if (value >= 0) {
-            EXPECT_EQ(ReadFrom(QByteArray::fromHex(hex), [](FileStream& fs) { return fs.ReadVLQ(); }), value);
-        }
+        if (value >= 0) { EXPECT_EQ(Vlq(hex), value); }
     }
     EXPECT_EQ(Written([](FileStream& fs) { EXPECT_THROW(fs.WriteVLQ(0x10000000), FileStreamRangeError); }), "");
-    EXPECT_EQ(ReadFrom(QByteArray::fromHex("8080808001"), [](FileStream& fs) { return fs.ReadVLQ(); }), 1);
-    EXPECT_EQ(ReadFrom(QByteArray::fromHex("81"), [](FileStream& fs) { return fs.ReadVLQ(); }), 128);  // end ends it
-    ReadFrom(QByteArray::fromHex("FFFFFFFF7F"), [](FileStream& fs) {
-        EXPECT_THROW(fs.ReadVLQ(), FileStreamOverflowError);
-        return 0;
-    });
+    EXPECT_EQ(Vlq("8080808001"), 1);
+    EXPECT_EQ(Vlq("81"), 128);  // the end of the file ends the quantity
+    EXPECT_THROW(Vlq("FFFFFFFF7F"), FileStreamOverflowError);
 }
 
-TEST_F(FileStreamTest, PositionsAndEndOfFile) {
+TEST_F(FileStreamTest, ShortReadsFillWithZerosAndAdvanceOnlyByWhatWasRead) {
     ReadFrom("0123456789", [](FileStream& fs) {
         EXPECT_FALSE(fs.EndOfFile());
         fs.Position(7);
-        EXPECT_EQ(fs.Position(), 7);
         EXPECT_EQ(fs.ReadByte(), '7');
-        EXPECT_TRUE(fs.SetPosition(10));
+        EXPECT_EQ(fs.Position(), 8);
+        EXPECT_TRUE(fs.SetPosition(9));
+        EXPECT_EQ(fs.ReadInteger(), 0x0039);
+        EXPECT_EQ(fs.GetPosition(), 10);
         EXPECT_TRUE(fs.EndOfFile());
+        EXPECT_EQ(fs.ReadLong(), 0);
+        EXPECT_EQ(fs.GetPosition(), 10);
+        std::vector<std::uint8_t> b{9, 9, 9, 9, 9};
+        EXPECT_TRUE(fs.ReadByteArray(b, 3));  // at the end: still a successful read call
+        EXPECT_EQ(b, (std::vector<std::uint8_t>{0, 0, 0}));
         EXPECT_TRUE(fs.SetPosition(50));  // beyond the end is a valid place to be
         EXPECT_EQ(fs.ReadByte(), 0);
         EXPECT_FALSE(fs.SetPosition(-1));
         EXPECT_EQ(fs.GetPosition(), 50);
-        return 0;
     });
-    const QString p = Path("gap.bin");
-    {
-        FileStream fs;
-        ASSERT_TRUE(fs.OpenFile(p, true));
-        fs.Position(3);
-        fs.WriteByte(1);
-    }
-    EXPECT_EQ(Bytes(p), QByteArray::fromHex("00000001"));
+    EXPECT_EQ(ReadFrom("ab", [](FileStream& fs) { return fs.ReadString(4); }), QString::fromLatin1("ab\0\0", 4));
+    EXPECT_EQ(Written([](FileStream& fs) { fs.Position(3); fs.WriteByte(1); }), "00 00 00 01");  // a gap of zeros
 }
 
 TEST_F(FileStreamTest, ClosedStreamReadsZerosAndRefusesWrites) {
@@ -221,32 +182,11 @@ TEST_F(FileStreamTest, ClosedStreamReadsZerosAndRefusesWrites) {
     EXPECT_FALSE(fs.ReadByteArray(b, 2));
     EXPECT_EQ(b.size(), 2u);
     EXPECT_FALSE(fs.CloseFile());
-
-    ASSERT_TRUE(fs.OpenFile(Path("c.bin"), true));
+    ASSERT_TRUE(fs.OpenFile(Path("c.bin")));  // write access creates a missing file
     EXPECT_TRUE(fs.WriteByte(5));
     EXPECT_TRUE(fs.CloseFile());
-    EXPECT_EQ(fs.FileName(), Path("c.bin"));  // name and flags survive closing
-    EXPECT_EQ(fs.flags(), "RW");
     EXPECT_TRUE(fs.OpenFile());  // reopens the stored name, keeping the contents
     EXPECT_EQ(fs.ReadByte(), 5);
-}
-
-TEST_F(FileStreamTest, AccessLimitsWhatTheStreamMayDo) {
-    const QString p = Path("a.bin");
-    Put(p, "xyz");
-    FileStream reader;
-    reader.flags(QStringLiteral("R"));
-    ASSERT_TRUE(reader.OpenFile(p, true));  // Truncate means nothing without write access
-    EXPECT_FALSE(reader.WriteByte(1));
-    EXPECT_EQ(reader.ReadByte(), 'x');
-    FileStream writer;
-    writer.flags(QStringLiteral("w"));
-    ASSERT_TRUE(writer.OpenFile(p));
-    EXPECT_EQ(writer.ReadByte(), 0);
-    EXPECT_EQ(writer.GetPosition(), 0);
-    EXPECT_TRUE(writer.WriteByte('Q'));
-    writer.CloseFile();
-    EXPECT_EQ(Bytes(p), "Qyz");
 }
 
 TEST_F(FileStreamTest, WritesToAFullDiskReportFailure) {

@@ -27,7 +27,6 @@ struct FakeRecorder : RecorderPort {
 
 class InstrumentList : public ::testing::Test {
 protected:
-    explicit InstrumentList(bool open = true) : midi(open) {}
     void SetUp() override {
         SetDataDir(QStringLiteral(KIVRA_SOURCE_DATA_DIR));
         g_bytChannelPatch.fill(0);
@@ -36,17 +35,14 @@ protected:
         test::ProcessEvents();
         midi.ClearSent();
     }
-    void TearDown() override {
-        piano.reset();
-        g_bytChannelPatch.fill(0);
-        g_lChannel = 0;
-    }
     QComboBox& List() { return *piano->cmbInstrument(); }
-    // Picks `row` as a user does: from the row above, one step down with the keyboard.
-    void Pick(int row) {
+    // Picks `row` as a user does, from the row above with the Down key; returns what was sent.
+    std::string Pick(int row) {
+        midi.ClearSent();
         List().setCurrentIndex(row - 1);
         QTest::keyClick(&List(), Qt::Key_Down);
-        ASSERT_EQ(List().currentIndex(), row);
+        EXPECT_EQ(List().currentIndex(), row);
+        return midi.SentHex();
     }
 
     test::FakeMidi midi;
@@ -57,24 +53,19 @@ TEST_F(InstrumentList, HoldsSixtyThreeRowsUnderSevenHeadingsWithPictures) {
     ASSERT_EQ(List().count(), 63);
     EXPECT_EQ(List().currentIndex(), 1);
     EXPECT_EQ(List().currentText(), "Acoustic Grand Piano");
-    const QStringList headings = {"(Pianos)", "(Chromatic Percussion)", "(Organs)", "(Guitars)",
-                                  "(Basses)", "(Strings)",              "(Ensemble)"};
-    QStringList seen;
+    QStringList headings;
     int nextPatch = 0;
     for (int row = 0; row < List().count(); ++row) {
         const QVariant patch = List().itemData(row, Qt::UserRole);
-        if (!patch.isValid()) {
-            seen << List().itemText(row);
-            EXPECT_EQ(List().itemData(row, kIndentRole).toInt(), 0);
-            EXPECT_TRUE(List().itemIcon(row).isNull());
-            continue;
-        }
-        EXPECT_EQ(patch.toInt(), nextPatch++) << row;  // program order
-        EXPECT_EQ(List().itemData(row, kIndentRole).toInt(), 1);
-        // Every group but the ensembles shows its picture.
-        EXPECT_EQ(List().itemIcon(row).isNull(), patch.toInt() >= 48) << row;
+        const bool heading = !patch.isValid();
+        if (heading) headings << List().itemText(row);
+        else EXPECT_EQ(patch.toInt(), nextPatch++) << row;  // program order
+        EXPECT_EQ(List().itemData(row, kIndentRole).toInt(), heading ? 0 : 1) << row;
+        // Every group but the ensembles shows its picture; headings show none.
+        EXPECT_EQ(List().itemIcon(row).isNull(), heading || patch.toInt() >= 48) << row;
     }
-    EXPECT_EQ(seen, headings);
+    EXPECT_EQ(headings, QStringList({"(Pianos)", "(Chromatic Percussion)", "(Organs)", "(Guitars)", "(Basses)",
+                                     "(Strings)", "(Ensemble)"}));
     EXPECT_EQ(nextPatch, 56);
     EXPECT_EQ(List().itemText(21), "Rock Organ");
     EXPECT_EQ(List().itemText(28), "Acoustic Guitar (Nylon)");
@@ -84,62 +75,41 @@ TEST_F(InstrumentList, HoldsSixtyThreeRowsUnderSevenHeadingsWithPictures) {
 }
 
 TEST_F(InstrumentList, ChoosingARowSendsItsProgramOnThePlayChannel) {
-    Pick(18);  // "(Organs)"
-    EXPECT_EQ(midi.SentHex(), "");
+    EXPECT_EQ(Pick(18), "");  // a heading sends nothing and stays selected
     EXPECT_EQ(List().currentText(), "(Organs)");
-    Pick(21);
-    EXPECT_EQ(midi.SentHex(), "C0 12");
+    EXPECT_EQ(Pick(21), "C0 12");
     EXPECT_EQ(List().currentText(), "Rock Organ");
     EXPECT_EQ(g_bytChannelPatch[0], 0);  // only recording stores the patch
 }
 
 TEST_F(InstrumentList, WhileRecordingTheTrackChannelGetsAndRemembersThePatch) {
     FakeRecorder recorder;
-    Pick(46);  // "Violin"
-    EXPECT_EQ(midi.SentHex(), "C2 28");
+    EXPECT_EQ(Pick(46), "C2 28");  // "Violin"
     EXPECT_EQ(g_bytChannelPatch[2], 40);
     EXPECT_EQ(g_bytChannelPatch[0], 0);
     midi.ClearSent();
     recorder.channel = 5;
     piano->UpdateInstrument(0);  // the song's patch for the track: selected and sent, not stored
-    EXPECT_EQ(List().currentIndex(), 1);
+    EXPECT_EQ(List().currentIndex(), 1);  // the instrument, not the heading above it
     EXPECT_EQ(midi.SentHex(), "C5 00");
     EXPECT_EQ(g_bytChannelPatch[5], 0);
+
+    CloseMIDIDevices();  // with no device the choice is still remembered
+    recorder.channel = 2;
+    EXPECT_EQ(Pick(33), "");  // "Overdriven Guitar"
+    EXPECT_EQ(g_bytChannelPatch[2], 29);
 }
 
 TEST_F(InstrumentList, UpdateInstrumentAndSetPatchMoveTheSelection) {
     List().setCurrentIndex(30);
-    piano->UpdateInstrument(0);
-    EXPECT_EQ(List().currentIndex(), 1);  // the instrument, not the heading above it
-    EXPECT_EQ(midi.SentHex(), "C0 00");
-
-    midi.ClearSent();
     piano->UpdateInstrument(200);  // no row carries it: selection kept, still sent
-    EXPECT_EQ(List().currentIndex(), 1);
+    EXPECT_EQ(List().currentIndex(), 30);
     EXPECT_EQ(midi.SentHex(), "C0 48");
-
     g_lChannel = 3;  // assigned by the link
     SetPatch(18, 3);
     EXPECT_EQ(List().currentText(), "Rock Organ");
-    SetPatch(24, 5);
+    SetPatch(200, 3);
     EXPECT_EQ(List().currentText(), "Rock Organ");
-    g_lChannel = 0;
-    midi.ClearSent();
-    SetPatch(200, 0);
-    EXPECT_EQ(midi.SentHex(), "C0 48");
-    EXPECT_EQ(List().currentText(), "Rock Organ");
-}
-
-class InstrumentListClosed : public InstrumentList {
-protected:
-    InstrumentListClosed() : InstrumentList(false) {}
-};
-
-TEST_F(InstrumentListClosed, ChoiceWhileRecordingIsRememberedWithNoDevice) {
-    FakeRecorder recorder;
-    Pick(33);  // "Overdriven Guitar"
-    EXPECT_TRUE(midi.out->sent.empty());
-    EXPECT_EQ(g_bytChannelPatch[2], 29);
 }
 
 }  // namespace

@@ -24,9 +24,8 @@ namespace kivra {
 namespace {
 
 struct FakePiano : PianoPort {
-    int octave = 4;
+    int octave = 4, captionUpdates = 0;
     bool drum = false;
-    int captionUpdates = 0;
     void ShowKey(int, Rgb, bool) override {}
     void SelectPatchRow(int) override {}
     bool DrumModeChecked() const override { return drum; }
@@ -60,11 +59,6 @@ struct TypingWindow {
     }
 };
 
-KeyMapEntry Entry(std::uint8_t action, std::vector<std::uint8_t> notes = {}) {
-    const auto count = static_cast<std::uint8_t>(notes.size());
-    return KeyMapEntry{action, count, std::move(notes)};
-}
-
 class KeyboardTest : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -82,13 +76,6 @@ protected:
         SetRecorderPort(nullptr);
         ClearKeyMap(g_KeyMap);
     }
-    // An X11 auto-repeat pair: a release and a press, both flagged as repeats.
-    void AutoRepeat(QWidget* to, Qt::Key key) {
-        QKeyEvent release(QEvent::KeyRelease, key, Qt::NoModifier, QString(), true);
-        QKeyEvent press(QEvent::KeyPress, key, Qt::NoModifier, QString(), true);
-        QApplication::sendEvent(to, &release);
-        QApplication::sendEvent(to, &press);
-    }
     test::FakeMidi midi;
     FakePiano port;
     FakeRecorder recorder;
@@ -96,11 +83,14 @@ protected:
 };
 
 TEST_F(KeyboardTest, ChordRelativeToTheOctaveIgnoresAutoRepeatAndIsWithheld) {
-    g_KeyMap[0x41] = Entry(1, {0, 4, 7});
+    g_KeyMap[0x41] = {1, 3, {0, 4, 7}};
     QTest::keyPress(piano.edit, Qt::Key_A);
     EXPECT_EQ(midi.SentHex(), "90 3C 64 90 40 64 90 43 64");
     EXPECT_TRUE(g_bKeyDown[0x41]);
-    AutoRepeat(piano.edit, Qt::Key_A);
+    QKeyEvent repeatRelease(QEvent::KeyRelease, Qt::Key_A, Qt::NoModifier, QString(), true);  // X11 auto-repeat
+    QKeyEvent repeatPress(QEvent::KeyPress, Qt::Key_A, Qt::NoModifier, QString(), true);
+    QApplication::sendEvent(piano.edit, &repeatRelease);
+    QApplication::sendEvent(piano.edit, &repeatPress);
     QTest::keyPress(piano.edit, Qt::Key_A);  // a repeated press without release, as on Windows
     EXPECT_EQ(midi.SentHex(), "90 3C 64 90 40 64 90 43 64");
     QTest::keyRelease(piano.edit, Qt::Key_A);
@@ -115,7 +105,7 @@ TEST_F(KeyboardTest, ChordRelativeToTheOctaveIgnoresAutoRepeatAndIsWithheld) {
 }
 
 TEST_F(KeyboardTest, ReleaseIsMatchedToItsPressByScanCode) {
-    g_KeyMap[0x41] = Entry(1, {0});
+    g_KeyMap[0x41] = {1, 1, {0}};
     QKeyEvent press(QEvent::KeyPress, Qt::Key_A, Qt::NoModifier, 38, 0, 0);
     QKeyEvent release(QEvent::KeyRelease, Qt::Key_Adiaeresis, Qt::NoModifier, 38, 0, 0);
     QApplication::sendEvent(piano.edit, &press);
@@ -124,18 +114,21 @@ TEST_F(KeyboardTest, ReleaseIsMatchedToItsPressByScanCode) {
 }
 
 TEST_F(KeyboardTest, NotesAbove127AreSkippedAndReleaseUsesTheOctaveOfNow) {
-    g_KeyMap[0x41] = Entry(1, {0, 4, 7, 12});
+    g_KeyMap[0x41] = {1, 4, {0, 4, 7, 12}};
+    g_KeyMap[0x42] = {2, 3, {21, 108, 200}};  // note numbers: the octave plays no part
     port.octave = 9;
     QTest::keyPress(piano.edit, Qt::Key_A);
-    EXPECT_EQ(midi.SentHex(), "90 78 64 90 7C 64 90 7F 64");
+    QTest::keyClick(piano.edit, Qt::Key_B);
+    EXPECT_EQ(midi.SentHex(), "90 78 64 90 7C 64 90 7F 64 90 15 64 90 6C 64 90 15 00 90 6C 00");
     midi.ClearSent();
     port.octave = 3;
     QTest::keyRelease(piano.edit, Qt::Key_A);
     EXPECT_EQ(midi.SentHex(), "90 30 00 90 34 00 90 37 00 90 3C 00");
+    EXPECT_EQ(piano.edit->text(), "");
 }
 
 TEST_F(KeyboardTest, PlayChannelFollowsDrumModeAndTheRecordingTrack) {
-    g_KeyMap[0x41] = Entry(1, {0});
+    g_KeyMap[0x41] = {1, 1, {0}};
     NewSong();
     port.drum = true;
     QTest::keyClick(piano.edit, Qt::Key_A);
@@ -146,18 +139,10 @@ TEST_F(KeyboardTest, PlayChannelFollowsDrumModeAndTheRecordingTrack) {
     EXPECT_EQ(midi.SentHex(), "99 3C 64 99 3C 00 95 3C 64 95 3C 00");
 }
 
-TEST_F(KeyboardTest, SpecificNotesPlayAsNoteNumbers) {
-    g_KeyMap[0x42] = Entry(2, {21, 108, 200});
-    port.octave = 9;
-    QTest::keyClick(piano.edit, Qt::Key_B);
-    EXPECT_EQ(midi.SentHex(), "90 15 64 90 6C 64 90 15 00 90 6C 00");
-    EXPECT_EQ(piano.edit->text(), "");
-}
-
 TEST_F(KeyboardTest, MusicMakerKeysActOnlyWhileRecordingButAreAlwaysWithheld) {
-    g_KeyMap[0x20] = Entry(3);
-    g_KeyMap[0x0D] = Entry(4);
-    g_KeyMap[0x2E] = Entry(5);
+    g_KeyMap[0x20] = {3, 0, {}};
+    g_KeyMap[0x0D] = {4, 0, {}};
+    g_KeyMap[0x2E] = {5, 0, {}};
     NewSong();
     QTest::keyClick(piano.edit, Qt::Key_Space);
     QTest::keyClick(piano.edit, Qt::Key_Return);
@@ -180,53 +165,38 @@ TEST_F(KeyboardTest, MusicMakerKeysActOnlyWhileRecordingButAreAlwaysWithheld) {
 }
 
 TEST_F(KeyboardTest, UnmappedKeysAndUnknownActionsPassOn) {
-    g_KeyMap[0x43] = Entry(0, {0});
-    g_KeyMap[0x44] = Entry(7, {0});
+    g_KeyMap[0x43] = {0, 1, {0}};
+    g_KeyMap[0x44] = {7, 1, {0}};
     QTest::keyClicks(piano.edit, "cde");
     EXPECT_EQ(piano.edit->text(), "cde");
     EXPECT_EQ(midi.SentHex(), "");
 }
 
-TEST_F(KeyboardTest, NothingIsActedOnWhileAnotherWindowIsActive) {
-    g_KeyMap[0x41] = Entry(1, {0});
-    TypingWindow other;
-    other.Activate();
-    QTest::keyClick(other.edit, Qt::Key_A);
-    EXPECT_EQ(other.edit->text(), "a");
-    EXPECT_EQ(midi.SentHex(), "");
-}
-
-TEST_F(KeyboardTest, LeavingThePianoWindowReleasesHeldKeys) {
-    g_KeyMap[0x41] = Entry(1, {0, 7});
+TEST_F(KeyboardTest, LeavingThePianoWindowReleasesHeldKeysAndNothingIsActedOnElsewhere) {
+    g_KeyMap[0x41] = {1, 2, {0, 7}};
     QTest::keyPress(piano.edit, Qt::Key_A);
     TypingWindow other;
     other.Activate();
     EXPECT_EQ(midi.SentHex(), "90 3C 64 90 43 64 90 3C 00 90 43 00");
     EXPECT_FALSE(g_bKeyDown[0x41]);
-    QTest::keyRelease(other.edit, Qt::Key_A);
-    piano.Activate();
     midi.ClearSent();
+    QTest::keyRelease(other.edit, Qt::Key_A);
+    QTest::keyClick(other.edit, Qt::Key_A);
+    EXPECT_EQ(other.edit->text(), "a");
+    EXPECT_EQ(midi.SentHex(), "");
+    piano.Activate();
     QTest::keyPress(piano.edit, Qt::Key_A);  // a fresh press, not taken for a repeat
     EXPECT_EQ(midi.SentHex(), "90 3C 64 90 43 64");
 }
 
 class KeyConfigTest : public KeyboardTest {
 protected:
-    void SetUp() override {
-        KeyboardTest::SetUp();
-        QDir(UserProfilesDir()).removeRecursively();
-    }
-    void Open() {
-        form.show();
-        form.activateWindow();
-        ASSERT_TRUE(QTest::qWaitForWindowActive(&form));
-    }
     frmKeyConfig form;
     test::ScriptedDialogs dialogs;
 };
 
 TEST_F(KeyConfigTest, CapturesEveryKeyWhileWaitingEvenInsideItsModalLoop) {
-    g_KeyMap[0x51] = Entry(2, {60, 64});
+    g_KeyMap[0x51] = {2, 2, {60, 64}};
     EXPECT_EQ(form.chkKey()->text(), "(Press Key)");
     QString captured;
     QTimer::singleShot(0, &form, [&] {
@@ -246,10 +216,12 @@ TEST_F(KeyConfigTest, CapturesEveryKeyWhileWaitingEvenInsideItsModalLoop) {
 }
 
 TEST_F(KeyConfigTest, CapturedKeyShowsItsActionAndNotesAndEditsGoStraightIn) {
-    Open();
+    form.show();
+    form.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&form));
     QTest::mouseClick(form.chkNote(50), Qt::LeftButton);  // before any capture: entry 0 only
     EXPECT_EQ(g_KeyMap[0].Notes, std::vector<std::uint8_t>{50});
-    g_KeyMap[0x51] = Entry(2, {60, 64});
+    g_KeyMap[0x51] = {2, 2, {60, 64}};
     QTest::keyClick(&form, Qt::Key_Q);
     EXPECT_TRUE(form.optAction(2)->isChecked());
     EXPECT_FALSE(form.chkNote(50)->isChecked());
@@ -271,15 +243,18 @@ TEST_F(KeyConfigTest, CapturedKeyShowsItsActionAndNotesAndEditsGoStraightIn) {
 }
 
 TEST_F(KeyConfigTest, ForeignActionCodeSelectsNoOptionAndIsKept) {
-    g_KeyMap[0x41] = Entry(9, {1});
-    Open();
+    g_KeyMap[0x41] = {9, 1, {1}};
+    form.show();
+    form.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&form));
     QTest::keyClick(&form, Qt::Key_A);
     for (int i = 0; i < 6; ++i) EXPECT_FALSE(form.optAction(i)->isChecked());
     EXPECT_EQ(g_KeyMap[0x41].Action, 9);
 }
 
 TEST_F(KeyConfigTest, SaveAndLoadProfilesByName) {
-    g_KeyMap[0x41] = Entry(1, {0, 4, 7});
+    QDir(UserProfilesDir()).removeRecursively();
+    g_KeyMap[0x41] = {1, 3, {0, 4, 7}};
     dialogs.inputs = {QStringLiteral("../evil"), QStringLiteral("mine"), std::nullopt};
     form.cmdSave()->click();
     form.cmdSave()->click();
@@ -291,18 +266,17 @@ TEST_F(KeyConfigTest, SaveAndLoadProfilesByName) {
     EXPECT_EQ(dialogs.shown[3].text, "Profile Saved!");
     EXPECT_FALSE(QFile::exists(UserProfilesDir() + "/../evil.kmp"));
     EXPECT_EQ(QFile(UserProfilesDir() + "/mine.kmp").size(), 26);
-
-    g_KeyMap[0x41] = Entry(3);
-    g_KeyMap[0x42] = Entry(1, {2});  // not in the profile: cleared by the load
+    g_KeyMap[0x41] = {3, 0, {}};
+    g_KeyMap[0x42] = {1, 1, {2}};  // not in the profile: cleared by the load
     dialogs.inputs = {QStringLiteral("mine")};
     form.cmdLoad()->click();
-    EXPECT_EQ(g_KeyMap[0x41], Entry(1, {0, 4, 7}));
+    EXPECT_EQ(g_KeyMap[0x41], (KeyMapEntry{1, 3, {0, 4, 7}}));
     EXPECT_EQ(g_KeyMap[0x42], KeyMapEntry{});
     EXPECT_EQ(port.captionUpdates, 1);
     dialogs.inputs = {QStringLiteral("absent")};
     form.cmdLoad()->click();
     EXPECT_EQ(dialogs.shown.back().text, "An error occured while loading the profile!");
-    EXPECT_EQ(g_KeyMap[0x41], Entry(1, {0, 4, 7}));
+    EXPECT_EQ(g_KeyMap[0x41], (KeyMapEntry{1, 3, {0, 4, 7}}));
     EXPECT_EQ(port.captionUpdates, 1);
 }
 

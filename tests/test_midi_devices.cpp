@@ -20,8 +20,7 @@ namespace {
 
 void ClearSettings() { QSettings(QStringLiteral("Kivra"), QStringLiteral("Kivra")).clear(); }
 
-// Everything written to standard error (file descriptor 2, so C and C++ streams alike) while
-// `action` runs.
+// Everything written to file descriptor 2 (C and C++ streams alike) while `action` runs.
 template <typename F> std::string StandardErrorOf(F action) {
     std::fflush(stderr);
     QTemporaryFile file;
@@ -62,19 +61,17 @@ TEST(OpenSavedDevicesTest, MissingOrRefusingDevicesShowAndPrintNothing) {
     SaveSetting(kSettingsSection, kOutputDeviceKey, QStringLiteral("Unplugged"));
     SaveSetting(kSettingsSection, kInputDeviceKey, QStringLiteral("(None)"));
     midi.out->openCalls.clear();
-    std::string noise = StandardErrorOf([] {
+    const auto openSaved = [] {
         OpenSavedDevices();
         test::ProcessEvents();
-    });
+    };
+    std::string noise = StandardErrorOf(openSaved);
     EXPECT_TRUE(midi.out->openCalls.empty());
     EXPECT_TRUE(midi.in->openCalls.empty());  // "(None)" is never compared with device names
 
     SaveSetting(kSettingsSection, kInputDeviceKey, QStringLiteral("Keys"));
     midi.in->refuseOpen = true;
-    noise += StandardErrorOf([] {
-        OpenSavedDevices();
-        test::ProcessEvents();
-    });
+    noise += StandardErrorOf(openSaved);
     EXPECT_EQ(midi.in->openCalls, std::vector<int>{1});
     EXPECT_EQ(midi.in->openedId, -1);
     EXPECT_FALSE(g_bMidiOutOpen);
@@ -84,10 +81,11 @@ TEST(OpenSavedDevicesTest, MissingOrRefusingDevicesShowAndPrintNothing) {
 }
 
 TEST(SystemMidiPorts, NamesDropTheClientAndPortNumbers) {
-    EXPECT_EQ(StableRtMidiPortName("USB Keys:USB Keys MIDI 1 20:0"), "USB Keys:USB Keys MIDI 1");
-    EXPECT_EQ(StableRtMidiPortName("Midi Through:Midi Through Port-0 14:0"), "Midi Through:Midi Through Port-");
-    EXPECT_EQ(StableRtMidiPortName("Keys 2:0 128:12"), "Keys 2:0");
-    EXPECT_EQ(StableRtMidiPortName("Plain"), "Plain");
+    const std::pair<const char*, const char*> names[] = {
+        {"USB Keys:USB Keys MIDI 1 20:0", "USB Keys:USB Keys MIDI 1"},
+        {"Midi Through:Midi Through Port-0 14:0", "Midi Through:Midi Through Port-"},  // cut to 31 characters
+        {"Keys 2:0 128:12", "Keys 2:0"}, {"Plain", "Plain"}};
+    for (const auto& [port, stable] : names) EXPECT_EQ(StableRtMidiPortName(port), stable) << port;
 }
 
 TEST(SystemMidiPorts, UseThemWithoutASequencerOrWithOneAndNothingIsPrinted) {

