@@ -262,19 +262,23 @@ TEST(LinkWindow, FailedConnectionsSayWhatFailedAndReturnToConnect) {
     QTest::qWait(100);
 
     // Each answer to the input box (none: cancelled, and nothing more is shown) and the message it brings.
-    const std::pair<std::optional<QString>, QString> cases[] = {
-        {std::nullopt, {}},
-        {Loopback(refused), QStringLiteral("The server at 127.0.0.1:%1 refused the connection.").arg(refused)},
-        {QString(), "No server address was entered."},
-        {Loopback(silent), QStringLiteral("The server at 127.0.0.1:%1 did not answer within 500 milliseconds.").arg(silent)},
+    struct Case {
+        bool answered;
+        QString input, message;
     };
-    for (const auto& [input, message] : cases) {
-        SCOPED_TRACE(input.value_or("cancelled").toStdString());
-        const auto shown = s.dialogs.shown.size() + (input ? 2 : 1);
-        if (input) s.dialogs.inputs.push_back(*input);
+    const Case cases[] = {
+        {false, {}, {}},
+        {true, Loopback(refused), QStringLiteral("The server at 127.0.0.1:%1 refused the connection.").arg(refused)},
+        {true, QString(), "No server address was entered."},
+        {true, Loopback(silent), QStringLiteral("The server at 127.0.0.1:%1 did not answer within 500 milliseconds.").arg(silent)},
+    };
+    for (const auto& [answered, input, message] : cases) {
+        SCOPED_TRACE(answered ? input.toStdString() : std::string("cancelled"));
+        const auto shown = s.dialogs.shown.size() + (answered ? 2 : 1);
+        if (answered) s.dialogs.inputs.push_back(input);
         QTest::mouseClick(s.window->cmdConnect, Qt::LeftButton);
         ASSERT_TRUE(QTest::qWaitFor([&] { return s.dialogs.shown.size() == shown; }, 5000));
-        if (input) {
+        if (answered) {
             EXPECT_EQ(s.dialogs.shown.back().title, "ZuduvIvev");
             EXPECT_EQ(s.dialogs.shown.back().text, message);
         }
