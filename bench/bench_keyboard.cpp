@@ -12,28 +12,20 @@
 #include <QLineEdit>
 #include <QTest>
 
+#include "benchsupport.h"
+
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <vector>
 
-using Clock = std::chrono::steady_clock;
+using kivra::bench::Clock;
+using kivra::bench::Percentile;
+using TimedOut = kivra::bench::TimedMidiOut;
 
 namespace {
 
-struct TimedOut : kivra::FakeMidiOut {
-    Clock::time_point lastSend;
-    bool Send(std::uint32_t packed) override {
-        lastSend = Clock::now();
-        if (sent.size() > 100000) sent.clear();
-        return FakeMidiOut::Send(packed);
-    }
-};
 
-double Percentile(std::vector<double> v, double p) {
-    std::sort(v.begin(), v.end());
-    return v[static_cast<std::size_t>(p * static_cast<double>(v.size() - 1))];
-}
 
 void Run(const char* label, QWidget* target, Qt::Key key, TimedOut* backend) {
     constexpr int kPresses = 10000;
@@ -46,7 +38,7 @@ void Run(const char* label, QWidget* target, Qt::Key key, TimedOut* backend) {
         const auto start = Clock::now();
         QApplication::sendEvent(target, &press);
         if (backend->lastSend < start) ++missed;
-        micros.push_back(std::chrono::duration<double, std::micro>(backend->lastSend - start).count());
+        micros.push_back(kivra::bench::MicrosBetween(start, backend->lastSend));
         QApplication::sendEvent(target, &release);
         if (i % 64 == 0) QCoreApplication::processEvents();
     }

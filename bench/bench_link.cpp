@@ -1,5 +1,6 @@
 // Link figures: round trip piano -> relay -> piano on loopback, and the relay under 15 busy pianos.
 // Usage: bench_link [seconds of the load run, default 10]
+#include "benchsupport.h"
 #include "link/linkclient.h"
 #include "link/wire.h"
 #include "midi/backends/fake/fake_backend.h"
@@ -73,12 +74,6 @@ template <typename Pred> bool Spin(Pred done, int timeoutMs = 5000) {
     return true;
 }
 
-double Percentile(std::vector<double>& v, double p) {
-    if (v.empty()) return 0;
-    std::sort(v.begin(), v.end());
-    const auto i = static_cast<std::size_t>(p / 100.0 * static_cast<double>(v.size() - 1));
-    return v[i];
-}
 
 void RoundTrip() {
     Relay relay;
@@ -118,10 +113,10 @@ void RoundTrip() {
         micros.push_back(static_cast<double>(clock.nsecsElapsed() - t0) / 1000.0);
     }
     const auto done = micros.size();
-    const double p50 = Percentile(micros, 50), p99 = Percentile(micros, 99), max = micros.empty() ? 0 : micros.back();
+    const double p50 = bench::Percentile(micros, 0.5), p99 = bench::Percentile(micros, 0.99), max = bench::Percentile(micros, 1.0);
     std::printf("round trip piano -> relay -> piano -> relay -> piano, %zu of %d messages:\n", done, kMessages);
     std::printf("  round trip: median %.1f us, p99 %.1f us, max %.1f us (goal: p99 under 1000 us)\n", p50, p99, max);
-    const double o50 = Percentile(oneWay, 50), o99 = Percentile(oneWay, 99);
+    const double o50 = bench::Percentile(oneWay, 0.5), o99 = bench::Percentile(oneWay, 0.99);
     std::printf("  one way (piano A plays -> piano B sounds): median %.1f us, p99 %.1f us\n", o50, o99);
     a.Disconnect();
     b.Disconnect();
@@ -210,8 +205,8 @@ void Load(int seconds) {
     std::printf("  sent %lld messages in %d s, %lld deliveries expected, %lld received, %lld lost (goal: none)\n",
                 static_cast<long long>(totalSent), seconds, static_cast<long long>(expected),
                 static_cast<long long>(got), static_cast<long long>(expected - got));
-    const double p50 = Percentile(micros, 50), p90 = Percentile(micros, 90), p99 = Percentile(micros, 99),
-                 p999 = Percentile(micros, 99.9), max = micros.empty() ? 0 : micros.back();
+    const double p50 = bench::Percentile(micros, 0.5), p90 = bench::Percentile(micros, 0.9), p99 = bench::Percentile(micros, 0.99),
+                 p999 = bench::Percentile(micros, 0.999), max = bench::Percentile(micros, 1.0);
     std::printf("  latency sender -> relay -> receiver: median %.1f us, p90 %.1f us, p99 %.1f us, p99.9 %.1f us, max %.1f us\n",
                 p50, p90, p99, p999, max);
     std::printf("  relay memory: VmHWM %s, VmRSS %s; relay CPU time %.2f s\n", qPrintable(relay.Status("VmHWM:")),

@@ -2,6 +2,7 @@
 // thread, as a driver's input thread does) to its note reaching the output backend, hop to the
 // UI thread included. Prints median, p99 and max for paced notes and for a burst.
 // Usage: bench_midi_input [paced messages, default 20000]
+#include "benchsupport.h"
 #include "midi/backends/fake/fake_backend.h"
 #include "midi/midiinput.h"
 #include "midi/midiio.h"
@@ -18,7 +19,7 @@
 #include <vector>
 
 using namespace kivra;
-using Clock = std::chrono::steady_clock;
+using bench::Clock;
 
 namespace {
 
@@ -49,10 +50,9 @@ void Report(const char* title, const std::vector<Clock::time_point>& injected, c
     std::vector<double> us;
     us.reserve(n);
     for (std::size_t i = first; i < first + n; ++i)
-        us.push_back(std::chrono::duration<double, std::micro>(out.arrived[i] - injected[i]).count());
-    std::sort(us.begin(), us.end());
-    std::printf("%-34s n=%6zu  median %8.1f us  p99 %8.1f us  max %9.1f us\n", title, n, us[n / 2],
-                us[std::min(n - 1, n * 99 / 100)], us.back());
+        us.push_back(bench::MicrosBetween(injected[i], out.arrived[i]));
+    std::printf("%-34s n=%6zu  median %8.1f us  p99 %8.1f us  max %9.1f us\n", title, n, bench::Percentile(us, 0.5),
+                bench::Percentile(us, 0.99), bench::Percentile(us, 1.0));
 }
 
 }  // namespace

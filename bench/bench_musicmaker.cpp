@@ -1,5 +1,6 @@
 // Figures for the Music Maker: how punctually playback plays its steps on the real timer, how long
 // recording one note into a long song takes with the window refreshing, and the song's memory.
+#include "benchsupport.h"
 #include "midi/backends/fake/fake_backend.h"
 #include "midi/midiio.h"
 #include "musicmaker/frmmusicmaker.h"
@@ -25,10 +26,8 @@ struct Figures {
     double median, p99, max;
 };
 
-Figures Summarise(std::vector<double> values) {
-    std::sort(values.begin(), values.end());
-    auto at = [&](double q) { return values[static_cast<std::size_t>(q * static_cast<double>(values.size() - 1))]; };
-    return {at(0.5), at(0.99), values.back()};
+Figures Summarise(const std::vector<double>& values) {
+    return {bench::Percentile(values, 0.5), bench::Percentile(values, 0.99), bench::Percentile(values, 1.0)};
 }
 
 void OpenFakeOutput() {

@@ -4,6 +4,7 @@
 #include "app/pianokey.h"
 #include "midi/backends/fake/fake_backend.h"
 #include "midi/midiio.h"
+#include "benchsupport.h"
 
 #include <QApplication>
 #include <QMouseEvent>
@@ -13,22 +14,13 @@
 #include <cstdio>
 #include <vector>
 
-using Clock = std::chrono::steady_clock;
+using kivra::bench::Clock;
+using kivra::bench::Percentile;
+using TimedOut = kivra::bench::TimedMidiOut;
 
 namespace {
 
-struct TimedOut : kivra::FakeMidiOut {
-    Clock::time_point lastSend;
-    bool Send(std::uint32_t packed) override {
-        lastSend = Clock::now();
-        return FakeMidiOut::Send(packed);
-    }
-};
 
-double Percentile(std::vector<double> v, double p) {
-    std::sort(v.begin(), v.end());
-    return v[static_cast<std::size_t>(p * (v.size() - 1))];
-}
 
 }  // namespace
 
@@ -55,7 +47,7 @@ int main(int argc, char** argv) {
         QMouseEvent release(QEvent::MouseButtonRelease, at, key->mapToGlobal(at), Qt::LeftButton, Qt::NoButton, Qt::NoModifier);
         const auto start = Clock::now();
         QApplication::sendEvent(key, &press);
-        micros.push_back(std::chrono::duration<double, std::micro>(backend->lastSend - start).count());
+        micros.push_back(kivra::bench::MicrosBetween(start, backend->lastSend));
         QApplication::sendEvent(key, &release);
         QCoreApplication::processEvents();  // lets the key repaint, as a running program would
         backend->sent.clear();

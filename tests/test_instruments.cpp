@@ -16,13 +16,11 @@
 namespace kivra {
 namespace {
 
-struct FakeRecorder : RecorderPort {
-    int channel = 2;
-    FakeRecorder() { SetRecorderPort(this); }
-    ~FakeRecorder() override { SetRecorderPort(nullptr); }
-    bool RecordChecked() const override { return true; }
-    int CurrentTrackChannel() const override { return channel; }
-    void RecordNote(int) override {}
+struct FakeRecorder : test::FakeRecorder {
+    FakeRecorder() {
+        record = true;
+        channel = 2;
+    }
 };
 
 class InstrumentList : public ::testing::Test {

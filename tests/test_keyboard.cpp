@@ -23,25 +23,9 @@
 namespace kivra {
 namespace {
 
-struct FakePiano : PianoPort {
-    int octave = 4, captionUpdates = 0;
-    bool drum = false;
-    void ShowKey(int, Rgb, bool) override {}
-    void SelectPatchRow(int) override {}
-    bool DrumModeChecked() const override { return drum; }
-    int BaseOctave() const override { return octave; }
-    void UpdateInstrument(int) override {}
-    void SetRecordingLock(bool) override {}
-    void UpdateCaptions() override { ++captionUpdates; }
-};
+using test::FakePiano;
 
-struct FakeRecorder : RecorderPort {
-    bool record = false;
-    int channel = 0;
-    bool RecordChecked() const override { return record; }
-    int CurrentTrackChannel() const override { return channel; }
-    void RecordNote(int) override {}
-};
+using test::FakeRecorder;
 
 // A top-level window with a text box: what it receives is what the hook let through.
 struct TypingWindow {

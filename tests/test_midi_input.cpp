@@ -19,33 +19,15 @@ using namespace kivra;
 
 namespace {
 
-struct DrumBox : PianoPort {
-    bool drum = false;
-    DrumBox() { SetPianoPort(this); }
-    ~DrumBox() override { SetPianoPort(nullptr); }
-    void ShowKey(int, Rgb, bool) override {}
-    void SelectPatchRow(int) override {}
-    bool DrumModeChecked() const override { return drum; }
-    int BaseOctave() const override { return 4; }
-    void UpdateInstrument(int) override {}
-    void SetRecordingLock(bool) override {}
-    void UpdateCaptions() override {}
-};
 
-struct RecordBox : RecorderPort {
-    bool record = false;
-    std::vector<int> recorded;
-    RecordBox() { SetRecorderPort(this); }
-    ~RecordBox() override { SetRecorderPort(nullptr); }
-    bool RecordChecked() const override { return record; }
-    int CurrentTrackChannel() const override { return 5; }
-    void RecordNote(int note) override { recorded.push_back(note); }
+struct RecordBox : test::FakeRecorder {
+    RecordBox() { channel = 5; }
 };
 
 // An open fake input device whose messages go through the real notifier and dispatch.
 struct InputRig {
     test::FakeMidi midi{true, {"Kivra Software Synth"}, {"Keys"}};
-    DrumBox piano;
+    test::FakePiano piano;
     RecordBox recorder;
     InputRig() {
         InstallMidiInputDispatch();

@@ -16,17 +16,7 @@ using namespace kivra;
 
 namespace {
 
-struct FakePiano : PianoPort {
-    std::vector<bool> locks;
-    std::vector<int> instruments;
-    void ShowKey(int, Rgb, bool) override {}
-    void SelectPatchRow(int) override {}
-    bool DrumModeChecked() const override { return false; }
-    int BaseOctave() const override { return 4; }
-    void UpdateInstrument(int patch) override { instruments.push_back(patch); }
-    void SetRecordingLock(bool recording) override { locks.push_back(recording); }
-    void UpdateCaptions() override {}
-};
+using test::FakePiano;
 
 struct FakeClock : Clock {
     explicit FakeClock(const double* now) : now(now) {}

@@ -21,17 +21,7 @@ using namespace kivra;
 
 namespace {
 
-struct FakePiano : PianoPort {
-    std::vector<bool> locks;
-    std::vector<int> instruments;
-    void ShowKey(int, Rgb, bool) override {}
-    void SelectPatchRow(int) override {}
-    bool DrumModeChecked() const override { return false; }
-    int BaseOctave() const override { return 4; }
-    void UpdateInstrument(int patch) override { instruments.push_back(patch); }
-    void SetRecordingLock(bool recording) override { locks.push_back(recording); }
-    void UpdateCaptions() override {}
-};
+using test::FakePiano;
 
 class MusicMakerWindow : public ::testing::Test {
 protected:

@@ -14,53 +14,21 @@ using namespace kivra;
 
 namespace {
 
-struct KeyLook {
-    Rgb colour;
-    bool pressed;
-};
-
-struct RecordingPiano : PianoPort {
-    std::map<int, KeyLook> keys;
-    std::vector<int> selectedPatches;
-    bool drum = false;
-    RecordingPiano() { SetPianoPort(this); }
-    ~RecordingPiano() override { SetPianoPort(nullptr); }
-    void ShowKey(int note, Rgb colour, bool pressed) override { keys[note] = {colour, pressed}; }
-    void SelectPatchRow(int patch) override { selectedPatches.push_back(patch); }
-    bool DrumModeChecked() const override { return drum; }
-    int BaseOctave() const override { return 4; }
-    void UpdateInstrument(int) override {}
-    void SetRecordingLock(bool) override {}
-    void UpdateCaptions() override {}
-};
-
-struct RecordingLink : LinkPort {
-    bool connected = true;
-    std::vector<std::uint32_t> sent;
-    RecordingLink() { SetLinkPort(this); }
-    ~RecordingLink() override { SetLinkPort(nullptr); }
-    bool Connected() const override { return connected; }
-    void SendMessage(std::uint32_t packed) override { sent.push_back(packed); }
-};
-
-struct RecordingRecorder : RecorderPort {
-    bool record = true;
-    int channel = 3;
-    std::vector<std::pair<int, int>> recorded;  // note, g_lNotesDown at the time
-    RecordingRecorder() { SetRecorderPort(this); }
-    ~RecordingRecorder() override { SetRecorderPort(nullptr); }
-    bool RecordChecked() const override { return record; }
-    int CurrentTrackChannel() const override { return channel; }
-    void RecordNote(int note) override { recorded.emplace_back(note, g_lNotesDown); }
+// The recorder of these tests records on channel 3 unless told otherwise.
+struct Recorder : test::FakeRecorder {
+    Recorder() {
+        record = true;
+        channel = 3;
+    }
 };
 
 }  // namespace
 
 TEST(NoteRouting, NothingSoundsOrLightsBeforeTheOpenedNotification) {
     test::FakeMidi midi(false);
-    RecordingPiano piano;
-    RecordingLink link;
-    RecordingRecorder recorder;
+    test::FakePiano piano;
+    test::FakeLink link;
+    Recorder recorder;
     ASSERT_TRUE(OpenMIDIOut(0));
     EXPECT_FALSE(g_bMidiOutOpen);  // a driver reports "opened" later
     EXPECT_FALSE(PlayNote(60, 100, 0));
@@ -82,9 +50,9 @@ TEST(NoteRouting, NothingSoundsOrLightsBeforeTheOpenedNotification) {
 
 TEST(NoteRouting, PlayNoteSendsLightsCountsCopiesAndRecords) {
     test::FakeMidi midi;
-    RecordingPiano piano;
-    RecordingLink link;
-    RecordingRecorder recorder;
+    test::FakePiano piano;
+    test::FakeLink link;
+    Recorder recorder;
 
     EXPECT_TRUE(PlayNote(60, 100, 0));
     EXPECT_EQ(midi.SentHex(), "90 3C 64");
@@ -95,8 +63,8 @@ TEST(NoteRouting, PlayNoteSendsLightsCountsCopiesAndRecords) {
     ASSERT_EQ(link.sent.size(), 1u);
     EXPECT_EQ(link.sent[0], 0x643C90u);
     // The recorder sees the count that already includes this note.
-    ASSERT_EQ(recorder.recorded.size(), 1u);
-    EXPECT_EQ(recorder.recorded[0], std::make_pair(60, 1));
+    EXPECT_EQ(recorder.recorded, std::vector<int>{60});
+    EXPECT_EQ(recorder.notesDownWhenRecorded, std::vector<int>{1});
 
     EXPECT_TRUE(PlayNote(61, 100, 0));  // a black key: luminance = velocity
     EXPECT_EQ(piano.keys[61].colour, ColorHLSToRGB(0, 100, 240));
@@ -107,7 +75,7 @@ TEST(NoteRouting, PlayNoteSendsLightsCountsCopiesAndRecords) {
 
 TEST(NoteRouting, OneFlagPerNoteSharedByAllChannels) {
     test::FakeMidi midi;
-    RecordingPiano piano;
+    test::FakePiano piano;
     PlayNote(60, 100, 0);
     PlayNote(60, 100, 9);
     EXPECT_EQ(g_lNotesDown, 1);
@@ -127,8 +95,8 @@ TEST(NoteRouting, OneFlagPerNoteSharedByAllChannels) {
 
 TEST(NoteRouting, ReleasesAreNeverRecordedButReachTheLink) {
     test::FakeMidi midi;
-    RecordingLink link;
-    RecordingRecorder recorder;
+    test::FakeLink link;
+    Recorder recorder;
     PlayNote(64, 100, 3);
     StopNote(64, 3);
     EXPECT_EQ(recorder.recorded.size(), 1u);
@@ -141,9 +109,9 @@ TEST(NoteRouting, ReleasesAreNeverRecordedButReachTheLink) {
 
 TEST(NoteRouting, RefusedSendChangesNothing) {
     test::FakeMidi midi;
-    RecordingPiano piano;
-    RecordingLink link;
-    RecordingRecorder recorder;
+    test::FakePiano piano;
+    test::FakeLink link;
+    Recorder recorder;
     midi.out->refuseSend = true;
     EXPECT_FALSE(PlayNote(60, 100, 0));
     EXPECT_FALSE(SetPatch(5, 0));
@@ -157,7 +125,7 @@ TEST(NoteRouting, RefusedSendChangesNothing) {
 
 TEST(NoteRouting, NotesOutsideTheRangeSendNothing) {
     test::FakeMidi midi;
-    RecordingPiano piano;
+    test::FakePiano piano;
     EXPECT_FALSE(PlayNote(128, 100, 0));
     EXPECT_FALSE(PlayNote(-1, 100, 0));
     EXPECT_FALSE(StopNote(300, 0));
@@ -179,7 +147,7 @@ TEST(NoteRouting, PitchBendKeepsFourteenBits) {
 
 TEST(NoteRouting, ProgramChangeShowsInTheListOnlyForThePianoChannel) {
     test::FakeMidi midi;
-    RecordingPiano piano;
+    test::FakePiano piano;
     SetPatch(0, 0);
     SetPatch(24, 5);
     SetPatch(200, 0);
@@ -192,9 +160,9 @@ TEST(NoteRouting, ProgramChangeShowsInTheListOnlyForThePianoChannel) {
 
 TEST(NoteRouting, ServerMessagesSoundButTouchNothingElse) {
     test::FakeMidi midi;
-    RecordingPiano piano;
-    RecordingLink link;
-    RecordingRecorder recorder;
+    test::FakePiano piano;
+    test::FakeLink link;
+    Recorder recorder;
     EXPECT_TRUE(SendMIDIMessage(0x7F3C92u));
     EXPECT_EQ(midi.SentHex(), "92 3C 7F");
     EXPECT_TRUE(piano.keys.empty());
@@ -204,8 +172,8 @@ TEST(NoteRouting, ServerMessagesSoundButTouchNothingElse) {
 }
 
 TEST(PlayChannel, DrumModeThenRecordingTrackThenPianoChannel) {
-    RecordingPiano piano;
-    RecordingRecorder recorder;
+    test::FakePiano piano;
+    Recorder recorder;
     g_lChannel = 4;
     recorder.record = false;
     EXPECT_EQ(PlayChannel(), 4);

@@ -26,13 +26,11 @@
 namespace kivra {
 namespace {
 
-struct FakeRecorder : RecorderPort {
-    std::vector<int> recorded;
-    FakeRecorder() { SetRecorderPort(this); }
-    ~FakeRecorder() override { SetRecorderPort(nullptr); }
-    bool RecordChecked() const override { return true; }
-    int CurrentTrackChannel() const override { return 3; }
-    void RecordNote(int note) override { recorded.push_back(note); }
+struct FakeRecorder : test::FakeRecorder {
+    FakeRecorder() {
+        record = true;
+        channel = 3;
+    }
 };
 
 class PianoWindow : public ::testing::Test {

@@ -22,15 +22,6 @@ using namespace kivra;
 
 namespace {
 
-struct QuietPiano : PianoPort {
-    void ShowKey(int, Rgb, bool) override {}
-    void SelectPatchRow(int) override {}
-    bool DrumModeChecked() const override { return false; }
-    int BaseOctave() const override { return 4; }
-    void UpdateInstrument(int) override {}
-    void SetRecordingLock(bool) override {}
-    void UpdateCaptions() override {}
-};
 
 class SongFileMenu : public ::testing::Test {
 protected:
@@ -60,7 +51,7 @@ protected:
     void OneNoteSong(int note) { NewSong(); g_lCurStep = 0; RecordNote(note); }
 
     test::FakeMidi midi;
-    QuietPiano piano;
+    test::FakePiano piano;
     test::ScriptedDialogs dialogs;
     std::unique_ptr<frmMusicMaker> window;
     QTemporaryDir dir;

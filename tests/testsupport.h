@@ -3,10 +3,12 @@
 
 #include "app/dialogs.h"
 #include "midi/backends/fake/fake_backend.h"
+#include "midi/midiio.h"
 
 #include <QString>
 
 #include <deque>
+#include <map>
 #include <optional>
 #include <vector>
 
@@ -28,6 +30,62 @@ struct FakeMidi {
     FakeMidiIn* in;
     std::string SentHex() const { return out->SentHex(); }
     void ClearSent() { out->sent.clear(); }
+};
+
+// Stand-ins for what the note routing reaches. Each registers itself while it lives and records
+// what it was asked; the fields that tests set (drum, record, channel...) are what it answers.
+struct FakePiano : PianoPort {
+    struct KeyLook {
+        Rgb colour;
+        bool pressed;
+    };
+    std::map<int, KeyLook> keys;
+    std::vector<int> selectedPatches, instruments;
+    std::vector<bool> locks;
+    bool drum = false;
+    int octave = 4, captionUpdates = 0;
+
+    FakePiano() { SetPianoPort(this); }
+    ~FakePiano() override {
+        if (GetPianoPort() == this) SetPianoPort(nullptr);
+    }
+    void ShowKey(int note, Rgb colour, bool pressed) override { keys[note] = {colour, pressed}; }
+    void SelectPatchRow(int patch) override { selectedPatches.push_back(patch); }
+    bool DrumModeChecked() const override { return drum; }
+    int BaseOctave() const override { return octave; }
+    void UpdateInstrument(int patch) override { instruments.push_back(patch); }
+    void SetRecordingLock(bool recording) override { locks.push_back(recording); }
+    void UpdateCaptions() override { ++captionUpdates; }
+};
+
+struct FakeRecorder : RecorderPort {
+    bool record = false;
+    int channel = 0;
+    std::vector<int> recorded;
+    std::vector<int> notesDownWhenRecorded;  // g_lNotesDown as the recorder saw it
+
+    FakeRecorder() { SetRecorderPort(this); }
+    ~FakeRecorder() override {
+        if (GetRecorderPort() == this) SetRecorderPort(nullptr);
+    }
+    bool RecordChecked() const override { return record; }
+    int CurrentTrackChannel() const override { return channel; }
+    void RecordNote(int note) override {
+        recorded.push_back(note);
+        notesDownWhenRecorded.push_back(g_lNotesDown);
+    }
+};
+
+struct FakeLink : LinkPort {
+    bool connected = true;
+    std::vector<std::uint32_t> sent;
+
+    FakeLink() { SetLinkPort(this); }
+    ~FakeLink() override {
+        if (GetLinkPort() == this) SetLinkPort(nullptr);
+    }
+    bool Connected() const override { return connected; }
+    void SendMessage(std::uint32_t packed) override { sent.push_back(packed); }
 };
 
 // Dialogs that answer from a script and remember what they showed.

@@ -1,0 +1,36 @@
+#pragma once
+// Shared by the benchmarks: percentiles of a set of timings, and an output backend that
+// remembers when it last took a message.
+
+#include "midi/backends/fake/fake_backend.h"
+
+#include <algorithm>
+#include <chrono>
+#include <vector>
+
+namespace kivra::bench {
+
+using Clock = std::chrono::steady_clock;
+
+// `q` from 0 (minimum) to 1 (maximum), nearest rank below; 0 for no values.
+inline double Percentile(std::vector<double> values, double q) {
+    if (values.empty()) return 0;
+    std::sort(values.begin(), values.end());
+    return values[static_cast<std::size_t>(q * static_cast<double>(values.size() - 1))];
+}
+
+inline double MicrosBetween(Clock::time_point from, Clock::time_point to) {
+    return std::chrono::duration<double, std::micro>(to - from).count();
+}
+
+// The fake output with the time of its last send; keeps its record bounded on long runs.
+struct TimedMidiOut : FakeMidiOut {
+    Clock::time_point lastSend;
+    bool Send(std::uint32_t packed) override {
+        lastSend = Clock::now();
+        if (sent.size() > 100000) sent.clear();
+        return FakeMidiOut::Send(packed);
+    }
+};
+
+}  // namespace kivra::bench
