@@ -52,11 +52,7 @@ void Run(const char* label, QWidget* target, Qt::Key key, TimedOut* backend) {
 int main(int argc, char** argv) {
     qputenv("QT_QPA_PLATFORM", qgetenv("QT_QPA_PLATFORM").isEmpty() ? "offscreen" : qgetenv("QT_QPA_PLATFORM"));
     QApplication app(argc, argv);
-    auto out = std::make_unique<TimedOut>();
-    TimedOut* backend = out.get();
-    kivra::SetMidiBackends(std::move(out), nullptr);
-    kivra::OpenMIDIOut(0);
-    QCoreApplication::processEvents();
+    TimedOut* backend = kivra::bench::OpenTimedOutput();
 
     kivra::g_KeyMap[0x5A] = kivra::KeyMapEntry{1, 1, {0}};
     kivra::g_KeyMap[0x41] = kivra::KeyMapEntry{1, 3, {0, 4, 7}};

@@ -18,20 +18,10 @@ using kivra::bench::Clock;
 using kivra::bench::Percentile;
 using TimedOut = kivra::bench::TimedMidiOut;
 
-namespace {
-
-
-
-}  // namespace
-
 int main(int argc, char** argv) {
     qputenv("QT_QPA_PLATFORM", qgetenv("QT_QPA_PLATFORM").isEmpty() ? "offscreen" : qgetenv("QT_QPA_PLATFORM"));
     QApplication app(argc, argv);
-    auto out = std::make_unique<TimedOut>();
-    TimedOut* backend = out.get();
-    kivra::SetMidiBackends(std::move(out), nullptr);
-    kivra::OpenMIDIOut(0);
-    QCoreApplication::processEvents();
+    TimedOut* backend = kivra::bench::OpenTimedOutput();
 
     kivra::frmPiano piano;
     piano.show();

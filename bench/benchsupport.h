@@ -3,9 +3,13 @@
 // remembers when it last took a message.
 
 #include "midi/backends/fake/fake_backend.h"
+#include "midi/midiio.h"
+
+#include <QCoreApplication>
 
 #include <algorithm>
 #include <chrono>
+#include <memory>
 #include <vector>
 
 namespace kivra::bench {
@@ -32,5 +36,15 @@ struct TimedMidiOut : FakeMidiOut {
         return FakeMidiOut::Send(packed);
     }
 };
+
+// Installs a TimedMidiOut as the output, opens it and handles its "opened" notification.
+inline TimedMidiOut* OpenTimedOutput() {
+    auto out = std::make_unique<TimedMidiOut>();
+    TimedMidiOut* backend = out.get();
+    SetMidiBackends(std::move(out), nullptr);
+    OpenMIDIOut(0);
+    QCoreApplication::processEvents();
+    return backend;
+}
 
 }  // namespace kivra::bench

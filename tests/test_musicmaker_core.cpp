@@ -41,7 +41,6 @@ protected:
         mm.SetSoloTrack(-1);
         NewSong();
         g_bytChannelPatch.fill(0);
-        SetPianoPort(&piano);
         mm.SetClock(std::make_unique<FakeClock>(&now));
         midi.ClearSent();
     }
@@ -50,7 +49,6 @@ protected:
         mm.SetRecord(false);
         mm.SetClock(nullptr);
         mm.SetStepObserver(nullptr);
-        SetPianoPort(nullptr);
     }
     void Press(int note) { PlayNote(note, 100, PlayChannel()); }
     void Release(int note) { StopNote(note, PlayChannel()); }

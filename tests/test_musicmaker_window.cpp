@@ -29,14 +29,12 @@ protected:
         TheMusicMaker().SetPlay(false);
         TheMusicMaker().SetRecord(false);
         NewSong();
-        SetPianoPort(&piano);
         window = std::make_unique<frmMusicMaker>();
         window->show();
         QApplication::setActiveWindow(window.get());  // for the menu's shortcuts
     }
     void TearDown() override {
         window.reset();
-        SetPianoPort(nullptr);
     }
     template <typename T>
     T* Child(const char* name) {

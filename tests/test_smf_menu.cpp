@@ -22,20 +22,18 @@ using namespace kivra;
 
 namespace {
 
-
 class SongFileMenu : public ::testing::Test {
 protected:
     void SetUp() override {
         TheMusicMaker().SetPlay(false);
         TheMusicMaker().SetRecord(false);
         NewSong();
-        SetPianoPort(&piano);
         window = std::make_unique<frmMusicMaker>();
         InstallSongFileMenu(*window);
         window->show();
         QApplication::setActiveWindow(window.get());
     }
-    void TearDown() override { window.reset(); SetPianoPort(nullptr); }
+    void TearDown() override { window.reset(); }
     QAction* Item(const char* name) { return window->findChild<QAction*>(QString::fromLatin1(name)); }
     QString Label(const char* name) { return window->findChild<QLabel*>(QString::fromLatin1(name))->text(); }
     QString Path(const char* name) { return dir.filePath(QString::fromLatin1(name)); }
