@@ -1,5 +1,6 @@
 #include "app/datadir.h"
 
+#include <QCoreApplication>
 #include <QDir>
 
 namespace kivra {
@@ -9,6 +10,12 @@ QString& Dir() {
     return dir;
 }
 }  // namespace
+
+QString FindDataDir() {
+    const QDir installed(QCoreApplication::applicationDirPath() + QStringLiteral("/" KIVRA_DATA_RELDIR));
+    if (installed.exists(QStringLiteral("icons"))) return installed.canonicalPath();
+    return QStringLiteral(KIVRA_SOURCE_DATA_DIR);
+}
 
 void SetDataDir(const QString& dir) { Dir() = dir; }
 QString DataDir() { return Dir(); }

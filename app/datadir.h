@@ -6,6 +6,8 @@
 
 namespace kivra {
 
+// The installed data (<exe>/../share/kivra) when it is there, else the source tree's data folder.
+QString FindDataDir();
 void SetDataDir(const QString& dir);
 QString DataDir();
 // `relative` inside the data folder ("icons/link.svg"); the file need not exist.

@@ -31,12 +31,6 @@ QPointer<frmDevices> g_devices;
 QPointer<frmKeyConfig> g_keyConfig;
 QPointer<frmLink> g_link;
 
-// Installed: <prefix>/bin/kivra reads <prefix>/share/kivra. In the build tree: the source data.
-QString FindDataDir() {
-    const QDir installed(QCoreApplication::applicationDirPath() + QStringLiteral("/" KIVRA_DATA_RELDIR));
-    if (installed.exists(QStringLiteral("icons"))) return installed.canonicalPath();
-    return QStringLiteral(KIVRA_SOURCE_DATA_DIR);
-}
 
 // The other windows are owned by the piano window and are top-level windows of their own.
 template <typename Window> Window& Lazy(QPointer<Window>& slot) {

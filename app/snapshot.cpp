@@ -33,13 +33,6 @@ bool Save(QWidget& window, const QDir& folder, const char* name) {
     return true;
 }
 
-QString FindDataDir() {
-    const QString installed =
-        QDir(QCoreApplication::applicationDirPath()).filePath(QStringLiteral(KIVRA_DATA_RELDIR));
-    if (QFileInfo::exists(QDir(installed).filePath(QStringLiteral("icons")))) return installed;
-    return QStringLiteral(KIVRA_SOURCE_DATA_DIR);
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -50,7 +43,7 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "kivra-snapshot: cannot create %s\n", qPrintable(folder.path()));
         return 1;
     }
-    kivra::SetDataDir(FindDataDir());
+    kivra::SetDataDir(kivra::FindDataDir());
     // The shipped default key map, so that the keys show their computer-key captions.
     kivra::SetInstalledProfilesDir(kivra::DataPath(QStringLiteral("keymaps")));
     kivra::LoadKeyMapFile(kivra::DataPath(QStringLiteral("keymaps/default.kmp")), kivra::g_KeyMap);
