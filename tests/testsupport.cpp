@@ -44,6 +44,14 @@ bool ScriptedDialogs::Ask(const QString& title, const QString& text) {
     return a;
 }
 
+SaveChoice ScriptedDialogs::AskSave(const QString& title, const QString& text) {
+    shown.push_back({title, text, MessageIcon::Question});
+    if (saveChoices.empty()) return SaveChoice::Cancel;
+    const SaveChoice c = saveChoices.front();
+    saveChoices.pop_front();
+    return c;
+}
+
 std::optional<QString> ScriptedDialogs::Next(const QString& title, const QString& text) {
     shown.push_back({title, text, MessageIcon::Question});
     if (inputs.empty()) return std::nullopt;
@@ -61,7 +69,9 @@ std::optional<QString> ScriptedDialogs::Input(const QString& title, const QStrin
 std::optional<QString> ScriptedDialogs::OpenFileName(const QString& title, const QString& filter) {
     return Next(title, filter);
 }
-std::optional<QString> ScriptedDialogs::SaveFileName(const QString& title, const QString& filter) {
+std::optional<QString> ScriptedDialogs::SaveFileName(const QString& title, const QString& filter,
+                                                     const QString& proposed) {
+    this->proposed << proposed;
     return Next(title, filter);
 }
 

@@ -97,15 +97,18 @@ struct ScriptedDialogs : Dialogs {
     std::vector<Shown> shown;
     std::deque<bool> answers;                     // Ask: popped front; No when empty
     std::deque<std::optional<QString>> inputs;    // Input, OpenFileName, SaveFileName: popped front; cancel when empty
+    std::deque<SaveChoice> saveChoices;           // AskSave: popped front; Cancel when empty
+    QStringList proposed;                         // what each SaveFileName proposed
 
     ScriptedDialogs();
     ~ScriptedDialogs() override;
     void Message(const QString& title, const QString& text, MessageIcon icon) override;
     bool Ask(const QString& title, const QString& text) override;
+    SaveChoice AskSave(const QString& title, const QString& text) override;
     std::optional<QString> Input(const QString& title, const QString& prompt, const QString& initial,
                                  const QStringList& choices) override;
     std::optional<QString> OpenFileName(const QString& title, const QString& filter) override;
-    std::optional<QString> SaveFileName(const QString& title, const QString& filter) override;
+    std::optional<QString> SaveFileName(const QString& title, const QString& filter, const QString& proposed) override;
 
 private:
     std::optional<QString> Next(const QString& title, const QString& text);
