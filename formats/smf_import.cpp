@@ -5,7 +5,6 @@
 #include <algorithm>
 #include <cstdlib>
 #include <new>
-#include <numeric>
 #include <cstring>
 #include <utility>
 #include <vector>
@@ -254,13 +253,14 @@ ImportResult Refuse(Refusal r) {
 
 QString ImportTiming::Describe(int notesPerBeat) const {
     if (moved == 0) return {};
-    const long long g = std::gcd(maxError, errorUnit);
-    return QStringLiteral("%1 of %2 notes moved to fit %3 steps per beat, by at most %4/%5 beat.")
+    // A step is 1/notesPerBeat beat: the largest move in steps, as the track lists count.
+    const double steps = static_cast<double>(maxError) * notesPerBeat / static_cast<double>(errorUnit);
+    return QStringLiteral("%1 of %2 notes moved to fit %3 %4 per beat, by at most %5 step.")
         .arg(moved)
         .arg(onsets)
         .arg(notesPerBeat)
-        .arg(maxError / g)
-        .arg(errorUnit / g);
+        .arg(notesPerBeat == 1 ? QStringLiteral("step") : QStringLiteral("steps"))
+        .arg(QString::number(steps, 'g', 2));
 }
 
 QString ImportResult::Describe() const {

@@ -37,7 +37,7 @@ struct ImportTiming {
     long long maxError = 0;  // the largest move, in units of 1/errorUnit beat
     long long errorUnit = 1;
 
-    // "" when nothing moved; else e.g. "3 of 40 notes moved to fit 240 steps per beat, by at most 1/480 beat."
+    // "" when nothing moved; else e.g. "3 of 40 notes moved to fit 240 steps per beat, by at most 0.5 step."
     QString Describe(int notesPerBeat) const;
 };
 

@@ -115,4 +115,34 @@ private:
     Dialogs* previous_;
 };
 
+// While it lives, no file of this process grows past `bytes`: writes beyond fail (EFBIG) as they
+// would on a full disk.
+class FileSizeLimit {
+public:
+    explicit FileSizeLimit(long long bytes);
+    ~FileSizeLimit();
+    FileSizeLimit(const FileSizeLimit&) = delete;
+    FileSizeLimit& operator=(const FileSizeLimit&) = delete;
+
+private:
+    long long old_[2];
+    void (*handler_)(int);
+};
+
+// While it lives, `folder` takes no new names and no renames, for root too (the immutable flag);
+// Made() is false where the file system or the process cannot do that.
+class ReadOnlyFolder {
+public:
+    explicit ReadOnlyFolder(const QString& folder);
+    ~ReadOnlyFolder();
+    ReadOnlyFolder(const ReadOnlyFolder&) = delete;
+    ReadOnlyFolder& operator=(const ReadOnlyFolder&) = delete;
+    bool Made() const { return made_; }
+
+private:
+    bool SetImmutable(bool on);
+    QString folder_;
+    bool made_ = false;
+};
+
 }  // namespace kivra::test
