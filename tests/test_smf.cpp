@@ -108,12 +108,8 @@ TEST(SmfExport, HeaderAndTrackShapes) {
               "01 90 3C 00 00 90 43 64 00 90 3C 64 "  // step 0, after releasing step 1's note
               "01 90 43 00 00 90 3C 00 00 90 3C 64 "  // step 1
               "01 90 3C 00");                         // after the end
-}
-
-TEST(SmfExport, EveryEventFallsOnTheTickOfItsStep) {
     // A track starting with rests keeps its rests; a break with nothing to release keeps its tick.
-    EXPECT_EQ(TrackEvents(Encode(OneTrack({Empty(), Empty(), Notes({62})}), {0})),
-              "03 90 3E 64 01 90 3E 00");
+    EXPECT_EQ(TrackEvents(Encode(OneTrack({Empty(), Empty(), Notes({62})}), {0})), "03 90 3E 64 01 90 3E 00");
     EXPECT_EQ(TrackEvents(Encode(OneTrack({Break(), Empty(), Notes({62}), Break(), Notes({64})}), {0})),
               "03 90 3E 64 01 90 3E 00 01 90 3E 00 00 90 40 64 01 90 40 00");
 }
