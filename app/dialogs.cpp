@@ -17,6 +17,13 @@ public:
     bool Ask(const QString& title, const QString& text) override {
         return QMessageBox::question(QApplication::activeWindow(), title, text) == QMessageBox::Yes;
     }
+    SaveChoice AskSave(const QString& title, const QString& text) override {
+        const auto button = QMessageBox::question(QApplication::activeWindow(), title, text,
+                                                  QMessageBox::Save | QMessageBox::Discard | QMessageBox::Cancel,
+                                                  QMessageBox::Save);
+        return button == QMessageBox::Save ? SaveChoice::Save : button == QMessageBox::Discard ? SaveChoice::Discard
+                                                                                               : SaveChoice::Cancel;
+    }
     std::optional<QString> Input(const QString& title, const QString& prompt, const QString& initial,
                                  const QStringList& choices) override {
         bool ok = false;
@@ -35,8 +42,8 @@ public:
         if (name.isEmpty()) return std::nullopt;
         return name;
     }
-    std::optional<QString> SaveFileName(const QString& title, const QString& filter) override {
-        const QString name = QFileDialog::getSaveFileName(QApplication::activeWindow(), title, {}, filter);
+    std::optional<QString> SaveFileName(const QString& title, const QString& filter, const QString& proposed) override {
+        const QString name = QFileDialog::getSaveFileName(QApplication::activeWindow(), title, proposed, filter);
         if (name.isEmpty()) return std::nullopt;
         return name;
     }

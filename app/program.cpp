@@ -68,6 +68,7 @@ void Main() {
     InstallKeyboardHook(g_piano);
     g_piano->setAttribute(Qt::WA_DeleteOnClose);
     QObject::connect(g_piano, &frmPiano::closing, [] { Shutdown(); });
+    AskBeforeClosing(*g_piano, []() -> frmMusicMaker& { return MusicMakerWindow(); });
     QObject::connect(g_piano, &frmPiano::keyConfigRequested, [] { KeyConfigWindow().exec(); });
     QObject::connect(g_piano, &frmPiano::devicesRequested, [] { DevicesWindow().exec(); });
     QObject::connect(g_piano, &frmPiano::musicMakerRequested, [] {

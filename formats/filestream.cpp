@@ -1,6 +1,7 @@
 #include "formats/filestream.h"
 
 #include <QFile>
+#include <QSaveFile>
 
 #include <bit>
 #include <cerrno>
@@ -8,6 +9,7 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <type_traits>
+#include <utility>
 #include <unistd.h>
 
 namespace kivra {
@@ -20,16 +22,25 @@ using UnsignedOf = std::conditional_t<sizeof(T) == 1, std::uint8_t,
                    std::conditional_t<sizeof(T) == 2, std::uint16_t,
                    std::conditional_t<sizeof(T) == 4, std::uint32_t, std::uint64_t>>>;
 
-// Offsets are 32-bit as the file format callers expect; larger files report their low 32 bits.
-std::int32_t Low32(off_t offset) {
-    return static_cast<std::int32_t>(static_cast<std::uint32_t>(static_cast<std::uint64_t>(offset)));
+QString SystemReason(int error) {
+    return error != 0 ? QString::fromLocal8Bit(std::strerror(error)) : QStringLiteral("the system gave no reason");
+}
+
+// A path that names nothing yet or a regular file (through any symbolic link) can be replaced by
+// renaming; a device or a pipe cannot.
+bool Replaceable(const QByteArray& path) {
+    struct stat st {};
+    return ::stat(path.constData(), &st) != 0 ? errno == ENOENT : S_ISREG(st.st_mode);
 }
 
 }  // namespace
 
+// Releasing a replacement without CloseFile discards it: QSaveFile removes its temporary file.
 FileStream::~FileStream() {
-    if (fd_ >= 0) ::close(fd_);
+    if (fd_ >= 0 && !replacement_) ::close(fd_);
 }
+
+void FileStream::Failed(int error) { error_ = SystemReason(error); }
 
 bool FileStream::OpenFile(const QString& FN, bool Truncate) {
     if (flags_ == 0) return false;
@@ -40,6 +51,21 @@ bool FileStream::OpenFile(const QString& FN, bool Truncate) {
     const bool write = (flags_ & kWrite) != 0;
     if (!read && !write) return false;
     if (fd_ >= 0) CloseFile();
+    writeFailed_ = false;
+    error_.clear();
+    const QByteArray path = QFile::encodeName(fileName_);
+
+    if (write && !read && Truncate && Replaceable(path)) {
+        auto file = std::make_unique<QSaveFile>(fileName_);
+        // Unbuffered: every write below goes straight to the temporary file's descriptor.
+        if (!file->open(QIODevice::WriteOnly | QIODevice::Unbuffered)) {
+            error_ = file->errorString();
+            return false;
+        }
+        fd_ = file->handle();
+        replacement_ = std::move(file);
+        return true;
+    }
 
     int mode = O_CLOEXEC;
     if (write) {
@@ -48,24 +74,27 @@ bool FileStream::OpenFile(const QString& FN, bool Truncate) {
     } else {
         mode |= O_RDONLY;
     }
-    const QByteArray path = QFile::encodeName(fileName_);
     int fd;
     do {
         fd = ::open(path.constData(), mode, 0666);
     } while (fd < 0 && errno == EINTR);
-    if (fd < 0) return false;
+    if (fd < 0) {
+        Failed(errno);
+        return false;
+    }
     // A folder opens for reading on POSIX; as a file it is refused.
     struct stat st {};
     if (::fstat(fd, &st) != 0 || S_ISDIR(st.st_mode)) {
         ::close(fd);
+        Failed(EISDIR);
         return false;
     }
     fd_ = fd;
     return true;
 }
 
-void FileStream::Position(std::int32_t P) { SetPosition(P); }
-std::int32_t FileStream::Position() const { return GetPosition(); }
+void FileStream::Position(std::int64_t P) { SetPosition(P); }
+std::int64_t FileStream::Position() const { return GetPosition(); }
 void FileStream::FileName(const QString& FN) { fileName_ = FN; }
 QString FileStream::FileName() const { return fileName_; }
 
@@ -102,6 +131,7 @@ bool FileStream::ReadRaw(void* buf, std::size_t n) {
         const ssize_t got = ::read(fd_, p + done, n - done);
         if (got < 0) {
             if (errno == EINTR) continue;
+            Failed(errno);
             return false;
         }
         if (got == 0) break;  // end of file: the rest stays zero
@@ -116,11 +146,12 @@ bool FileStream::WriteRaw(const void* buf, std::size_t n) {
     std::size_t done = 0;
     while (done < n) {
         const ssize_t put = ::write(fd_, p + done, n - done);
-        if (put < 0) {
-            if (errno == EINTR) continue;
+        if (put < 0 && errno == EINTR) continue;
+        if (put <= 0) {
+            Failed(put < 0 ? errno : ENOSPC);
+            writeFailed_ = true;
             return false;
         }
-        if (put == 0) return false;
         done += static_cast<std::size_t>(put);
     }
     return true;
@@ -221,28 +252,35 @@ void FileStream::WriteVLQ(std::int32_t p_lValue) {
 
 bool FileStream::CloseFile() {
     if (fd_ < 0) return false;
-    const int rc = ::close(fd_);
-    fd_ = -1;
-    return rc == 0;
+    const int fd = std::exchange(fd_, -1);
+    if (const std::unique_ptr<QSaveFile> file = std::move(replacement_)) {
+        if (writeFailed_) return false;  // discarded when `file` goes
+        if (file->commit()) return true;
+        error_ = file->errorString();
+        return false;
+    }
+    if (::close(fd) == 0) return true;
+    Failed(errno);
+    return false;
 }
 
-bool FileStream::SetPosition(std::int32_t P) {
+bool FileStream::SetPosition(std::int64_t P) {
     // A negative offset is refused and the position stays where it was.
     if (fd_ < 0 || P < 0) return false;
     return ::lseek(fd_, static_cast<off_t>(P), SEEK_SET) != static_cast<off_t>(-1);
 }
 
-std::int32_t FileStream::GetPosition() const {
+std::int64_t FileStream::GetPosition() const {
     if (fd_ < 0) return -1;
     const off_t at = ::lseek(fd_, 0, SEEK_CUR);
-    return at < 0 ? -1 : Low32(at);
+    return at < 0 ? -1 : static_cast<std::int64_t>(at);
 }
 
-std::int32_t FileStream::GetLength() const {
+std::int64_t FileStream::GetLength() const {
     if (fd_ < 0) return -1;
     struct stat st {};
     if (::fstat(fd_, &st) != 0) return -1;
-    return Low32(st.st_size);
+    return static_cast<std::int64_t>(st.st_size);
 }
 
 bool FileStream::EndOfFile() const { return GetPosition() >= GetLength(); }

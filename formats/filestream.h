@@ -14,15 +14,22 @@
 //   "ANSI" code page here: every byte 0..255 maps to U+0000..U+00FF and back, so tags, names and
 //   binary fields round-trip exactly. Characters above U+00FF are written as '?'.
 // - File names are encoded with QFile::encodeName (the locale's 8-bit encoding, UTF-8 on Linux).
-// - Positions and lengths are signed 32-bit byte offsets; -1 when no file is open.
+// - Positions and lengths are signed 64-bit byte offsets, so no file size is ever taken modulo
+//   4 GiB; -1 when no file is open.
 // - The sharing letters "R" and "W" grant read and write access and have no other effect on POSIX.
-// - Every read and write is one unbuffered system call sequence; what is on disk after each call
-//   is exactly what was written.
+// - Replacing a file is atomic: a stream opened with write access only and Truncate, on a regular
+//   file or a new name, writes to a QSaveFile beside it. Nothing at the path changes until
+//   CloseFile commits (flushes to disk, then renames over the old file); a failed write, a failed
+//   commit or releasing the stream without CloseFile discards what was written and leaves the old
+//   file whole. Devices, pipes and every other open mode are written in place.
+// - Every read and write is one unbuffered system call sequence.
 // Called on the UI thread only; one object per file.
 
+#include <QSaveFile>
 #include <QString>
 
 #include <cstdint>
+#include <memory>
 #include <stdexcept>
 #include <vector>
 
@@ -51,13 +58,14 @@ public:
     FileStream& operator=(const FileStream&) = delete;
 
     // Opens `FN` (or the stored file name when `FN` is empty) with the access flags: read only
-    // needs an existing file; write creates the file, and `Truncate` cuts an existing one to 0
-    // bytes. False when the flags are 0, no name is known or the system refuses. A stream that is
-    // already open closes its first file before opening the new one.
+    // needs an existing file; write creates the file, and `Truncate` starts it at 0 bytes (for a
+    // write-only stream, as a replacement committed by CloseFile). False when the flags are 0, no
+    // name is known or the system refuses (ErrorString says why). A stream that is already open
+    // closes its first file before opening the new one.
     bool OpenFile(const QString& FN = QString(), bool Truncate = false);
 
-    void Position(std::int32_t P);  // moves to P; reports nothing
-    std::int32_t Position() const;  // current offset, -1 when closed
+    void Position(std::int64_t P);  // moves to P; reports nothing
+    std::int64_t Position() const;  // current offset, -1 when closed
     void FileName(const QString& FN);
     QString FileName() const;
     // Access letters: "r" read, "R" read + share read, "w" write, "W" write + share write;
@@ -100,17 +108,24 @@ public:
     std::int32_t ReadVLQ();
     void WriteVLQ(std::int32_t p_lValue);
 
+    // Closes the file; a replacement is committed only when every write since OpenFile succeeded.
+    // False when nothing was open or the close or commit failed (then the old file is whole).
     bool CloseFile();
-    bool SetPosition(std::int32_t P);
-    std::int32_t GetPosition() const;
-    std::int32_t GetLength() const;
+    bool SetPosition(std::int64_t P);
+    std::int64_t GetPosition() const;
+    std::int64_t GetLength() const;
     bool EndOfFile() const;
     bool IsOpen() const { return fd_ >= 0; }
+    // True while the open file is an atomic replacement (see above), not written in place.
+    bool Replacing() const { return replacement_ != nullptr; }
+    // The system's reason for the last failed open, write or close, in words a person can read.
+    QString ErrorString() const { return error_; }
 
 private:
     // Reads up to n bytes into buf (which the caller zeroed); false when the read call failed.
     bool ReadRaw(void* buf, std::size_t n);
     bool WriteRaw(const void* buf, std::size_t n);
+    void Failed(int error);
     template <typename T>
     T ReadLE();
     template <typename T>
@@ -119,6 +134,9 @@ private:
     QString fileName_;
     std::uint8_t flags_ = kRead | kShareRead | kWrite | kShareWrite;
     int fd_ = -1;
+    std::unique_ptr<QSaveFile> replacement_;  // owns fd_ while a file is being replaced
+    bool writeFailed_ = false;
+    QString error_;
 };
 
 }  // namespace kivra

@@ -2,16 +2,11 @@
 
 #include "formats/filestream.h"
 
-#include <QFile>
+#include <QFileInfo>
 
 #include <algorithm>
-#include <atomic>
-#include <cerrno>
-#include <cstring>
-#include <filesystem>
+#include <new>
 #include <span>
-#include <system_error>
-#include <unistd.h>
 
 namespace kivra {
 
@@ -98,43 +93,6 @@ void EncodeTrack(ByteWriter& w, const SongSource& song, const SongTrack& track, 
     lastStep = static_cast<int>(notesStep);
 }
 
-QString SystemError(int error) {
-    return error != 0 ? QString::fromLocal8Bit(std::strerror(error)) : QStringLiteral("the system gave no reason");
-}
-
-std::filesystem::path PathOf(const QString& name) { return std::filesystem::path(QFile::encodeName(name).toStdString()); }
-
-QString NameOf(const std::filesystem::path& path) { return QFile::decodeName(QByteArray::fromStdString(path.string())); }
-
-// A name beside the target that no other export of this run uses.
-std::filesystem::path TemporaryBeside(const std::filesystem::path& target) {
-    static std::atomic<unsigned> counter{0};
-    const std::string name = "." + target.filename().string() + ".kivra-" + std::to_string(::getpid()) + "-" +
-                             std::to_string(counter++) + ".tmp";
-    return target.parent_path() / name;
-}
-
-ExportResult WriteThrough(const QString& name, const std::vector<std::uint8_t>& bytes, const QString& whatIsKept) {
-    FileStream out;
-    out.flags("w");
-    errno = 0;
-    if (!out.OpenFile(name, true)) {
-        return {false, QStringLiteral("%1\n\n%2 could not be created: %3.")
-                           .arg(QString::fromLatin1(kExportOpenFailed), name, SystemError(errno))};
-    }
-    errno = 0;
-    const bool written = out.WriteByteArray(bytes);
-    const int writeError = errno;
-    errno = 0;
-    const bool closed = out.CloseFile();
-    const int closeError = errno;
-    if (!written || !closed) {
-        return {false, QStringLiteral("The MIDI file could not be written: %1.\n\n%2")
-                           .arg(SystemError(!written ? writeError : closeError), whatIsKept)};
-    }
-    return {true, {}};
-}
-
 }  // namespace
 
 std::vector<std::uint8_t> EncodeMIDIFile(const SongSource& song, std::vector<int>& lastStep) {
@@ -152,48 +110,36 @@ std::vector<std::uint8_t> EncodeMIDIFile(const SongSource& song, std::vector<int
 }
 
 ExportResult WriteFileReplacing(const QString& sFileName, const std::vector<std::uint8_t>& bytes) {
-    namespace fs = std::filesystem;
-    std::error_code ec;
-    const fs::path requested = PathOf(sFileName);
-    const fs::file_status status = fs::status(requested, ec);  // follows a symbolic link to its file
-    const bool exists = fs::exists(status);
-    // A device or a pipe cannot be replaced by renaming; it is written in place.
-    if (exists && !fs::is_regular_file(status))
-        return WriteThrough(sFileName, bytes, QStringLiteral("Part of the song may have been written to %1.").arg(sFileName));
-
-    const QString kept = exists ? QStringLiteral("The file already at %1 was left as it was.").arg(sFileName)
-                                : QStringLiteral("No file was created.");
-    fs::path target = requested;
-    if (exists) {
-        const fs::path real = fs::canonical(requested, ec);
-        if (!ec) target = real;
+    const bool existed = QFileInfo::exists(sFileName);
+    FileStream out;
+    out.flags(QStringLiteral("w"));
+    if (!out.OpenFile(sFileName, true)) {
+        return {false, QStringLiteral("%1\n\n%2 could not be created: %3.")
+                           .arg(QString::fromLatin1(kExportOpenFailed), sFileName, out.ErrorString())};
     }
-    const fs::path temporary = TemporaryBeside(target);
-    ExportResult result = WriteThrough(NameOf(temporary), bytes, kept);
-    if (!result.ok) {
-        fs::remove(temporary, ec);
-        // The temporary name is ours: say which name the user gave.
-        result.message.replace(NameOf(temporary), sFileName);
-        return result;
-    }
-    if (exists) fs::permissions(temporary, fs::status(target, ec).permissions(), ec);
-    fs::rename(temporary, target, ec);
-    if (ec) {
-        const QString reason = QString::fromStdString(ec.message());
-        fs::remove(temporary, ec);
-        return {false, QStringLiteral("The MIDI file could not be put in place as %1: %2.\n\n%3").arg(sFileName, reason, kept)};
-    }
-    return {true, {}};
+    const bool written = bytes.empty() || out.WriteByteArray(bytes);
+    const bool replacing = out.Replacing();
+    if (out.CloseFile() && written) return {true, {}};
+    const QString kept = !replacing ? QStringLiteral("Part of the song may have been written to %1.").arg(sFileName)
+                         : existed  ? QStringLiteral("The file already at %1 was left as it was.").arg(sFileName)
+                                    : QStringLiteral("No file was created.");
+    return {false, QStringLiteral("The MIDI file could not be written: %1.\n\n%2").arg(out.ErrorString(), kept)};
 }
 
 ExportResult ExportMIDIFile(const QString& sFileName) {
     std::vector<int> lastStep = g_lLastStep;
-    const std::vector<std::uint8_t> bytes = EncodeMIDIFile(CurrentSong(), lastStep);
+    std::vector<std::uint8_t> bytes;
+    try {
+        bytes = EncodeMIDIFile(CurrentSong(), lastStep);
+    } catch (const std::bad_alloc&) {
+        return {false, QStringLiteral("There is not enough memory to write the song. No file was written.")};
+    }
     ExportResult result = WriteFileReplacing(sFileName, bytes);
     if (result.ok) {
         // The song's own length of g_lLastStep stays; only the tracks' entries change.
         if (g_lLastStep.size() < lastStep.size()) g_lLastStep.resize(lastStep.size(), 0);
         std::copy(lastStep.begin(), lastStep.end(), g_lLastStep.begin());
+        g_bSongChanged = false;
     }
     return result;
 }

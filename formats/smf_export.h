@@ -23,13 +23,13 @@ struct ExportResult {
 // than 120 is written as a Set Tempo event at the start of the first track.
 std::vector<std::uint8_t> EncodeMIDIFile(const SongSource& song, std::vector<int>& lastStep);
 
-// Writes bytes to sFileName without ever leaving a half-written file there: a regular file (or a
-// new name) is written as a temporary file in the same folder and renamed over it, so a failure
-// leaves what stood at the path untouched. A device or pipe is written in place. Every write is
-// checked.
+// Writes bytes to sFileName through FileStream's atomic replacement: a regular file (or a new
+// name) is replaced whole, flushed to disk first, or left untouched when anything fails. A device
+// or pipe is written in place. Every write is checked.
 ExportResult WriteFileReplacing(const QString& sFileName, const std::vector<std::uint8_t>& bytes);
 
-// Exports the program's song to sFileName. g_lLastStep is updated only when the file was written.
+// Exports the program's song to sFileName. g_lLastStep is updated, and the song counts as
+// unchanged, only when the file was written.
 ExportResult ExportMIDIFile(const QString& sFileName);
 
 // The texts the menu shows for the export.

@@ -3,9 +3,9 @@
 #include "formats/filestream.h"
 
 #include <algorithm>
-#include <cerrno>
+#include <cstdlib>
+#include <new>
 #include <cstring>
-#include <numeric>
 #include <utility>
 #include <vector>
 
@@ -16,6 +16,7 @@ namespace {
 // Ticks beyond this make songs far larger than kMaxSongSteps whatever the division; refusing them
 // early also keeps every tick x steps-per-beat product well inside 64 bits.
 constexpr long long kMaxTick = 1LL << 40;
+constexpr std::size_t kHeaderBytes = 14;
 
 struct Refusal {
     QString reason;
@@ -158,7 +159,8 @@ std::optional<Refusal> ParseTrack(std::span<const std::uint8_t> b, std::size_t p
     return std::nullopt;
 }
 
-std::optional<Refusal> ParseChunks(std::span<const std::uint8_t> b, FileEvents& file) {
+// The 14 bytes of the header chunk, checked before anything else of a file is read.
+std::optional<Refusal> CheckHeader(std::span<const std::uint8_t> b) {
     const auto size = b.size();
     if (size < 4 || std::memcmp(b.data(), "MThd", 4) != 0)
         return Refusal{QStringLiteral("it does not begin with \"MThd\", so it is not a Standard MIDI File"), 0};
@@ -166,7 +168,7 @@ std::optional<Refusal> ParseChunks(std::span<const std::uint8_t> b, FileEvents& 
     const std::uint32_t headerLength = Be32(b, 4);
     if (headerLength != 6)
         return Refusal{QStringLiteral("its header is %1 bytes long where a Standard MIDI File has 6").arg(headerLength), 4};
-    if (size < 14) return Refusal{QStringLiteral("the file ends inside its header"), static_cast<long long>(size)};
+    if (size < kHeaderBytes) return Refusal{QStringLiteral("the file ends inside its header"), static_cast<long long>(size)};
     const int format = Be16(b, 8);
     if (format >= 2)
         return Refusal{QStringLiteral("it is a format %1 file; only formats 0 and 1 hold a single song").arg(format), 8};
@@ -178,6 +180,14 @@ std::optional<Refusal> ParseChunks(std::span<const std::uint8_t> b, FileEvents& 
     if (division & 0x8000)
         return Refusal{QStringLiteral("its timing counts time-code frames instead of beats"), 12};
     if (division == 0) return Refusal{QStringLiteral("its timing says 0 ticks per beat"), 12};
+    return std::nullopt;
+}
+
+std::optional<Refusal> ParseChunks(std::span<const std::uint8_t> b, FileEvents& file) {
+    if (auto refused = CheckHeader(b)) return refused;
+    const auto size = b.size();
+    const int trackCount = Be16(b, 10);
+    const int division = Be16(b, 12);
     file.division = division;
     file.tracks.resize(static_cast<std::size_t>(trackCount));
 
@@ -198,6 +208,40 @@ std::optional<Refusal> ParseChunks(std::span<const std::uint8_t> b, FileEvents& 
     return std::nullopt;
 }
 
+// Steps per beat for a division above 255: of the grids of 1 to 255 steps per beat, the one that
+// puts the most onsets exactly on a step; among those, the one whose farthest-moved onset moves
+// least; then the coarsest. Only an onset's place within its beat matters, so each distinct
+// place is weighed once.
+long long ChooseGrid(const FileEvents& file) {
+    const long long D = file.division;
+    std::vector<long long> count(static_cast<std::size_t>(D), 0);
+    for (const TrackEvents& track : file.tracks)
+        for (const Onset& onset : track.onsets) ++count[static_cast<std::size_t>(onset.tick % D)];
+    std::vector<std::pair<long long, long long>> places;  // (ticks into the beat, onsets there)
+    for (long long r = 0; r < D; ++r)
+        if (count[static_cast<std::size_t>(r)] > 0) places.emplace_back(r, count[static_cast<std::size_t>(r)]);
+
+    long long best = 1, bestExact = -1, bestError = 0;  // bestError in 1/(D x best) beat
+    for (long long N = 1; N <= 255; ++N) {
+        long long exactCount = 0, maxError = 0;
+        for (const auto& [r, n] : places) {
+            const long long x = r * N;
+            const long long error = std::abs(x - (2 * x + D) / (2 * D) * D);
+            if (error == 0)
+                exactCount += n;
+            else
+                maxError = std::max(maxError, error);
+        }
+        // Errors in beats compared across grids: maxError / (D x N) against bestError / (D x best).
+        if (exactCount > bestExact || (exactCount == bestExact && maxError * best < bestError * N)) {
+            best = N;
+            bestExact = exactCount;
+            bestError = maxError;
+        }
+    }
+    return best;
+}
+
 ImportResult Refuse(Refusal r) {
     ImportResult result;
     result.reason = std::move(r.reason);
@@ -206,6 +250,18 @@ ImportResult Refuse(Refusal r) {
 }
 
 }  // namespace
+
+QString ImportTiming::Describe(int notesPerBeat) const {
+    if (moved == 0) return {};
+    // A step is 1/notesPerBeat beat: the largest move in steps, as the track lists count.
+    const double steps = static_cast<double>(maxError) * notesPerBeat / static_cast<double>(errorUnit);
+    return QStringLiteral("%1 of %2 notes moved to fit %3 %4 per beat, by at most %5 step.")
+        .arg(moved)
+        .arg(onsets)
+        .arg(notesPerBeat)
+        .arg(notesPerBeat == 1 ? QStringLiteral("step") : QStringLiteral("steps"))
+        .arg(QString::number(steps, 'g', 2));
+}
 
 QString ImportResult::Describe() const {
     if (Accepted()) return {};
@@ -218,21 +274,16 @@ ImportResult ParseMIDIFile(std::span<const std::uint8_t> bytes, long long maxCel
 
     // The grid: steps per beat, and where each onset falls on it.
     const long long D = file.division;
-    long long N = D;
+    const long long N = D <= 255 ? D : ChooseGrid(file);
     bool exact = true;
-    if (D > 255) {
-        long long g = 0;
-        for (const TrackEvents& track : file.tracks)
-            for (const Onset& onset : track.onsets) g = std::gcd(g, onset.tick);
-        N = D / std::gcd(D, g);
-        exact = N <= 255;
-        if (!exact) N = 255;
-    }
+    for (const TrackEvents& track : file.tracks)
+        for (const Onset& onset : track.onsets) exact = exact && onset.tick * N % D == 0;
     const bool oneTickPerStep = N == D;
     auto nearest = [&](long long tick) { return oneTickPerStep ? tick : (2 * tick * N + D) / (2 * D); };
     auto above = [&](long long tick) { return (tick * N + D - 1) / D; };
 
-    // Each onset's tick is replaced by its position on the grid.
+    // Each onset's tick is replaced by its position on the grid; how far it moved is counted.
+    ImportResult result;
     bool onsetAtZero = false;
     for (TrackEvents& track : file.tracks) {
         long long previousTick = -1, previous = -1;
@@ -246,11 +297,18 @@ ImportResult ParseMIDIFile(std::span<const std::uint8_t> bytes, long long maxCel
                 if (!exact && position <= previous && above(onset.tick) > previous) position = above(onset.tick);
                 position = std::max(position, previous);
             }
+            const long long error = std::abs(onset.tick * N - position * D);  // in 1/(D x N) beat
+            ++result.timing.onsets;
+            if (error > 0) {
+                ++result.timing.moved;
+                result.timing.maxError = std::max(result.timing.maxError, error);
+            }
             onset.tick = position;
             onsetAtZero = onsetAtZero || position == 0;
             previous = position;
         }
     }
+    result.timing.errorUnit = D * N;
     const long long shift = onsetAtZero ? 0 : 1;
 
     long long length = 0;
@@ -264,7 +322,6 @@ ImportResult ParseMIDIFile(std::span<const std::uint8_t> bytes, long long maxCel
         return Refuse({QStringLiteral("the song would be %1 steps long, more than this program can hold").arg(length),
                        file.farthestOffset});
 
-    ImportResult result;
     SongData& song = result.song.emplace();
     song.NumSteps = static_cast<int>(length);
     song.NotesPerBeat = static_cast<int>(N);
@@ -306,24 +363,28 @@ ImportResult ParseMIDIFile(std::span<const std::uint8_t> bytes, long long maxCel
 
 ImportResult ReadMIDIFile(const QString& sFileName) {
     FileStream in;
-    in.flags("r");
-    errno = 0;
-    if (!in.OpenFile(sFileName, false)) {
-        const int error = errno;
-        return Refuse({QStringLiteral("the file could not be opened: %1")
-                           .arg(error ? QString::fromLocal8Bit(std::strerror(error)) : QStringLiteral("no reason given")),
-                       -1});
-    }
-    const std::int32_t length = in.GetLength();
+    in.flags(QStringLiteral("r"));
+    if (!in.OpenFile(sFileName, false))
+        return Refuse({QStringLiteral("the file could not be opened: %1").arg(in.ErrorString()), -1});
+    const std::int64_t length = in.GetLength();
     if (length == 0) return Refuse({QStringLiteral("the file is empty, so it is not a Standard MIDI File"), 0});
-    if (length < 0) return Refuse({QStringLiteral("the file is too large to be a song"), -1});
+    // The header first: a file that is not a song is refused without reading the rest of it.
     std::vector<std::uint8_t> bytes;
-    errno = 0;
-    if (!in.ReadByteArray(bytes, length)) {
-        const int error = errno;
-        return Refuse({QStringLiteral("the file could not be read: %1").arg(QString::fromLocal8Bit(std::strerror(error))), -1});
+    in.ReadByteArray(bytes, static_cast<std::int32_t>(std::min<std::int64_t>(length, kHeaderBytes)));
+    if (auto refused = CheckHeader(bytes)) return Refuse(std::move(*refused));
+    if (length > kMaxMIDIFileBytes)
+        return Refuse({QStringLiteral("the file is %1 MiB long; songs larger than %2 MiB are not opened")
+                           .arg(length >> 20)
+                           .arg(kMaxMIDIFileBytes >> 20),
+                       -1});
+    try {
+        in.SetPosition(0);
+        if (!in.ReadByteArray(bytes, static_cast<std::int32_t>(length)))
+            return Refuse({QStringLiteral("the file could not be read: %1").arg(in.ErrorString()), -1});
+        return ParseMIDIFile(bytes);
+    } catch (const std::bad_alloc&) {
+        return Refuse({QStringLiteral("there is not enough memory to open it"), -1});
     }
-    return ParseMIDIFile(bytes);
 }
 
 ImportResult ImportMIDIFile(const QString& sFileName) {

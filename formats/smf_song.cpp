@@ -26,6 +26,7 @@ void ApplySong(SongData&& song) {
     g_lCurStep = 0;
     g_lCurTrack = 0;
     g_lLastStep.assign(g_Tracks.size(), 0);
+    g_bSongChanged = false;
 }
 
 }  // namespace kivra

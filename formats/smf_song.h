@@ -36,7 +36,8 @@ SongSource CurrentSong();
 
 // Replaces the program's song: tracks, length, tempo, notes per beat, and the instruments of the
 // channels in PatchSet (the others keep theirs). The cursor and the current track go to 0 and
-// g_lLastStep to 0 for every track, so no entry points outside the new song.
+// g_lLastStep to 0 for every track, so no entry points outside the new song. The song counts as
+// unchanged afterwards.
 void ApplySong(SongData&& song);
 
 }  // namespace kivra

@@ -258,30 +258,25 @@ ProfileLoad LoadKeyMap(const QString& name, KeyMap& map) {
 ProfileLoad LoadKeyMap(const QString& name) { return LoadKeyMap(name, g_KeyMap); }
 
 bool SaveKeyMapFile(const QString& path, const KeyMap& map) {
-    const QString temp = path + kTempSuffix;
-    bool ok = true;
-    {
-        FileStream fs;
-        fs.flags(QStringLiteral("w"));
-        if (!fs.OpenFile(temp, true)) return false;
-        ok = fs.WriteString(QString::fromLatin1("KMP\0", 4));
-        for (int k = 0; k < 256 && ok; ++k) {
-            const KeyMapEntry& e = map[static_cast<std::size_t>(k)];
-            if (e.Action == kActionNone) continue;
-            ok = fs.WriteString(QStringLiteral("KAct")) && fs.WriteLong(2) && fs.WriteByte(static_cast<std::uint8_t>(k)) &&
-                 fs.WriteByte(e.Action);
-            // NoteCount is one byte, so a KDat body of 1 + NoteCount always fits its 2..256 limit.
-            if (ok && !e.Notes.empty()) {
-                const std::vector<std::uint8_t> notes(e.Notes.begin(), e.Notes.begin() + std::min<std::size_t>(e.Notes.size(), 255));
-                ok = fs.WriteString(QStringLiteral("KDat")) && fs.WriteLong(static_cast<std::int32_t>(notes.size()) + 1) &&
-                     fs.WriteByte(static_cast<std::uint8_t>(k)) && fs.WriteByteArray(notes);
-            }
+    // A write-only, truncating stream replaces the file atomically: the old profile stays whole
+    // unless every write and the commit succeed.
+    FileStream fs;
+    fs.flags(QStringLiteral("w"));
+    if (!fs.OpenFile(path, true)) return false;
+    bool ok = fs.WriteString(QString::fromLatin1("KMP\0", 4));
+    for (int k = 0; k < 256 && ok; ++k) {
+        const KeyMapEntry& e = map[static_cast<std::size_t>(k)];
+        if (e.Action == kActionNone) continue;
+        ok = fs.WriteString(QStringLiteral("KAct")) && fs.WriteLong(2) && fs.WriteByte(static_cast<std::uint8_t>(k)) &&
+             fs.WriteByte(e.Action);
+        // NoteCount is one byte, so a KDat body of 1 + NoteCount always fits its 2..256 limit.
+        if (ok && !e.Notes.empty()) {
+            const std::vector<std::uint8_t> notes(e.Notes.begin(), e.Notes.begin() + std::min<std::size_t>(e.Notes.size(), 255));
+            ok = fs.WriteString(QStringLiteral("KDat")) && fs.WriteLong(static_cast<std::int32_t>(notes.size()) + 1) &&
+                 fs.WriteByte(static_cast<std::uint8_t>(k)) && fs.WriteByteArray(notes);
         }
-        ok = fs.CloseFile() && ok;
     }
-    if (ok) ok = std::rename(QFile::encodeName(temp).constData(), QFile::encodeName(path).constData()) == 0;
-    if (!ok) QFile::remove(temp);
-    return ok;
+    return ok && fs.CloseFile();
 }
 
 bool SaveKeyMap(const QString& name, const KeyMap& map) {

@@ -13,6 +13,9 @@
 #include <QPushButton>
 #include <QScrollBar>
 #include <QSignalBlocker>
+#include <QStatusBar>
+
+#include <type_traits>
 
 namespace kivra {
 
@@ -96,17 +99,23 @@ frmMusicMaker::frmMusicMaker(QWidget* parent) : QMainWindow(parent) {
             RefreshCaptions();
         }
     });
-    connect(hscChannel, &QScrollBar::valueChanged, this, [this](int value) {
+    // The refresh sets the channel bar to the track's own channel: only a different value is an edit.
+    auto store = [](auto& field, int value) {
+        if (field == value) return;
+        field = static_cast<std::remove_reference_t<decltype(field)>>(value);
+        g_bSongChanged = true;
+    };
+    connect(hscChannel, &QScrollBar::valueChanged, this, [this, store](int value) {
         if (g_lCurTrack >= 0 && g_lCurTrack < static_cast<int>(g_Tracks.size()))
-            g_Tracks[static_cast<std::size_t>(g_lCurTrack)].Channel = static_cast<std::uint8_t>(value);
+            store(g_Tracks[static_cast<std::size_t>(g_lCurTrack)].Channel, value);
         lblChannel->setText(QStringLiteral("Output Channel: %1").arg(value));
     });
-    connect(hscNPB, &QScrollBar::valueChanged, this, [this](int value) {
-        g_lNotesPerBeat = value;
+    connect(hscNPB, &QScrollBar::valueChanged, this, [this, store](int value) {
+        store(g_lNotesPerBeat, value);
         lblNPB->setText(QStringLiteral("Notes Per Beat: %1").arg(value));
     });
-    connect(hscTempo, &QScrollBar::valueChanged, this, [this](int value) {
-        g_lTempo = value;
+    connect(hscTempo, &QScrollBar::valueChanged, this, [this, store](int value) {
+        store(g_lTempo, value);
         lblTempo->setText(QStringLiteral("Tempo: %1 BPM").arg(value));
     });
     connect(hscTracks, &QScrollBar::valueChanged, this, [this](int value) {
@@ -191,6 +200,20 @@ void frmMusicMaker::NewSongAsked() {
     // The new song has one track: show it rather than a view scrolled past it.
     m_lTrackOffset = 0;
     ShowSong();
+    ShowStatus(QString());
+    emit songStarted();
+}
+
+void frmMusicMaker::ShowStatus(const QString& text) {
+    if (!lblStatus) {
+        if (text.isEmpty()) return;
+        // A label rather than a status message: hovering a menu item would clear a message.
+        lblStatus = new QLabel(statusBar());
+        lblStatus->setObjectName(QStringLiteral("lblStatus"));
+        statusBar()->addWidget(lblStatus, 1);
+    }
+    lblStatus->setText(text);
+    lblStatus->setToolTip(text);
 }
 
 void frmMusicMaker::closeEvent(QCloseEvent* event) {

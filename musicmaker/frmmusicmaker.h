@@ -33,8 +33,15 @@ public:
     void ShowSong();
     // The File menu, for the import and export items.
     QMenu* FileMenu() const { return mnuFile; }
+    // A note about the song shown below the tracks without interrupting (how an imported file's
+    // timing fitted the grid); empty clears it.
+    void ShowStatus(const QString& text);
 
     int TrackOffset() const { return m_lTrackOffset; }
+
+signals:
+    // New replaced the song with an empty one.
+    void songStarted();
 
 protected:
     void closeEvent(QCloseEvent* event) override;
@@ -63,6 +70,7 @@ private:
     QCheckBox* chkRecord;
     QCheckBox* chkPlay;
     QMenu* mnuFile;
+    QLabel* lblStatus = nullptr;  // made with the status bar by the first note, so a plain window keeps its size
 };
 
 }  // namespace kivra

@@ -30,6 +30,7 @@ void WriteTypeAtCursor(std::uint8_t type) {
     if (!CurrentTrackExists()) return;
     const int index = AdvanceCursor();
     g_Tracks[static_cast<std::size_t>(g_lCurTrack)].Steps[static_cast<std::size_t>(index)].StepType = type;
+    g_bSongChanged = true;
     Refresh();
 }
 
@@ -48,16 +49,19 @@ void ResetSong() {
     g_lTempo = 120;
     g_lNotesPerBeat = 4;
     g_lLastStep.clear();
+    g_bSongChanged = false;
 }
 
 void NewSong() {
     ResetSong();
     SetTrackCount(1);
+    g_bSongChanged = false;
 }
 
 void SetTrackCount(int lCount) {
     lCount = std::max(lCount, 0);
     const auto count = static_cast<std::size_t>(lCount);
+    if (lCount != g_lNumTracks) g_bSongChanged = true;
     g_lNumTracks = lCount;
     g_Tracks.resize(count);
     g_lLastStep.resize(count, 0);
@@ -69,6 +73,7 @@ void SetTrackCount(int lCount) {
 
 void SetStepCount(int lCount) {
     lCount = std::max(lCount, 0);
+    if (lCount != g_lNumSteps) g_bSongChanged = true;
     g_lNumSteps = lCount;
     if (lCount > 0) {
         for (auto& track : g_Tracks) track.Steps.resize(static_cast<std::size_t>(lCount));
@@ -102,6 +107,7 @@ void RecordNote(int lNote) {
         step->Notes.resize(count);
         step->StepType = StepNotes;
         step->Notes[count - 1] = static_cast<std::uint8_t>(lNote);
+        g_bSongChanged = true;
     }
     Refresh();
 }
@@ -116,6 +122,7 @@ void DeleteStepAtCursor() {
     if (g_lCurStep < g_lNumSteps && g_lCurStep < static_cast<int>(steps.size())) {
         // Cleared whole, so a later chord note cannot bring the deleted notes back.
         steps[static_cast<std::size_t>(g_lCurStep)] = SongStep{};
+        g_bSongChanged = true;
     }
     Refresh();
 }

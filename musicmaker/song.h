@@ -30,5 +30,9 @@ inline int g_lCurStep = 0;
 inline int g_lNumSteps = 0;
 inline int g_lCurTrack = 0;
 inline std::vector<int> g_lLastStep;  // per track: step whose notes were started last
+// The song changed since it was last exported, opened or started: set by every edit of what a
+// file would hold (steps, tracks, channels, tempo, notes per beat, instruments), cleared by a
+// new song, an opened file and a successful export.
+inline bool g_bSongChanged = false;
 
 }  // namespace kivra

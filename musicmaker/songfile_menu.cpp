@@ -7,6 +7,9 @@
 #include "musicmaker/musicmaker.h"
 
 #include <QAction>
+#include <QEvent>
+#include <QDir>
+#include <QFileInfo>
 #include <QMenu>
 
 namespace kivra {
@@ -14,57 +17,92 @@ namespace kivra {
 namespace {
 
 const QString kFilter = QStringLiteral("Standard MIDI Files (*.mid);;All Files (*)");
+const QString kSaveChanges = QStringLiteral("Save changes to the song?");
 
-// Lives as a child of the window, so the file last used goes with the window.
+// Lives as a child of the window, so the files last used go with the window.
 class SongFileActions : public QObject {
 public:
     explicit SongFileActions(frmMusicMaker& window) : QObject(&window), window_(window) {
         setObjectName(QStringLiteral("songFileActions"));
+        connect(&window, &frmMusicMaker::songStarted, this, [this] {
+            exported_.clear();
+            opened_.clear();
+        });
     }
 
     void Open() {
-        const std::optional<QString> name = UserDialogs().OpenFileName(QString::fromLatin1(kImportTitle), kFilter);
+        const QString title = QString::fromLatin1(kImportTitle);
+        const std::optional<QString> name = UserDialogs().OpenFileName(title, kFilter);
         if (!name || name->isEmpty()) return;
         ImportResult result = ReadMIDIFile(*name);
         if (!result.Accepted()) {
-            UserDialogs().Message(QString::fromLatin1(kImportTitle),
+            UserDialogs().Message(title,
                                   QStringLiteral("The file was not opened: %1.\n\nThe song was left as it was.")
                                       .arg(result.Describe()),
                                   MessageIcon::Critical);
             return;
         }
+        if (!MayDrop(title)) return;
         // The notes sounding now belong to the song being replaced.
         if (TheMusicMaker().PlayChecked()) TheMusicMaker().SetPlay(false);
         ApplySong(std::move(*result.song));
-        lastFile_ = *name;
+        opened_ = *name;
+        exported_.clear();  // Save... must not write this song over a file exported from another
         window_.ShowSong();
+        window_.ShowStatus(result.timing.Describe(g_lNotesPerBeat));
     }
 
-    void Export() {
-        const std::optional<QString> name = UserDialogs().SaveFileName(QString::fromLatin1(kExportTitle), kFilter);
-        if (name && !name->isEmpty()) ExportTo(*name);
-    }
+    void Export() { ExportThroughDialog(QString()); }
 
-    void Save() {
-        if (lastFile_.isEmpty())
-            Export();
-        else
-            ExportTo(lastFile_);
+    bool Save() { return exported_.isEmpty() ? ExportThroughDialog(ProposedName()) : ExportTo(exported_); }
+
+    bool MayDrop(const QString& title) {
+        if (!g_bSongChanged) return true;
+        switch (UserDialogs().AskSave(title, kSaveChanges)) {
+        case SaveChoice::Save:
+            return Save();
+        case SaveChoice::Discard:
+            return true;
+        case SaveChoice::Cancel:
+            break;
+        }
+        return false;
     }
 
 private:
-    void ExportTo(const QString& name) {
+    bool ExportThroughDialog(const QString& proposed) {
+        const std::optional<QString> name = UserDialogs().SaveFileName(QString::fromLatin1(kExportTitle), kFilter, proposed);
+        if (!name || name->isEmpty() || !ExportTo(*name)) return false;
+        exported_ = *name;
+        return true;
+    }
+
+    bool ExportTo(const QString& name) {
         const ExportResult result = ExportMIDIFile(name);
         if (!result.ok) {
             UserDialogs().Message(QString::fromLatin1(kExportTitle), result.message, MessageIcon::Critical);
-            return;
+            return false;
         }
-        lastFile_ = name;
         UserDialogs().Message(QString::fromLatin1(kExportTitle), QString::fromLatin1(kExportSucceeded), MessageIcon::Information);
+        return true;
+    }
+
+    // Beside the opened file, a name no file has yet: "song (edited).mid", "song (edited 2).mid"...
+    QString ProposedName() const {
+        if (opened_.isEmpty()) return {};
+        const QFileInfo opened(opened_);
+        const QString base = opened.completeBaseName();
+        for (int n = 1;; ++n) {
+            const QString name = n == 1 ? QStringLiteral("%1 (edited).mid").arg(base)
+                                        : QStringLiteral("%1 (edited %2).mid").arg(base).arg(n);
+            const QString path = opened.dir().filePath(name);
+            if (!QFileInfo::exists(path) || n == 1000) return path;
+        }
     }
 
     frmMusicMaker& window_;
-    QString lastFile_;  // the file last exported or opened: where "Save..." writes
+    QString exported_;  // the file last exported through the dialog: where Save... writes unasked
+    QString opened_;    // the file last opened: Save... proposes its folder
 };
 
 QAction* AddItem(QMenu* menu, QAction* before, const char* name, const char* caption) {
@@ -73,6 +111,23 @@ QAction* AddItem(QMenu* menu, QAction* before, const char* name, const char* cap
     menu->insertAction(before, action);
     return action;
 }
+
+// Filters the close of a window so that a cancelled question keeps it open.
+class CloseGuard : public QObject {
+public:
+    CloseGuard(QWidget& closing, std::function<frmMusicMaker&()> musicMaker)
+        : QObject(&closing), musicMaker_(std::move(musicMaker)) {}
+
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        if (event->type() != QEvent::Close || !g_bSongChanged) return QObject::eventFilter(watched, event);
+        if (MayDropSong(musicMaker_(), QStringLiteral("Kivra"))) return false;
+        event->ignore();
+        return true;
+    }
+
+private:
+    std::function<frmMusicMaker&()> musicMaker_;
+};
 
 }  // namespace
 
@@ -99,6 +154,17 @@ void InstallSongFileMenu(frmMusicMaker& window) {
     QObject::connect(mnuImport, &QAction::triggered, actions, [actions] { actions->Open(); });
     QObject::connect(mnuSave, &QAction::triggered, actions, [actions] { actions->Save(); });
     QObject::connect(mnuExport, &QAction::triggered, actions, [actions] { actions->Export(); });
+}
+
+bool MayDropSong(frmMusicMaker& window, const QString& title) {
+    // Without the menu there is no Save... to offer, nor a way to have changed the song.
+    auto* actions = static_cast<SongFileActions*>(
+        window.findChild<QObject*>(QStringLiteral("songFileActions"), Qt::FindDirectChildrenOnly));
+    return !actions || actions->MayDrop(title);
+}
+
+void AskBeforeClosing(QWidget& closing, std::function<frmMusicMaker&()> musicMaker) {
+    closing.installEventFilter(new CloseGuard(closing, std::move(musicMaker)));  // owned by `closing`
 }
 
 }  // namespace kivra

@@ -1,10 +1,15 @@
 #pragma once
 // The Music Maker's song file items: "Open..." and "Import MIDI..." read a Standard MIDI File into
-// the song, "Export to MIDI..." writes the song to one, "Save..." writes it to the file last
-// exported or opened (asking for a name the first time). Refused files and failed writes are
-// told to the user; the song and any file already on disk stay as they were.
+// the song, "Export to MIDI..." writes the song to a file the user names, "Save..." writes it
+// again to the file this window last exported through that dialog (otherwise it shows the dialog,
+// proposing a new name beside the file last opened, so an opened file is never written over
+// unasked). Refused files and failed writes are told to the user; the song and any file already
+// on disk stay as they were. A song with unsaved changes is never dropped without asking.
 
-class QAction;
+#include <functional>
+
+class QString;
+class QWidget;
 
 namespace kivra {
 
@@ -13,5 +18,15 @@ class frmMusicMaker;
 // Adds the items to the window's File menu around "New": New, Open..., Save..., a separator,
 // Export to MIDI..., Import MIDI... Call once per window.
 void InstallSongFileMenu(frmMusicMaker& window);
+
+// Before the song is replaced or dropped: when it changed since it was last exported, opened or
+// started, asks "Save changes to the song?" (Save runs Save...). True when the caller may go on:
+// nothing changed, Discard, or a Save that wrote the file.
+bool MayDropSong(frmMusicMaker& window, const QString& title);
+
+// Makes every close of `closing` (the piano window, whose close ends the program) ask
+// MayDropSong first; Cancel, or a Save that was cancelled or failed, keeps it open.
+// `musicMaker` gives the Music Maker window, asked only when the song has changes.
+void AskBeforeClosing(QWidget& closing, std::function<frmMusicMaker&()> musicMaker);
 
 }  // namespace kivra

@@ -1,4 +1,5 @@
 #include "formats/filestream.h"
+#include "testsupport.h"
 
 #include <QByteArray>
 #include <QDir>
@@ -6,6 +7,8 @@
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
+
+#include <optional>
 
 namespace kivra {
 namespace {
@@ -47,8 +50,8 @@ protected:
     }
 };
 
-TEST_F(FileStreamTest, AccessLettersLowerCaseWinsAndOpenNeedsAccessANameAndAFileToRead) {
-    FileStream fs, noName, readOnly;
+TEST_F(FileStreamTest, AccessLettersDecideWhatOpensAndWhatTheStreamMayDo) {
+    FileStream fs, noName, reader, writer, cutter;
     EXPECT_EQ(fs.flags(), "RW");
     const std::pair<const char*, const char*> cases[] = {
         {"Rw", "Rw"}, {"rR", "r"}, {"wW", "w"}, {"", ""}, {"W", "W"}, {"r", "r"}, {"WR", "RW"}, {"xyz", ""}};
@@ -58,18 +61,17 @@ TEST_F(FileStreamTest, AccessLettersLowerCaseWinsAndOpenNeedsAccessANameAndAFile
     }
     EXPECT_FALSE(fs.OpenFile(Path("never.bin"), true));  // no access at all
     EXPECT_FALSE(noName.OpenFile());
-    readOnly.flags(QStringLiteral("r"));
-    EXPECT_FALSE(readOnly.OpenFile(Path("missing.bin")));
-    EXPECT_EQ(readOnly.FileName(), Path("missing.bin"));  // the name is kept for a later open
-    EXPECT_FALSE(readOnly.OpenFile(dir.path()));          // a folder is not a file
-    EXPECT_TRUE(QDir(dir.path()).isEmpty());              // the file system was not touched
-}
+    // A stream that is not open reads zeros, refuses writes and is nowhere.
+    EXPECT_TRUE(noName.EndOfFile() && noName.GetPosition() == -1 && noName.GetLength() == -1 && !noName.SetPosition(0));
+    EXPECT_TRUE(noName.ReadLong() == 0 && !noName.WriteLong(1) && !noName.CloseFile());
+    reader.flags(QStringLiteral("R"));
+    EXPECT_FALSE(reader.OpenFile(Path("missing.bin")));
+    EXPECT_EQ(reader.FileName(), Path("missing.bin"));  // the name is kept for a later open
+    EXPECT_FALSE(reader.OpenFile(dir.path()));          // a folder is not a file
+    EXPECT_TRUE(QDir(dir.path()).isEmpty());            // the file system was not touched
 
-TEST_F(FileStreamTest, AccessLimitsWhatTheStreamMayDoAndTruncateCuts) {
     const QString p = Path("a.bin");
     Put(p, "xyz");
-    FileStream reader, writer, cutter;
-    reader.flags(QStringLiteral("R"));
     ASSERT_TRUE(reader.OpenFile(p, true));  // Truncate means nothing without write access
     EXPECT_FALSE(reader.WriteByte(1));
     EXPECT_EQ(reader.ReadByte(), 'x');
@@ -77,13 +79,13 @@ TEST_F(FileStreamTest, AccessLimitsWhatTheStreamMayDoAndTruncateCuts) {
     ASSERT_TRUE(writer.OpenFile(p));  // without Truncate: overwrites in place
     EXPECT_EQ(writer.GetLength(), 3);
     EXPECT_EQ(writer.ReadByte(), 0);
-    EXPECT_EQ(writer.GetPosition(), 0);
     EXPECT_TRUE(writer.WriteByte('Q'));
     EXPECT_EQ(Bytes(p), "Qyz");
-    ASSERT_TRUE(cutter.OpenFile(p, true));
-    EXPECT_EQ(cutter.GetLength(), 0);
+    ASSERT_TRUE(cutter.OpenFile(p, true));  // read and write: cut in place
     EXPECT_TRUE(cutter.EndOfFile());
     EXPECT_EQ(Bytes(p), "");
+    EXPECT_TRUE(cutter.WriteByte(5) && cutter.CloseFile() && cutter.OpenFile());  // reopens the stored name
+    EXPECT_EQ(cutter.ReadByte(), 5);
 }
 
 TEST_F(FileStreamTest, TypedValuesAreLittleEndianWithoutPadding) {
@@ -98,21 +100,13 @@ TEST_F(FileStreamTest, TypedValuesAreLittleEndianWithoutPadding) {
               "AB FE FF 04 03 02 01 FF FF FF FF FF FF FF FF 00 00 80 3F 00 00 00 00 00 00 00 40");
     FileStream fs;
     ASSERT_TRUE(fs.OpenFile(Path("w.bin")));
-    EXPECT_EQ(fs.ReadByte(), 0xAB);
-    EXPECT_EQ(fs.ReadInteger(), -2);
-    EXPECT_EQ(fs.ReadLong(), 0x01020304);
-    EXPECT_EQ(fs.ReadCurrency(), -1);
-    EXPECT_EQ(fs.ReadSingle(), 1.0f);
-    EXPECT_EQ(fs.ReadDate(), 2.0);
-    EXPECT_TRUE(fs.EndOfFile());
+    EXPECT_TRUE(fs.ReadByte() == 0xAB && fs.ReadInteger() == -2 && fs.ReadLong() == 0x01020304 &&
+                fs.ReadCurrency() == -1 && fs.ReadSingle() == 1.0f && fs.ReadDate() == 2.0 && fs.EndOfFile());
 }
 
 TEST_F(FileStreamTest, StringsWithAndWithoutMarkerAndTheirRangeErrors) {
-    EXPECT_EQ(Written([](FileStream& fs) { fs.WriteString(QStringLiteral("MThd")); }), "4D 54 68 64");
-    EXPECT_EQ(Written([](FileStream& fs) { fs.WriteString(QStringLiteral("abc"), 0, true); }),
-              "03 00 00 00 61 62 63");
-    EXPECT_EQ(ReadFrom(QByteArray::fromHex("03000000616263"), [](FileStream& fs) { return fs.ReadString(); }),
-              "abc");
+    EXPECT_EQ(Written([](FileStream& fs) { fs.WriteString(QStringLiteral("abc"), 0, true); }), "03 00 00 00 61 62 63");
+    EXPECT_EQ(ReadFrom(QByteArray::fromHex("03000000616263"), [](FileStream& fs) { return fs.ReadString(); }), "abc");
     EXPECT_EQ(Written([](FileStream& fs) { fs.WriteString(QStringLiteral("abcdef"), 2); }), "61 62");
     // Every byte value survives a round trip, the zero of "KMP\0" included.
     EXPECT_EQ(Written([](FileStream& fs) { fs.WriteString(QString::fromLatin1("KMP\0\xFF", 5)); }),
@@ -169,33 +163,39 @@ TEST_F(FileStreamTest, ShortReadsFillWithZerosAndAdvanceOnlyByWhatWasRead) {
     EXPECT_EQ(Written([](FileStream& fs) { fs.Position(3); fs.WriteByte(1); }), "00 00 00 01");  // a gap of zeros
 }
 
-TEST_F(FileStreamTest, ClosedStreamReadsZerosAndRefusesWrites) {
-    FileStream fs;
-    EXPECT_TRUE(fs.EndOfFile());
-    EXPECT_EQ(fs.GetPosition(), -1);
-    EXPECT_EQ(fs.Position(), -1);
-    EXPECT_EQ(fs.GetLength(), -1);
-    EXPECT_FALSE(fs.SetPosition(0));
-    EXPECT_EQ(fs.ReadLong(), 0);
-    EXPECT_FALSE(fs.WriteLong(1));
-    std::vector<std::uint8_t> b;
-    EXPECT_FALSE(fs.ReadByteArray(b, 2));
-    EXPECT_EQ(b.size(), 2u);
-    EXPECT_FALSE(fs.CloseFile());
-    ASSERT_TRUE(fs.OpenFile(Path("c.bin")));  // write access creates a missing file
-    EXPECT_TRUE(fs.WriteByte(5));
-    EXPECT_TRUE(fs.CloseFile());
-    EXPECT_TRUE(fs.OpenFile());  // reopens the stored name, keeping the contents
-    EXPECT_EQ(fs.ReadByte(), 5);
-}
-
-TEST_F(FileStreamTest, WritesToAFullDiskReportFailure) {
-    if (!QFile::exists(QStringLiteral("/dev/full"))) GTEST_SKIP() << "no /dev/full";
-    FileStream fs;
-    fs.flags(QStringLiteral("w"));
-    ASSERT_TRUE(fs.OpenFile(QStringLiteral("/dev/full")));
-    EXPECT_FALSE(fs.WriteLong(1));
-    EXPECT_FALSE(fs.WriteString(QStringLiteral("abc")));
+// A write-only, truncating stream replaces its file whole on CloseFile or not at all; a device
+// is written in place and its failures reported.
+TEST_F(FileStreamTest, ReplacingAFileKeepsTheOldOneWholeUntilCloseCommits) {
+    enum Ending { Close, Release, FullDisk, ReadOnly };
+    for (const Ending ending : {Close, Release, FullDisk, ReadOnly}) {
+        SCOPED_TRACE(ending);
+        QTemporaryDir folder;
+        const QString path = folder.filePath(QStringLiteral("f.bin"));
+        Put(path, "old");
+        std::optional<test::ReadOnlyFolder> readOnly;
+        if (ending == ReadOnly && !readOnly.emplace(folder.path()).Made()) continue;  // cannot be made here
+        bool closed = false;
+        {
+            FileStream fs;
+            fs.flags(QStringLiteral("w"));
+            ASSERT_EQ(fs.OpenFile(path, true), ending != ReadOnly);
+            std::optional<test::FileSizeLimit> full;
+            if (ending == FullDisk) full.emplace(2);
+            EXPECT_EQ(fs.WriteString(QStringLiteral("new")), ending == Close || ending == Release);
+            EXPECT_EQ(Bytes(path), "old") << "nothing changes before the commit";
+            if (ending != Release) closed = fs.CloseFile();
+            EXPECT_EQ(fs.ErrorString().isEmpty(), ending == Close || ending == Release);
+        }
+        EXPECT_EQ(closed, ending == Close);
+        EXPECT_EQ(Bytes(path), ending == Close ? "new" : "old");
+        EXPECT_EQ(QDir(folder.path()).entryList(QDir::Files | QDir::Hidden), QStringList{"f.bin"}) << "no leftovers";
+    }
+    if (!QFile::exists(QStringLiteral("/dev/full"))) return;
+    FileStream device;
+    device.flags(QStringLiteral("w"));
+    ASSERT_TRUE(device.OpenFile(QStringLiteral("/dev/full"), true));
+    EXPECT_FALSE(device.Replacing() || device.WriteString(QStringLiteral("abc")));
+    EXPECT_TRUE(device.ErrorString().contains("No space")) << device.ErrorString().toStdString();
 }
 
 }  // namespace

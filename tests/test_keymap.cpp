@@ -1,4 +1,5 @@
 #include "keyboard/keymap.h"
+#include "testsupport.h"
 
 #include <QDir>
 #include <QFile>
@@ -130,15 +131,15 @@ TEST_F(KeyMapTest, SavingOverAProfileReplacesItWholeAndAFailedSaveKeepsItWhole) 
     ASSERT_TRUE(SaveKeyMap(QStringLiteral("p"), ten));  // also creates the user folder
     const QString file = UserProfilesDir() + "/p.kmp";
     const QByteArray original = Bytes(file);
-    // The temporary file is a link to /dev/full, which refuses every write.
-    ASSERT_EQ(::symlink("/dev/full", QFile::encodeName(file + ".tmp").constData()), 0);
-    EXPECT_FALSE(SaveKeyMap(QStringLiteral("p"), one));
+    {
+        const test::FileSizeLimit full(6);  // the disk fills up after 6 bytes
+        EXPECT_FALSE(SaveKeyMap(QStringLiteral("p"), one));
+    }
     EXPECT_EQ(Bytes(file), original);
-    EXPECT_FALSE(QFileInfo(file + ".tmp").isSymLink());
     ASSERT_TRUE(SaveKeyMap(QStringLiteral("p"), one));
     ASSERT_TRUE(SaveKeyMapFile(Path("one.kmp"), one));
     EXPECT_EQ(Bytes(file), Bytes(Path("one.kmp")));
-    EXPECT_FALSE(QFile::exists(file + ".tmp"));
+    EXPECT_EQ(QDir(UserProfilesDir()).entryList(QDir::Files | QDir::Hidden), QStringList{"p.kmp"});
     // The folder's path is a regular file, so it cannot be made (this stops root too).
     QDir(UserProfilesDir()).removeRecursively();
     Put(UserProfilesDir(), "not a folder");

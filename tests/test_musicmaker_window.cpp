@@ -15,13 +15,16 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <memory>
+#include <utility>
 
 using namespace kivra;
 
 namespace {
 
 using test::FakePiano;
+using Pos = std::pair<int, int>;
 
 class MusicMakerWindow : public ::testing::Test {
 protected:
@@ -109,10 +112,8 @@ TEST_F(MusicMakerWindow, ClickingARowMovesTheCursorAndTheChannelControls) {
     window->RefreshCaptions();
     TheMusicMaker().SetRecord(true);
     ClickRow(List(1), 2);
-    EXPECT_EQ(g_lCurTrack, 1);
-    EXPECT_EQ(g_lCurStep, 2);
-    EXPECT_EQ(List(0)->SelectedRow(), 2);
-    EXPECT_EQ(List(1)->SelectedRow(), 2);
+    EXPECT_EQ(Pos(g_lCurTrack, g_lCurStep), Pos(1, 2));
+    EXPECT_TRUE(List(0)->SelectedRow() == 2 && List(1)->SelectedRow() == 2);
     EXPECT_EQ(Child<QScrollBar>("hscChannel")->value(), 5);
     EXPECT_EQ(Label("lblChannel"), "Output Channel: 5");
     EXPECT_EQ(piano.instruments.back(), 24);
@@ -172,11 +173,33 @@ TEST_F(MusicMakerWindow, ClosingKeepsTheSongAndSwitchesRecordAndPlayOff) {
     EXPECT_FALSE(TheMusicMaker().RecordChecked());
     EXPECT_FALSE(TheMusicMaker().PlayChecked());
     EXPECT_EQ(TheMusicMaker().SoloTrack(), -1);
-    window->show();
+    window = std::make_unique<frmMusicMaker>();  // a window made afresh shows the same song
     EXPECT_EQ(List(0)->RowText(0), "60 ");
-    // A window made afresh shows the same song too.
-    window = std::make_unique<frmMusicMaker>();
-    EXPECT_EQ(List(0)->RowText(0), "60 ");
+}
+
+TEST_F(MusicMakerWindow, EditsOfWhatAFileHoldsMarkTheSongChanged) {
+    const struct {
+        const char* what;
+        std::function<void()> edit;
+        bool changes;
+    } cases[] = {
+        {"record a note", [] { RecordNote(60); }, true},
+        {"insert a break", [] { InsertBreak(); }, true},
+        {"insert a space", [] { InsertSpace(); }, true},
+        {"delete a note", [] { RecordNote(60); g_bSongChanged = false; DeleteStepAtCursor(); }, true},
+        {"tempo", [this] { Child<QScrollBar>("hscTempo")->setValue(90); }, true},
+        {"notes per beat", [this] { Child<QScrollBar>("hscNPB")->setValue(8); }, true},
+        {"channel", [this] { Child<QScrollBar>("hscChannel")->setValue(3); }, true},
+        {"tracks", [this] { Child<QScrollBar>("hscTracks")->setValue(2); }, true},
+        {"refresh and play", [this] { window->ShowSong(); TheMusicMaker().SetPlay(true); TheMusicMaker().SetPlay(false); }, false},
+    };
+    for (const auto& c : cases) {
+        NewSong();
+        window->ShowSong();
+        EXPECT_FALSE(g_bSongChanged) << c.what;
+        c.edit();
+        EXPECT_EQ(g_bSongChanged, c.changes) << c.what;
+    }
 }
 
 TEST_F(MusicMakerWindow, NewAsksBeforeDroppingASongWithSteps) {

@@ -16,7 +16,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <memory>
+#include <optional>
 
 using namespace kivra;
 
@@ -78,7 +80,7 @@ TEST_F(SongFileMenu, SaveAsksOnceThenWritesToTheSameFile) {
     EXPECT_TRUE(first.contains(QByteArray::fromHex("903C64")));
 
     OneNoteSong(62);
-    Item("mnuSave")->trigger();  // no dialog this time: the file is known
+    Item("mnuSave")->trigger();  // no dialog this time: the file was exported through it
     ASSERT_EQ(dialogs.shown.size(), 3u);
     EXPECT_EQ(dialogs.shown[2].text, "MIDI sucessfully created!");
     EXPECT_TRUE(Bytes(Path("song.mid")).contains(QByteArray::fromHex("903E64")));
@@ -119,10 +121,68 @@ TEST_F(SongFileMenu, OpenShowsTheSongOrKeepsItWithTheReason) {
     EXPECT_EQ(g_lNumTracks, 3);
     EXPECT_EQ(Label("lblTempo"), "Tempo: 90 BPM");
 
-    // Save after Open writes over the opened file.
-    Item("mnuSave")->trigger();
-    EXPECT_EQ(dialogs.shown.back().text, "MIDI sucessfully created!");
-    EXPECT_EQ(Bytes(Path("in.mid")).mid(8, 6), QByteArray::fromHex("000100030006"));
+    // Save after Open never writes over the opened file: it proposes a new name beside it.
+    const QByteArray opened = Bytes(Path("in.mid"));
+    dialogs.inputs = {std::nullopt};
+    QTest::keyClick(window.get(), Qt::Key_S, Qt::ControlModifier);
+    EXPECT_EQ(dialogs.proposed.back(), Path("in (edited).mid"));
+    EXPECT_EQ(dialogs.shown.back().title, "Export to MIDI");
+    EXPECT_EQ(Bytes(Path("in.mid")), opened);
+
+    // Onsets that had to move to fit the grid are counted below the tracks, without a dialog.
+    Put(Path("late.mid"), QByteArray::fromHex("4D546864 00000006 0000 0001 03C0 4D54726B 0000000C 01903C64 8740903E64 00FF2F00"));
+    dialogs.inputs = {Path("late.mid")};
+    const auto before = dialogs.shown.size();
+    Item("mnuOpen")->trigger();
+    EXPECT_EQ(dialogs.shown.size(), before + 1);
+    EXPECT_EQ(Label("lblStatus"), "2 of 2 notes moved to fit 1 step per beat, by at most 0.001 step.");
+}
+
+// Open, Import and closing the program ask before a changed song is dropped; New asks its own
+// question. Save runs Save...; a Save that is cancelled keeps the song, and so does Cancel.
+TEST_F(SongFileMenu, ChangedSongsAreNotDroppedWithoutAsking) {
+    Put(Path("in.mid"), QByteArray::fromHex("4D546864 00000006 0000 0001 0004 4D54726B 00000008 01903C64 00FF2F00"));
+    QWidget piano;
+    AskBeforeClosing(piano, [this]() -> frmMusicMaker& { return *window; });
+    const struct {
+        const char* what;
+        std::vector<SaveChoice> choices;
+        std::optional<QString> saveAs;
+        bool dropped;
+    } cases[] = {
+        {"Cancel", {SaveChoice::Cancel}, {}, false},
+        {"Save, then cancel the export dialog", {SaveChoice::Save}, std::nullopt, false},
+        {"Save to a file", {SaveChoice::Save}, Path("saved.mid"), true},
+        {"Discard", {SaveChoice::Discard}, {}, true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        for (int how = 0; how < 3; ++how) {  // Open..., Import MIDI..., closing the piano
+            OneNoteSong(62);  // a recorded note is a change
+            piano.show();
+            QFile::remove(Path("saved.mid"));
+            dialogs.shown.clear();
+            dialogs.saveChoices = {c.choices.begin(), c.choices.end()};
+            dialogs.inputs = {};
+            if (how < 2) dialogs.inputs.push_back(Path("in.mid"));
+            if (c.choices[0] == SaveChoice::Save) dialogs.inputs.push_back(c.saveAs);
+            how < 2 ? Item(how == 0 ? "mnuOpen" : "mnuImport")->trigger() : void(piano.close());
+            EXPECT_TRUE(std::any_of(dialogs.shown.begin(), dialogs.shown.end(),
+                                    [](const auto& d) { return d.text == "Save changes to the song?"; }));
+            EXPECT_EQ(how < 2 ? g_Tracks[0].Steps[0].Notes[0] == 60 : !piano.isVisible(), c.dropped) << how;
+            EXPECT_EQ(QFile::exists(Path("saved.mid")), c.saveAs.has_value()) << how;
+        }
+    }
+    // Nothing changed since the song was started or opened: nothing to ask.
+    NewSong();
+    dialogs.shown.clear();
+    dialogs.inputs = {Path("in.mid")};
+    Item("mnuOpen")->trigger();
+    dialogs.inputs = {Path("in.mid")};
+    Item("mnuImport")->trigger();
+    piano.show();
+    EXPECT_TRUE(piano.close());
+    EXPECT_EQ(dialogs.shown.size(), 2u) << "only the two open dialogs";
 }
 
 }  // namespace

@@ -3,6 +3,15 @@
 #include "midi/midiio.h"
 
 #include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+
+#include <csignal>
+#include <fcntl.h>
+#include <linux/fs.h>
+#include <sys/ioctl.h>
+#include <sys/resource.h>
+#include <unistd.h>
 
 namespace kivra::test {
 
@@ -44,6 +53,14 @@ bool ScriptedDialogs::Ask(const QString& title, const QString& text) {
     return a;
 }
 
+SaveChoice ScriptedDialogs::AskSave(const QString& title, const QString& text) {
+    shown.push_back({title, text, MessageIcon::Question});
+    if (saveChoices.empty()) return SaveChoice::Cancel;
+    const SaveChoice c = saveChoices.front();
+    saveChoices.pop_front();
+    return c;
+}
+
 std::optional<QString> ScriptedDialogs::Next(const QString& title, const QString& text) {
     shown.push_back({title, text, MessageIcon::Question});
     if (inputs.empty()) return std::nullopt;
@@ -61,8 +78,53 @@ std::optional<QString> ScriptedDialogs::Input(const QString& title, const QStrin
 std::optional<QString> ScriptedDialogs::OpenFileName(const QString& title, const QString& filter) {
     return Next(title, filter);
 }
-std::optional<QString> ScriptedDialogs::SaveFileName(const QString& title, const QString& filter) {
+std::optional<QString> ScriptedDialogs::SaveFileName(const QString& title, const QString& filter,
+                                                     const QString& proposed) {
+    this->proposed << proposed;
     return Next(title, filter);
+}
+
+FileSizeLimit::FileSizeLimit(long long bytes) : handler_(std::signal(SIGXFSZ, SIG_IGN)) {
+    rlimit old{};
+    getrlimit(RLIMIT_FSIZE, &old);
+    old_[0] = static_cast<long long>(old.rlim_cur);
+    old_[1] = static_cast<long long>(old.rlim_max);
+    const rlimit tiny{static_cast<rlim_t>(bytes), old.rlim_max};
+    setrlimit(RLIMIT_FSIZE, &tiny);
+}
+
+FileSizeLimit::~FileSizeLimit() {
+    const rlimit old{static_cast<rlim_t>(old_[0]), static_cast<rlim_t>(old_[1])};
+    setrlimit(RLIMIT_FSIZE, &old);
+    std::signal(SIGXFSZ, handler_);
+}
+
+ReadOnlyFolder::ReadOnlyFolder(const QString& folder) : folder_(folder) {
+    QFile::setPermissions(folder, QFile::ReadOwner | QFile::ExeOwner);
+    const QString probe = QDir(folder).filePath(QStringLiteral(".probe"));
+    auto refused = [&] {
+        QFile f(probe);
+        if (!f.open(QIODevice::WriteOnly)) return true;
+        f.remove();
+        return false;
+    };
+    made_ = refused() || (SetImmutable(true) && refused());
+}
+
+ReadOnlyFolder::~ReadOnlyFolder() {
+    SetImmutable(false);
+    QFile::setPermissions(folder_, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+}
+
+bool ReadOnlyFolder::SetImmutable(bool on) {
+    const int fd = ::open(QFile::encodeName(folder_).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) return false;
+    int flags = 0;
+    bool ok = ::ioctl(fd, FS_IOC_GETFLAGS, &flags) == 0;
+    flags = on ? flags | FS_IMMUTABLE_FL : flags & ~FS_IMMUTABLE_FL;
+    ok = ok && ::ioctl(fd, FS_IOC_SETFLAGS, &flags) == 0;
+    ::close(fd);
+    return ok;
 }
 
 }  // namespace kivra::test

@@ -97,19 +97,52 @@ struct ScriptedDialogs : Dialogs {
     std::vector<Shown> shown;
     std::deque<bool> answers;                     // Ask: popped front; No when empty
     std::deque<std::optional<QString>> inputs;    // Input, OpenFileName, SaveFileName: popped front; cancel when empty
+    std::deque<SaveChoice> saveChoices;           // AskSave: popped front; Cancel when empty
+    QStringList proposed;                         // what each SaveFileName proposed
 
     ScriptedDialogs();
     ~ScriptedDialogs() override;
     void Message(const QString& title, const QString& text, MessageIcon icon) override;
     bool Ask(const QString& title, const QString& text) override;
+    SaveChoice AskSave(const QString& title, const QString& text) override;
     std::optional<QString> Input(const QString& title, const QString& prompt, const QString& initial,
                                  const QStringList& choices) override;
     std::optional<QString> OpenFileName(const QString& title, const QString& filter) override;
-    std::optional<QString> SaveFileName(const QString& title, const QString& filter) override;
+    std::optional<QString> SaveFileName(const QString& title, const QString& filter, const QString& proposed) override;
 
 private:
     std::optional<QString> Next(const QString& title, const QString& text);
     Dialogs* previous_;
+};
+
+// While it lives, no file of this process grows past `bytes`: writes beyond fail (EFBIG) as they
+// would on a full disk.
+class FileSizeLimit {
+public:
+    explicit FileSizeLimit(long long bytes);
+    ~FileSizeLimit();
+    FileSizeLimit(const FileSizeLimit&) = delete;
+    FileSizeLimit& operator=(const FileSizeLimit&) = delete;
+
+private:
+    long long old_[2];
+    void (*handler_)(int);
+};
+
+// While it lives, `folder` takes no new names and no renames, for root too (the immutable flag);
+// Made() is false where the file system or the process cannot do that.
+class ReadOnlyFolder {
+public:
+    explicit ReadOnlyFolder(const QString& folder);
+    ~ReadOnlyFolder();
+    ReadOnlyFolder(const ReadOnlyFolder&) = delete;
+    ReadOnlyFolder& operator=(const ReadOnlyFolder&) = delete;
+    bool Made() const { return made_; }
+
+private:
+    bool SetImmutable(bool on);
+    QString folder_;
+    bool made_ = false;
 };
 
 }  // namespace kivra::test
