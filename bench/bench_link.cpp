@@ -1,4 +1,5 @@
-// Link figures: round trip piano -> relay -> piano on loopback, and the relay under 15 busy pianos.
+// Link figures: round trip piano -> relay -> piano on loopback, the relay under 15 busy pianos,
+// and how long the piano's event loop waits while a server floods it.
 // Usage: bench_link [seconds of the load run, default 10]
 #include "benchsupport.h"
 #include "link/linkclient.h"
@@ -16,9 +17,13 @@
 
 #include <algorithm>
 #include <array>
+#include <atomic>
 #include <cstdio>
+#include <thread>
 #include <vector>
 
+#include <netinet/in.h>
+#include <sys/socket.h>
 #include <unistd.h>
 
 using namespace kivra;
@@ -29,7 +34,9 @@ struct Relay {
     QProcess process;
     quint16 port = 0;
     Relay() {
-        process.start(QStringLiteral(KIVRA_RELAY_PATH), {QStringLiteral("--port"), QStringLiteral("0")});
+        // Every piano of the benchmark comes from this machine's one address.
+        process.start(QStringLiteral(KIVRA_RELAY_PATH),
+                      {QStringLiteral("--port"), QStringLiteral("0"), QStringLiteral("--max-per-address"), QStringLiteral("0")});
         process.waitForStarted(5000);
         process.waitForReadyRead(5000);
         const QString line = QString::fromLocal8Bit(process.readLine()).trimmed();
@@ -84,6 +91,9 @@ void RoundTrip() {
     Spin([] { return g_bMidiOutOpen; });
 
     LinkClient a, b;
+    // Messages follow each other closer than any player's: no cap, the latency alone is measured.
+    a.SetPlayRate(1e9, 1e9);
+    b.SetPlayRate(1e9, 1e9);
     const QString address = QStringLiteral("127.0.0.1:%1").arg(relay.port);
     a.Connect(address);
     Spin([&] { return a.Connected(); });
@@ -95,7 +105,8 @@ void RoundTrip() {
     QThread::msleep(50);
     Spin([] { return false; }, 50);
 
-    constexpr int kMessages = 10000;
+    // One message a millisecond from each piano: within the relay's limit per player.
+    constexpr int kMessages = 3000;
     std::vector<double> micros, oneWay;
     micros.reserve(kMessages);
     oneWay.reserve(kMessages);
@@ -111,6 +122,7 @@ void RoundTrip() {
         b.SendMessage(message);  // the other piano plays it back
         if (!Spin([&] { return out->sent.size() > sentBefore + 1; })) break;
         micros.push_back(static_cast<double>(clock.nsecsElapsed() - t0) / 1000.0);
+        Spin([&] { return clock.nsecsElapsed() - t0 >= 1000000; });
     }
     const auto done = micros.size();
     const double p50 = bench::Percentile(micros, 0.5), p99 = bench::Percentile(micros, 0.99), max = bench::Percentile(micros, 1.0);
@@ -214,12 +226,79 @@ void Load(int seconds) {
     std::printf("  machine load average during the run: %s\n", qPrintable(LoadAverage()));
 }
 
+// Gaps between the ticks of a 1 ms timer on the UI thread for `ms`: how long a click would wait.
+std::vector<double> TickGaps(int ms) {
+    std::vector<double> gaps;
+    QElapsedTimer clock;
+    clock.start();
+    qint64 last = clock.nsecsElapsed();
+    QTimer tick;
+    tick.setTimerType(Qt::PreciseTimer);
+    tick.setInterval(1);
+    QObject::connect(&tick, &QTimer::timeout, [&] {
+        const qint64 now = clock.nsecsElapsed();
+        gaps.push_back(static_cast<double>(now - last) / 1e6);
+        last = now;
+    });
+    tick.start();
+    Spin([] { return false; }, ms);
+    return gaps;
+}
+
+// A server that sends note-ons and note-offs as fast as the piano takes them, from its own thread.
+void ServerFlood(int seconds) {
+    bench::OpenTimedOutput();
+    const int listener = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in addr{AF_INET, 0, {htonl(INADDR_LOOPBACK)}, {}};
+    socklen_t length = sizeof addr;
+    ::bind(listener, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
+    ::listen(listener, 1);
+    ::getsockname(listener, reinterpret_cast<sockaddr*>(&addr), &length);
+    std::atomic<bool> stop{false};
+    std::atomic<long long> sentBytes{0};
+    std::thread server([&] {
+        const int fd = ::accept(listener, nullptr, nullptr);
+        QByteArray chunk;
+        for (int i = 0; i < 16384; ++i) chunk.append(EncodeLinkMessage(PackShortMessage(0x90, i % 128, i % 2 ? 0 : 100)).data(), 4);
+        while (!stop) {
+            const auto n = ::send(fd, chunk.constData(), static_cast<std::size_t>(chunk.size()), MSG_NOSIGNAL);
+            if (n <= 0) break;
+            sentBytes += n;
+        }
+        ::close(fd);
+    });
+
+    const auto idle = TickGaps(1000);
+    LinkClient client;
+    client.Connect(QStringLiteral("127.0.0.1:%1").arg(ntohs(addr.sin_port)));
+    Spin([&] { return client.Connected(); });
+    const auto flooded = TickGaps(seconds * 1000);
+    const auto dropped = client.dropped();
+    stop = true;
+    client.Disconnect();
+    server.join();
+    ::close(listener);
+    ReleaseMidi();
+
+    const double mib = static_cast<double>(sentBytes) / (1024.0 * 1024.0);
+    std::printf("server flood: %.1f MiB (%.0f messages/s) taken by the piano in %d s\n", mib,
+                static_cast<double>(sentBytes) / 4 / seconds, seconds);
+    std::printf("  played at most %.0f/s (burst %.0f): %lld dropped over the rate, %lld malformed\n",
+                LinkClient::kPlayPerSecond, LinkClient::kPlayBurst, static_cast<long long>(dropped.overRate),
+                static_cast<long long>(dropped.malformed));
+    std::printf("  UI thread, 1 ms timer: idle gap p99 %.2f ms, max %.2f ms; flooded gap p99 %.2f ms, max %.2f ms "
+                "(goal: max under 50 ms)\n",
+                bench::Percentile(idle, 0.99), bench::Percentile(idle, 1.0), bench::Percentile(flooded, 0.99),
+                bench::Percentile(flooded, 1.0));
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
     const int seconds = argc > 1 ? std::max(1, std::atoi(argv[1])) : 10;
     RoundTrip();
+    ServerFlood(std::min(seconds, 5));
     Load(seconds);
     return 0;
 }

@@ -1,5 +1,6 @@
 // The link's stream decoder: whatever the bytes and however they are split into arrivals, the
-// messages that come out are the input taken 4 bytes at a time, and the rest is kept.
+// messages that come out are the input taken 4 bytes at a time, and the rest is kept. What the
+// check for channel voice messages lets through is a message any MIDI device takes.
 #include "link/wire.h"
 
 #include <algorithm>
@@ -23,7 +24,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         cut = cut * 33 + 5;
         const std::size_t before = out.size();
         if (decoder.Feed(std::span(bytes + at, chunk), out) != out.size() - before) std::abort();
-        for (std::size_t i = before; i < out.size(); ++i) notes.Track(out[i]);
+        for (std::size_t i = before; i < out.size(); ++i) {
+            const std::uint32_t m = out[i];
+            if (!kivra::IsChannelVoiceMessage(m)) continue;
+            const unsigned status = m & 0xFFu, d1 = (m >> 8) & 0xFFu, d2 = (m >> 16) & 0xFFu;
+            const bool oneDataByte = (status & 0xE0u) == 0xC0u;
+            if (status < 0x80 || status > 0xEF || d1 > 0x7F || d2 > 0x7F || (m >> 24) != 0 || (oneDataByte && d2 != 0))
+                std::abort();
+            notes.Track(m);
+        }
         at += chunk;
         if (decoder.Pending() != at % 4) std::abort();
     }

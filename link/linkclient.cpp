@@ -1,6 +1,15 @@
 #include "link/linkclient.h"
 
+#include <QLoggingCategory>
+
 namespace kivra {
+
+namespace {
+Q_LOGGING_CATEGORY(lcLink, "kivra.link")
+// Bounds what waits in the program for the next batch; the rest stays with the kernel and TCP
+// slows the server down.
+constexpr qint64 kReadBufferBytes = 64 * 1024;
+}  // namespace
 
 ParsedLinkAddress ParseLinkAddress(const QString& text) {
     const QString trimmed = text.trimmed();
@@ -38,15 +47,19 @@ ParsedLinkAddress ParseLinkAddress(const QString& text) {
     return {address, {}};
 }
 
-LinkClient::LinkClient(QObject* parent) : QObject(parent), sckMain_(this), connectTimer_(this) {
+LinkClient::LinkClient(QObject* parent) : QObject(parent), sckMain_(this), connectTimer_(this), nextBatch_(this) {
+    sckMain_.setReadBufferSize(kReadBufferBytes);
+    nextBatch_.setSingleShot(true);
+    nextBatch_.setInterval(0);
+    connect(&nextBatch_, &QTimer::timeout, this, &LinkClient::HandleReceived);
     connectTimer_.setSingleShot(true);
     connectTimer_.setInterval(kConnectTimeoutMs);
     connect(&connectTimer_, &QTimer::timeout, this, &LinkClient::OnTimeout);
     connect(&sckMain_, &QTcpSocket::connected, this, &LinkClient::OnConnected);
-    connect(&sckMain_, &QTcpSocket::readyRead, this, &LinkClient::OnReadyRead);
+    connect(&sckMain_, &QTcpSocket::readyRead, this, &LinkClient::HandleReceived);
     connect(&sckMain_, &QTcpSocket::errorOccurred, this, &LinkClient::OnError);
     connect(&sckMain_, &QTcpSocket::disconnected, this, [this] {
-        if (state_ == State::Connected) EndLink();
+        if (state_ == State::Connected) OnError(QAbstractSocket::RemoteHostClosedError);
     });
 }
 
@@ -76,6 +89,9 @@ void LinkClient::Connect(const QString& address) {
     target_ = *parsed.address;
     sckMain_.abort();  // a graceful close of an earlier link may still be under way
     decoder_.Reset();
+    dropped_ = {};
+    playRate_ = MessageRate(playLimit_.first, playLimit_.second);
+    heard_ = false;
     SetState(State::Connecting);
     connectTimer_.start();
     sckMain_.connectToHost(target_.host, target_.port);
@@ -83,11 +99,12 @@ void LinkClient::Connect(const QString& address) {
 
 void LinkClient::Disconnect() {
     if (state_ == State::NotConnected) return;
-    if (state_ == State::Connected)
+    const bool connected = state_ == State::Connected;
+    EndLink();  // first: the close below is ours, not the server's
+    if (connected)
         sckMain_.disconnectFromHost();  // lets the last messages out before closing
     else
         sckMain_.abort();
-    EndLink();
 }
 
 void LinkClient::SendMessage(std::uint32_t packed) {
@@ -101,25 +118,40 @@ void LinkClient::OnConnected() {
     if (state_ != State::Connecting) return;
     connectTimer_.stop();
     sckMain_.setSocketOption(QAbstractSocket::LowDelayOption, 1);
+    sckMain_.setSocketOption(QAbstractSocket::KeepAliveOption, 1);
+    connectedFor_.start();
     SetState(State::Connected);
 }
 
-void LinkClient::OnReadyRead() {
+void LinkClient::HandleReceived() {
     if (state_ != State::Connected) {
         sckMain_.readAll();
         return;
     }
-    const QByteArray data = sckMain_.readAll();
+    const QByteArray data = sckMain_.read(static_cast<qint64>(kBatchMessages * kLinkMessageSize));
+    heard_ = heard_ || !data.isEmpty();
     received_.clear();
     decoder_.Feed(data.constData(), static_cast<std::size_t>(data.size()), received_);
-    for (auto message : received_) Play(message);
+    const auto now = MessageRate::Clock::now();
+    for (auto message : received_) Play(message, now);
+    // The rest waits for the next turn, after the window's own events.
+    if (sckMain_.bytesAvailable() > 0) nextBatch_.start();
 }
 
-void LinkClient::Play(std::uint32_t message) {
+void LinkClient::Play(std::uint32_t message, MessageRate::Clock::time_point now) {
     if ((message & 0xFFu) == kChannelAssignStatus) {
         // Bytes 3 and 4 carry nothing; a channel above 15 is no MIDI channel and is ignored.
         const int channel = static_cast<int>((message >> 8) & 0xFFu);
         if (channel <= 15) g_lChannel = channel;
+        return;
+    }
+    if (!IsChannelVoiceMessage(message)) {
+        ++dropped_.malformed;
+        return;
+    }
+    const bool endsHeldNote = IsNoteRelease(message) && serverNotes_.Holds(message);
+    if (!endsHeldNote && !playRate_.Take(now)) {
+        ++dropped_.overRate;
         return;
     }
     serverNotes_.Track(message);
@@ -128,9 +160,17 @@ void LinkClient::Play(std::uint32_t message) {
 
 void LinkClient::OnError(QAbstractSocket::SocketError error) {
     if (state_ == State::Connected) {
-        // The link broke (reset, remote close): ends as when the server closes, without a message.
+        QString reason;
+        if (error == QAbstractSocket::RemoteHostClosedError) {  // a close or a reset
+            // Our relay refuses by closing before it says anything; a link that stood ends later.
+            const bool refused = !heard_ && connectedFor_.elapsed() < kRefusedWithinMs;
+            reason = refused ? QStringLiteral("The server is full.") : QStringLiteral("The server closed the connection.");
+        } else {
+            reason = QStringLiteral("The connection to the server was lost: %1.").arg(sckMain_.errorString());
+        }
         if (error != QAbstractSocket::RemoteHostClosedError) sckMain_.abort();
         EndLink();
+        emit failed(reason);
         return;
     }
     if (state_ != State::Connecting) return;
@@ -168,7 +208,11 @@ void LinkClient::Fail(const QString& reason) {
 
 void LinkClient::EndLink() {
     connectTimer_.stop();
+    nextBatch_.stop();
     decoder_.Reset();
+    if (dropped_.malformed > 0 || dropped_.overRate > 0)
+        qCInfo(lcLink) << "messages from the server not played:" << dropped_.malformed << "malformed,"
+                       << dropped_.overRate << "beyond" << playLimit_.first << "per second";
     g_lChannel = 0;
     for (auto off : serverNotes_.TakeReleases()) SendMIDIMessage(off);
     SetState(State::NotConnected);

@@ -3,16 +3,24 @@
 // While connected, the note entry points copy every message they send here (LinkPort), and every
 // message the server sends is played on the local output through SendMIDIMessage; a server
 // message starting FF sets the piano's channel g_lChannel. Runs on the UI thread only.
+//
+// What the server sends cannot stall the window or reach the output unchecked: received bytes are
+// handled at most kBatchMessages per event-loop turn (the rest waits, bounded, in the socket), only
+// well-formed channel voice messages are played, and no more than kPlayPerSecond of them (with a
+// burst of kPlayBurst); the others are dropped and counted. Releasing a note the server started is
+// never dropped, so no note is left sounding by the cap.
 
 #include "link/wire.h"
 #include "midi/midiio.h"
 
+#include <QElapsedTimer>
 #include <QObject>
 #include <QString>
 #include <QTcpSocket>
 #include <QTimer>
 
 #include <optional>
+#include <utility>
 #include <vector>
 
 namespace kivra {
@@ -35,6 +43,19 @@ public:
 
     // A connection attempt that gets no answer within this time fails.
     static constexpr int kConnectTimeoutMs = 5000;
+    // A server that closes the link within this time, having sent nothing, refused us: it is full.
+    static constexpr int kRefusedWithinMs = 2000;
+    // Far above what players make (a chord of fifteen pianos is 150 messages), far below what
+    // would keep the UI thread busy.
+    static constexpr double kPlayPerSecond = 3000;
+    static constexpr double kPlayBurst = 500;
+    static constexpr int kBatchMessages = 256;
+
+    // Messages from the server that were not played, since the link was last started.
+    struct Dropped {
+        std::int64_t malformed = 0;  // not a well-formed channel voice message
+        std::int64_t overRate = 0;   // beyond the rate played
+    };
 
     explicit LinkClient(QObject* parent = nullptr);
     ~LinkClient() override;
@@ -43,7 +64,7 @@ public:
 
     // Starts connecting. An empty or malformed address, or an attempt that fails later (unknown
     // host, refused, no answer in time), emits failed() with what went wrong and ends in
-    // NotConnected. Ignored unless NotConnected.
+    // NotConnected; so does a link that the server ends. Ignored unless NotConnected.
     void Connect(const QString& address);
     // Ends the link from any state: NotConnected, g_lChannel back to 0, the server's notes released.
     void Disconnect();
@@ -56,6 +77,9 @@ public:
     QTcpSocket& sckMain() { return sckMain_; }
     // Changes the time an attempt may take (tests of the time-out).
     void SetConnectTimeout(int milliseconds) { connectTimer_.setInterval(milliseconds); }
+    // Changes the rate played from the next connection on (tests of the cap).
+    void SetPlayRate(double perSecond, double burst) { playLimit_ = {perSecond, burst}; }
+    const Dropped& dropped() const { return dropped_; }
 
 signals:
     void stateChanged(kivra::LinkClient::State state);
@@ -64,16 +88,23 @@ signals:
 private:
     void SetState(State state);
     void OnConnected();
-    void OnReadyRead();
+    // Handles one batch of what has arrived; schedules the next turn when more waits.
+    void HandleReceived();
     void OnError(QAbstractSocket::SocketError error);
     void OnTimeout();
     void Fail(const QString& reason);
     // Every way the link ends comes here: channel back to 0, no note of the server left sounding.
     void EndLink();
-    void Play(std::uint32_t message);
+    void Play(std::uint32_t message, MessageRate::Clock::time_point now);
 
     QTcpSocket sckMain_;
     QTimer connectTimer_;
+    QTimer nextBatch_;
+    QElapsedTimer connectedFor_;
+    bool heard_ = false;  // the server sent something on this link
+    std::pair<double, double> playLimit_{kPlayPerSecond, kPlayBurst};
+    MessageRate playRate_{kPlayPerSecond, kPlayBurst};
+    Dropped dropped_;
     State state_ = State::NotConnected;
     LinkAddress target_;
     LinkDecoder decoder_;

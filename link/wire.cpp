@@ -29,14 +29,23 @@ std::size_t LinkDecoder::Feed(std::span<const std::uint8_t> bytes, std::vector<s
     return out.size() - before;
 }
 
+bool MessageRate::Take(Clock::time_point now) {
+    if (last_ != Clock::time_point{}) {
+        const double seconds = std::chrono::duration<double>(now - last_).count();
+        tokens_ = std::min(burst_, tokens_ + std::max(0.0, seconds) * perSecond_);
+    }
+    last_ = now;
+    if (tokens_ < 1) return false;
+    tokens_ -= 1;
+    return true;
+}
+
 void SoundingNotes::Track(std::uint32_t packed) {
-    const unsigned status = packed & 0xF0u;
-    const unsigned channel = packed & 0x0Fu;
+    const unsigned kind = packed & 0xF0u;
     const unsigned note = (packed >> 8) & 0xFFu;
-    const unsigned velocity = (packed >> 16) & 0xFFu;
-    if ((status != 0x90u && status != 0x80u) || note > 127) return;
-    const bool starts = status == 0x90u && velocity != 0;
-    bool& flag = on_[channel][note];
+    if ((kind != kNoteOnStatus && kind != kNoteOffStatus) || note > 127) return;
+    const bool starts = !IsNoteRelease(packed);
+    bool& flag = on_[packed & 0x0Fu][note];
     if (flag != starts) count_ += starts ? 1 : -1;
     flag = starts;
 }
@@ -46,7 +55,7 @@ std::vector<std::uint32_t> SoundingNotes::TakeReleases() {
     offs.reserve(static_cast<std::size_t>(count_));
     for (std::uint32_t channel = 0; channel < 16; ++channel)
         for (std::uint32_t note = 0; note < 128; ++note)
-            if (on_[channel][note]) offs.push_back((0x90u + channel) | (note << 8));
+            if (on_[channel][note]) offs.push_back((kNoteOnStatus + channel) | (note << 8));
     on_ = {};
     count_ = 0;
     return offs;

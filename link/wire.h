@@ -4,6 +4,7 @@
 // Shared by the piano's link client and the relay server; plain C++, no Qt.
 
 #include <array>
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <span>
@@ -14,6 +15,40 @@ namespace kivra {
 inline constexpr int kLinkPort = 766;             // the port when the address names none
 inline constexpr std::size_t kLinkMessageSize = 4;
 inline constexpr std::uint8_t kChannelAssignStatus = 0xFF;  // server to client: FF, channel, any, any
+
+// Status bytes of the channel voice messages (the low four bits carry the channel).
+inline constexpr std::uint8_t kNoteOffStatus = 0x80;
+inline constexpr std::uint8_t kNoteOnStatus = 0x90;
+inline constexpr std::uint8_t kProgramChangeStatus = 0xC0;
+inline constexpr std::uint8_t kChannelPressureStatus = 0xD0;
+inline constexpr std::uint8_t kPitchBendStatus = 0xE0;
+inline constexpr std::uint8_t kSystemStatus = 0xF0;  // 0xF0..0xFF: system messages, never channel voice
+
+// Data bytes after a channel voice status: one for program change and channel pressure, two for
+// the others; 0 for a byte that is no channel voice status.
+constexpr int ChannelVoiceDataBytes(std::uint32_t status) {
+    const std::uint32_t kind = status & 0xF0u;
+    if (status > 0xFFu || kind < kNoteOffStatus || kind == kSystemStatus) return 0;
+    return kind == kProgramChangeStatus || kind == kChannelPressureStatus ? 1 : 2;
+}
+
+// A well-formed channel voice message, packed: status 0x80..0xEF, its data bytes below 0x80, and
+// every byte its kind does not use zero (the top byte always, the second data byte of a program
+// change or channel pressure). That is exactly what the note entry points send. System messages
+// (SysEx, clock, reset), a data byte standing as status, a data byte above 127 and stray bytes in
+// an unused position are not: only these messages may reach an output device or another player.
+constexpr bool IsChannelVoiceMessage(std::uint32_t packed) {
+    const int dataBytes = ChannelVoiceDataBytes(packed & 0xFFu);
+    if (dataBytes == 0) return false;
+    const std::uint32_t used = dataBytes == 1 ? 0x7F00u : 0x7F7F00u;
+    return (packed & ~(used | 0xFFu)) == 0;
+}
+
+// A note-off (8c) or a note-on with velocity 0: the message that ends a note.
+constexpr bool IsNoteRelease(std::uint32_t packed) {
+    const std::uint32_t kind = packed & 0xF0u;
+    return kind == kNoteOffStatus || (kind == kNoteOnStatus && ((packed >> 16) & 0xFFu) == 0);
+}
 
 // The server's message that gives a client its channel.
 constexpr std::uint32_t ChannelAssignMessage(int channel) {
@@ -46,6 +81,22 @@ private:
     std::size_t pending_ = 0;
 };
 
+// A token bucket: `perSecond` messages on average, up to `burst` at once. Plain arithmetic on the
+// times it is given, so tests and both ends of the link use the same rule.
+class MessageRate {
+public:
+    using Clock = std::chrono::steady_clock;
+    MessageRate(double perSecond, double burst) : perSecond_(perSecond), burst_(burst), tokens_(burst) {}
+    // True when one more message fits at `now`, and counts it.
+    bool Take(Clock::time_point now);
+
+private:
+    double perSecond_;
+    double burst_;
+    double tokens_;
+    Clock::time_point last_{};
+};
+
 // Notes that one party started and did not stop, per channel and note number, so that they can
 // all be released when that party goes away. Fed with every message the party sent.
 class SoundingNotes {
@@ -53,6 +104,8 @@ public:
     // Note-on with a velocity starts a note; a note-on with velocity 0 or a note-off (8c) ends it.
     void Track(std::uint32_t packed);
     bool Any() const { return count_ > 0; }
+    // Whether the note that `packed` addresses (its channel and note number) is held.
+    bool Holds(std::uint32_t packed) const { return on_[packed & 0x0Fu][(packed >> 8) & 0x7Fu]; }
     int Count() const { return count_; }
     // The note-offs (9c nn 00) of every sounding note, channel by channel, note by note; clears.
     std::vector<std::uint32_t> TakeReleases();

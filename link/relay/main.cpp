@@ -22,12 +22,22 @@ int main(int argc, char** argv) {
     parser.setApplicationDescription(QStringLiteral(
         "Relays the link messages of Kivra pianos: each piano that connects gets a channel of its own,\n"
         "and every message it plays is passed on to all the others. Up to 15 pianos at once.\n"
+        "A piano that sends more than 2000 messages a second, or takes nothing for 10 seconds, is dropped.\n"
         "Ports below 1024 (such as the default 766) need root or the CAP_NET_BIND_SERVICE capability."));
     parser.addHelpOption();
     const QCommandLineOption portOption({QStringLiteral("p"), QStringLiteral("port")},
                                         QStringLiteral("TCP port to listen on (default 766; 0 picks a free one)."),
                                         QStringLiteral("port"), QString::number(kivra::kLinkPort));
-    parser.addOption(portOption);
+    const QCommandLineOption listenOption(
+        {QStringLiteral("l"), QStringLiteral("listen")},
+        QStringLiteral("Address to listen on, such as 127.0.0.1 or one of this machine's addresses (default: all)."),
+        QStringLiteral("address"));
+    const QCommandLineOption perAddressOption(
+        QStringLiteral("max-per-address"),
+        QStringLiteral("Pianos that may connect from one address at once (default %1; 0: no limit).")
+            .arg(kivra::RelayServer::Limits{}.perAddress),
+        QStringLiteral("count"), QString::number(kivra::RelayServer::Limits{}.perAddress));
+    parser.addOptions({portOption, listenOption, perAddressOption});
     parser.process(app);
 
     bool ok = false;
@@ -37,9 +47,23 @@ int main(int argc, char** argv) {
         return 2;
     }
 
+    QHostAddress address(QHostAddress::Any);
+    if (parser.isSet(listenOption) && !address.setAddress(parser.value(listenOption))) {
+        PrintLine(stderr, QStringLiteral("kivra-relay: \"%1\" is not an IP address.").arg(parser.value(listenOption)));
+        return 2;
+    }
+    const int perAddress = parser.value(perAddressOption).toInt(&ok);
+    if (!ok || perAddress < 0) {
+        PrintLine(stderr, QStringLiteral("kivra-relay: \"%1\" is not a count of pianos (0 or more).").arg(parser.value(perAddressOption)));
+        return 2;
+    }
+
     kivra::RelayServer server;
     QObject::connect(&server, &kivra::RelayServer::logLine, [](const QString& line) { PrintLine(stdout, line); });
-    if (!server.Listen(QHostAddress::Any, static_cast<quint16>(port))) {
+    auto limits = server.limits();
+    limits.perAddress = perAddress;
+    server.SetLimits(limits);
+    if (!server.Listen(address, static_cast<quint16>(port))) {
         QString why = server.ErrorString();
         if (server.ServerError() == QAbstractSocket::SocketAccessError && port < 1024)
             why += QStringLiteral(" (ports below 1024 need root or the CAP_NET_BIND_SERVICE capability; try --port 7660)");

@@ -1,17 +1,26 @@
 #pragma once
 // The relay that lets several pianos play together: each client gets a channel of its own (0 to
-// 15 except the drum channel 9) in an FF message when it connects, and every message a client
-// sends is passed on unchanged to all the others. A client that leaves has its sounding notes
-// released at the others. Memory is bounded: a client whose unsent queue passes the bound (it
-// stopped reading) is dropped. QtCore and QtNetwork only; runs on one thread.
+// 15 except the drum channel 9) in an FF message when it connects, and every well-formed channel
+// voice message a client sends is passed on unchanged to all the others; anything else (system
+// messages, malformed bytes) is dropped and counted. A client that leaves has the notes it started
+// and still holds released at the others, unless another client holds the same note.
+//
+// No client can take the others down: each may send at most Limits::messagesPerSecond (with a
+// burst) and is cut when it sends more; a client is dropped as "not reading" only when its queue
+// has made no progress for Limits::stallMs, however full others made it. Those two bound the
+// memory: a queue holds at most what 14 senders may send in stallMs. At most
+// Limits::perAddress clients come from one address. QtCore and QtNetwork only; one thread.
 
 #include "link/wire.h"
 
+#include <QElapsedTimer>
 #include <QHostAddress>
 #include <QObject>
 #include <QString>
 #include <QTcpServer>
+#include <QTimer>
 
+#include <map>
 #include <memory>
 #include <vector>
 
@@ -22,8 +31,16 @@ namespace kivra {
 class RelayServer : public QObject {
     Q_OBJECT
 public:
-    static constexpr int kMaxClients = 15;                     // the channels 0..15 without 9
-    static constexpr qint64 kDefaultMaxQueueBytes = 256 * 1024;  // about 4 s of 15 busy pianos
+    static constexpr int kMaxClients = 15;  // the channels 0..15 without 9
+
+    struct Limits {
+        double messagesPerSecond = 2000;  // some hundred times what a player makes
+        double burst = 1000;              // a chord of every track of a song at once
+        int perAddress = 4;               // 0: no limit
+        int stallMs = 10000;              // longer than a busy piano's worst pause
+    };
+    // A refused address is logged again only after this time.
+    static constexpr int kRefusalLogIntervalMs = 60000;
 
     explicit RelayServer(QObject* parent = nullptr);
     ~RelayServer() override;
@@ -35,29 +52,38 @@ public:
     quint16 Port() const { return server_.serverPort(); }
 
     int ClientCount() const { return static_cast<int>(clients_.size()); }
-    // Bytes a client may have waiting to be sent to it before it is dropped.
-    void SetMaxQueueBytes(qint64 bytes) { maxQueueBytes_ = bytes; }
+    // Applies to clients that join from now on.
+    void SetLimits(const Limits& limits);
+    const Limits& limits() const { return limits_; }
 
 signals:
-    // One line per client joining, leaving, refused or dropped, for the console.
+    // One line per client joining, leaving or dropped, and per refused address at most once a
+    // minute, for the console.
     void logLine(const QString& line);
 
 private:
     struct Client;
+    struct Refusals {
+        qint64 loggedAtMs = 0;
+        int unlogged = 0;  // refused since the last line
+    };
 
     void OnNewConnection();
     void OnReadyRead(Client& client);
-    void Refuse(QTcpSocket* socket);
-    // Sends `bytes` to every client but `from`; clients whose queue passes the bound are dropped.
+    void Refuse(QTcpSocket* socket, const QString& address, const QString& why);
+    // Sends `bytes` to every client but `from`.
     void PassOn(const Client* from, const QByteArray& bytes);
     void Remove(Client& client, const QString& why);
-    void DropOverfull();
+    void DropStalled();
     Client* Find(int id);
     int FreeChannel() const;
 
     QTcpServer server_;
+    QTimer stallCheck_;
+    QElapsedTimer clock_;
+    Limits limits_;
     std::vector<std::unique_ptr<Client>> clients_;
-    qint64 maxQueueBytes_ = kDefaultMaxQueueBytes;
+    std::map<QString, Refusals> refusals_;  // by address
     int nextId_ = 1;
     std::vector<std::uint32_t> messages_;
 };
