@@ -169,11 +169,11 @@ void CloseMIDIDevices() {
         // above all: our notes end through StopNote (so the link hears them end too), the peers'
         // with a plain note-off, and all-notes-off catches what a refused message left behind.
         StopSoundingNotes();
-        for (std::uint32_t c = 0; c < 16; ++c) {
-            for (std::uint32_t n = 0; n < 128; ++n)
-                if (g_sounding[c][n].velocity > 0) SendOut(PackShortMessage(0x90 + static_cast<int>(c), static_cast<int>(n)), false);
-            if (g_channelsUsed & (1u << c)) SendOut(PackShortMessage(0xB0 + static_cast<int>(c), kAllNotesOff), false);
-        }
+        for (int c = 0; c < 16; ++c)
+            for (int n = 0; n < 128; ++n)
+                if (IsSounding(n, c)) SendOut(PackShortMessage(0x90 + c, n), false);
+        for (int c = 0; c < 16; ++c)
+            if (g_channelsUsed & (1u << c)) SendOut(PackShortMessage(0xB0 + c, kAllNotesOff), false);
     }
     if (g_out) g_out->Close();
     if (g_in) g_in->Close();

@@ -1,18 +1,52 @@
-// The note entry points: bytes sent, per-note state, key lights, link copies and the recorder.
+// The note entry points: bytes sent, per-note state, key lights, link copies and the recorder;
+// no note left sounding, whatever changes while a key is held, when a device closes or at exit.
+#include "app/frmpiano.h"
+#include "app/pianokey.h"
+#include "app/program.h"
+#include "keyboard/keyactions.h"
+#include "keyboard/keymap.h"
+#include "link/linkclient.h"
 #include "midi/devices.h"
+#include "midi/midiinput.h"
 #include "midi/midiio.h"
 #include "midi/notifier.h"
+#include "musicmaker/musicmaker.h"
 #include "testsupport.h"
 
 #include <gtest/gtest.h>
 
+#include <QScrollBar>
 #include <QSettings>
+#include <QTcpServer>
+#include <QTcpSocket>
+#include <QTest>
+#include <QToolButton>
 
 #include <map>
+#include <set>
 
 using namespace kivra;
 
 namespace {
+
+// What the messages the output took leave behind: notes still sounding and, with `bends`,
+// channels left bent. Empty when every Note On has its Note Off on the same channel and note.
+std::string Leftovers(const std::vector<std::uint32_t>& sent, bool bends = true) {
+    std::set<std::pair<unsigned, unsigned>> on;
+    std::map<unsigned, unsigned> bend;
+    for (auto m : sent) {
+        const unsigned kind = m & 0xF0u, c = m & 0x0Fu, d1 = (m >> 8) & 0x7Fu, d2 = (m >> 16) & 0x7Fu;
+        if (kind == 0x90 && d2 > 0) on.insert({c, d1});
+        else if (kind == 0x90 || kind == 0x80) on.erase({c, d1});
+        else if (kind == 0xB0 && d1 == 123) std::erase_if(on, [c](auto cn) { return cn.first == c; });
+        else if (kind == 0xE0) bend[c] = d1 | d2 << 7;
+    }
+    std::string out;
+    for (auto [c, n] : on) out += "note " + std::to_string(n) + " on " + std::to_string(c) + "; ";
+    for (auto [c, v] : bend)
+        if (bends && v != 8192) out += "bend on " + std::to_string(c) + "; ";
+    return out;
+}
 
 // The recorder of these tests records on channel 3 unless told otherwise.
 struct Recorder : test::FakeRecorder {
@@ -73,16 +107,20 @@ TEST(NoteRouting, PlayNoteSendsLightsCountsCopiesAndRecords) {
     EXPECT_EQ(midi.out->sent.back(), 0x643E99u);
 }
 
-TEST(NoteRouting, OneFlagPerNoteSharedByAllChannels) {
+TEST(NoteRouting, FlagsAndKeysFollowWhatSoundsAndPeersNotesLightNothing) {
     test::FakeMidi midi;
     test::FakePiano piano;
+    test::FakeLink link;
     PlayNote(60, 100, 0);
     PlayNote(60, 100, 9);
+    EXPECT_EQ(g_lNotesDown, 1);  // one flag per note, whatever the channels
+    StopNote(60, 9);             // channel 0 still sounds it
     EXPECT_EQ(g_lNotesDown, 1);
-    StopNote(60, 9);
+    EXPECT_TRUE(piano.keys[60].pressed);
+    EXPECT_EQ(piano.keys[60].colour, ColorHLSToRGB(0, 140, 240));
+    StopNote(60, 0);
     EXPECT_EQ(g_lNotesDown, 0);
     EXPECT_FALSE(g_bNoteOn[60]);
-    EXPECT_FALSE(piano.keys[60].pressed);
     EXPECT_EQ(piano.keys[60].colour, kWhite);
 
     // A note that was not sounding still gets the message and the repaint; the count stays.
@@ -91,6 +129,24 @@ TEST(NoteRouting, OneFlagPerNoteSharedByAllChannels) {
     EXPECT_EQ(midi.SentHex(), "90 3D 00");
     EXPECT_EQ(piano.keys[61].colour, kBlack);
     EXPECT_EQ(g_lNotesDown, 0);
+
+    // A peer's note sounds but lights, counts and copies nothing; a peer's note-off or
+    // all-notes-off that ends one of our notes clears its flag and key.
+    piano.keys.clear();
+    link.sent.clear();
+    EXPECT_TRUE(SendMIDIMessage(0x7F3C92u));
+    EXPECT_TRUE(IsSounding(60, 2));
+    EXPECT_TRUE(piano.keys.empty());
+    EXPECT_EQ(g_lNotesDown, 0);
+    PlayNote(64, 100, 2);
+    PlayNote(65, 100, 2);
+    SendMIDIMessage(0x004092u);
+    EXPECT_FALSE(piano.keys[64].pressed);
+    SendMIDIMessage(0x007BB2u);
+    EXPECT_FALSE(piano.keys[65].pressed);
+    EXPECT_FALSE(IsSounding(60, 2));
+    EXPECT_EQ(g_lNotesDown, 0);
+    EXPECT_EQ(link.sent.size(), 2u);  // our two note-ons only
 }
 
 TEST(NoteRouting, ReleasesAreNeverRecordedButReachTheLink) {
@@ -107,11 +163,15 @@ TEST(NoteRouting, ReleasesAreNeverRecordedButReachTheLink) {
     EXPECT_EQ(link.sent.size(), 2u);
 }
 
-TEST(NoteRouting, RefusedSendChangesNothing) {
+TEST(NoteRouting, RefusedSendsAndNotesOutsideTheRangeChangeNothing) {
     test::FakeMidi midi;
     test::FakePiano piano;
     test::FakeLink link;
     Recorder recorder;
+    EXPECT_FALSE(PlayNote(128, 100, 0));
+    EXPECT_FALSE(PlayNote(-1, 100, 0));
+    EXPECT_FALSE(StopNote(300, 0));
+    EXPECT_EQ(midi.SentHex(), "");
     midi.out->refuseSend = true;
     EXPECT_FALSE(PlayNote(60, 100, 0));
     EXPECT_FALSE(SetPatch(5, 0));
@@ -121,17 +181,6 @@ TEST(NoteRouting, RefusedSendChangesNothing) {
     EXPECT_TRUE(piano.selectedPatches.empty());
     EXPECT_TRUE(link.sent.empty());
     EXPECT_TRUE(recorder.recorded.empty());
-}
-
-TEST(NoteRouting, NotesOutsideTheRangeSendNothing) {
-    test::FakeMidi midi;
-    test::FakePiano piano;
-    EXPECT_FALSE(PlayNote(128, 100, 0));
-    EXPECT_FALSE(PlayNote(-1, 100, 0));
-    EXPECT_FALSE(StopNote(300, 0));
-    EXPECT_EQ(midi.SentHex(), "");
-    EXPECT_EQ(g_lNotesDown, 0);
-    EXPECT_TRUE(piano.keys.empty());
 }
 
 TEST(NoteRouting, PitchBendKeepsFourteenBits) {
@@ -158,45 +207,114 @@ TEST(NoteRouting, ProgramChangeShowsInTheListOnlyForThePianoChannel) {
     EXPECT_EQ(piano.selectedPatches.back(), 7);
 }
 
-TEST(NoteRouting, ServerMessagesSoundButTouchNothingElse) {
-    test::FakeMidi midi;
-    test::FakePiano piano;
-    test::FakeLink link;
-    Recorder recorder;
-    EXPECT_TRUE(SendMIDIMessage(0x7F3C92u));
-    EXPECT_EQ(midi.SentHex(), "92 3C 7F");
-    EXPECT_TRUE(piano.keys.empty());
-    EXPECT_TRUE(link.sent.empty());
-    EXPECT_TRUE(recorder.recorded.empty());
-    EXPECT_EQ(g_lNotesDown, 0);
-}
+// Every note source, the piano window, the Record box and a link to a server on loopback; each
+// sequence ends with every key released, and then nothing may sound and no channel stay bent.
+class HeldKeys : public ::testing::Test {
+protected:
+    enum Op {
+        KeyDown, KeyUp,           // computer key Z, offset 0
+        MouseDown, Drag, MouseUp,  // piano key 60
+        InOn, InOff,              // external MIDI key 90 3C 40, released with 80 3C 00
+        PeerOn,                   // a peer's note 92 40 64
+        RecordOn, RecordOff,      // on track channel 3
+        OctaveUp, DrumMode, Assign5, Drop,
+        Silent,                   // nothing sounds at this point
+    };
+    void SetUp() override {
+        saved_ = g_KeyMap;
+        g_KeyMap[0x5A] = {kActionPlayRelative, 1, {0}};
+        InstallMidiInputDispatch();
+        ASSERT_TRUE(OpenMIDIIn(0));
+        recorder.channel = 3;
+        server.listen(QHostAddress::LocalHost, 0);
+    }
+    void Begin() {
+        link.Connect(QStringLiteral("127.0.0.1:%1").arg(server.serverPort()));
+        ASSERT_TRUE(QTest::qWaitFor([&] { return link.Connected() && server.hasPendingConnections(); }, 5000));
+        peer.reset(server.nextPendingConnection());
+        midi.ClearSent();
+    }
+    void End() {
+        link.Disconnect();
+        recorder.record = false;
+        recorder.recorded.clear();
+        if (piano.chkDrumMode()->isChecked()) piano.chkDrumMode()->click();
+        piano.hscOctave()->setValue(4);
+    }
+    void TearDown() override { g_KeyMap = saved_; }
 
-TEST(PlayChannel, DrumModeThenRecordingTrackThenPianoChannel) {
-    test::FakePiano piano;
-    Recorder recorder;
-    g_lChannel = 4;
-    recorder.record = false;
-    EXPECT_EQ(PlayChannel(), 4);
-    recorder.record = true;
-    EXPECT_EQ(PlayChannel(), 3);
-    piano.drum = true;
-    EXPECT_EQ(PlayChannel(), 9);
-    g_lChannel = 0;
-}
+    void Peer(QByteArray bytes) {
+        peer->write(bytes);
+        peer->flush();
+    }
+    void Receive(std::uint32_t message) {
+        midi.in->Inject(message);
+        test::ProcessEvents();
+    }
+    void Do(Op op) {
+        PianoKey* key = piano.cmdNote(60);
+        switch (op) {
+            case KeyDown: KeyAction(0x5A, true); break;
+            case KeyUp: KeyAction(0x5A, false); break;
+            case MouseDown: QTest::mousePress(key, Qt::LeftButton, {}, QPoint(4, 10)); break;
+            case Drag: QTest::mouseMove(key, QPoint(4, 20)); break;
+            case MouseUp: QTest::mouseRelease(key, Qt::LeftButton, {}, QPoint(4, 20)); break;
+            case InOn: Receive(0x403C90); break;
+            case InOff: Receive(0x003C80); break;
+            case PeerOn:
+                Peer(QByteArray::fromHex("92406400"));
+                ASSERT_TRUE(QTest::qWaitFor([] { return IsSounding(0x40, 2); }, 5000));
+                break;
+            case RecordOn: recorder.record = true; break;
+            case RecordOff: recorder.record = false; break;
+            case OctaveUp: QTest::keyClick(piano.hscOctave(), Qt::Key_Right); break;
+            case DrumMode: QTest::mouseClick(piano.chkDrumMode(), Qt::LeftButton); break;
+            case Assign5:
+                Peer(QByteArray::fromHex("ff050000"));
+                ASSERT_TRUE(QTest::qWaitFor([] { return g_lChannel == 5; }, 5000));
+                break;
+            case Drop:
+                peer->abort();
+                ASSERT_TRUE(QTest::qWaitFor([&] { return !link.Connected(); }, 5000));
+                break;
+            case Silent: EXPECT_EQ(Leftovers(midi.out->sent, false), ""); break;
+        }
+    }
 
-TEST(KeyColours, HlsToRgbMatchesThePlatformConversion) {
-    EXPECT_EQ(ColorHLSToRGB(0, 120, 240), (Rgb{255, 0, 0}));
-    EXPECT_EQ(ColorHLSToRGB(80, 120, 240), (Rgb{0, 255, 0}));
-    EXPECT_EQ(ColorHLSToRGB(160, 120, 240), (Rgb{0, 0, 255}));
-    EXPECT_EQ(ColorHLSToRGB(120, 120, 240), (Rgb{0, 255, 255}));
-    EXPECT_EQ(ColorHLSToRGB(0, 240, 240), (Rgb{255, 255, 255}));
-    EXPECT_EQ(ColorHLSToRGB(0, 0, 240), (Rgb{0, 0, 0}));
-    EXPECT_EQ(ColorHLSToRGB(40, 60, 0), (Rgb{63, 63, 63}));
-    // Worked by hand from the platform's integer algorithm: white key at velocity 100 on channel 0,
-    // black key at velocity 100, and channel 9 (hue 30).
-    EXPECT_EQ(ColorHLSToRGB(0, 140, 240), (Rgb{255, 43, 43}));
-    EXPECT_EQ(ColorHLSToRGB(0, 100, 240), (Rgb{213, 0, 0}));
-    EXPECT_EQ(ColorHLSToRGB(30, 140, 240), (Rgb{255, 202, 43}));
+    test::FakeMidi midi{true, {"Kivra Software Synth"}, {"Keys"}};
+    frmPiano piano;
+    test::FakeRecorder recorder;
+    LinkClient link;
+    QTcpServer server;
+    std::unique_ptr<QTcpSocket> peer;
+    KeyMap saved_;
+};
+
+TEST_F(HeldKeys, EveryReleaseStopsWhatItsPressStarted) {
+    const struct {
+        const char* what;
+        std::vector<Op> ops;
+    } cases[] = {
+        {"computer key held while the octave changes, recording", {RecordOn, KeyDown, OctaveUp, Silent, KeyUp}},
+        {"MIDI key pressed with Record off, released after ticking it", {InOn, RecordOn, InOff}},
+        {"computer key held while the link assigns a channel", {KeyDown, Assign5, KeyUp}},
+        {"MIDI key held while the link assigns a channel", {InOn, Assign5, InOff}},
+        {"keys held while the link drops", {Assign5, KeyDown, PeerOn, InOn, Drop, KeyUp, InOff}},
+        {"Drum Mode toggled while a track note sounds", {RecordOn, InOn, RecordOff, DrumMode, Silent, InOff, DrumMode}},
+        {"octave changed while a track note sounds", {RecordOn, InOn, OctaveUp, Silent, RecordOff, InOff}},
+        {"mouse key held and bent across a channel change", {MouseDown, Drag, Assign5, MouseUp}},
+        {"mouse key held across Record", {MouseDown, Drag, RecordOn, MouseUp}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        Begin();
+        for (Op op : c.ops) Do(op);
+        EXPECT_EQ(Leftovers(midi.out->sent), "");
+        EXPECT_EQ(g_lNotesDown, 0);
+        EXPECT_FALSE(piano.cmdNote(60)->isChecked());
+        EXPECT_LE(recorder.recorded.size(), 1u);  // a release is never recorded
+        End();
+    }
 }
 
 TEST(Devices, LookupIsAPrefixMatchWithTheLowestIdWinning) {
@@ -239,8 +357,10 @@ TEST(Devices, SavedNamesOpenTheirDevicesAndAMissingOneLeavesTheProgramSilent) {
     EXPECT_EQ(midi.in->openCalls.size(), 1u);
 }
 
-TEST(Devices, ClosingEndsTheOpenStateAtOnceAndDropsQueuedNotifications) {
+TEST(Devices, ClosingReleasesWhatSoundsClearsEveryFlagAndDropsQueuedNotifications) {
     test::FakeMidi midi(false);
+    test::FakePiano piano;
+    Recorder recorder;
     OpenMIDIOut(0);  // "opened" is queued, not yet handled
     CloseMIDIDevices();
     test::ProcessEvents();
@@ -248,8 +368,81 @@ TEST(Devices, ClosingEndsTheOpenStateAtOnceAndDropsQueuedNotifications) {
 
     OpenMIDIOut(0);
     test::ProcessEvents();
-    EXPECT_TRUE(g_bMidiOutOpen);
+    PressNote(NoteSource::MidiInput, 60, 60, 100, 3);
+    SendMIDIMessage(0x403E95u);  // a peer's note
+    midi.ClearSent();
     CloseMIDIDevices();
+    EXPECT_EQ(midi.SentHex(), "93 3C 00 95 3E 00 B3 7B 00 B5 7B 00");
     EXPECT_FALSE(g_bMidiOutOpen);
     EXPECT_FALSE(PlayNote(60, 100, 0));
+
+    // A device that takes no more messages: its notes are gone with it all the same.
+    midi.ClearSent();
+    OpenMIDIOut(0);
+    test::ProcessEvents();
+    PlayNote(61, 100, 0);
+    midi.out->refuseSend = true;
+    CloseMIDIDevices();
+    EXPECT_FALSE(piano.keys[61].pressed);
+    midi.out->refuseSend = false;
+    OpenMIDIOut(0);
+    test::ProcessEvents();
+    ReleaseKey(NoteSource::MidiInput, 60);  // its note ended with the old device
+    PlayNote(62, 100, 0);  // a single note, not a chord
+    EXPECT_EQ(midi.SentHex(), "90 3D 64 90 3E 64");
+    EXPECT_EQ(recorder.notesDownWhenRecorded.back(), 1);
+}
+
+TEST(Shutdown, PlaybackStopsAndEverySoundingNoteEndsBeforeTheDevicesClose) {
+    struct Log {
+        std::vector<std::uint32_t> sent;
+        std::size_t closedAfter = 0;
+        bool closed = false;
+    } log;
+    struct LoggingOut : FakeMidiOut {
+        Log& log;
+        explicit LoggingOut(Log& l) : log(l) {}
+        bool Send(std::uint32_t packed) override {
+            const bool sent = FakeMidiOut::Send(packed);
+            if (sent) log.sent.push_back(packed);
+            return sent;
+        }
+        void Close() override {
+            if (openedId >= 0 && !log.closed) log = {log.sent, log.sent.size(), true};
+            FakeMidiOut::Close();
+        }
+    };
+    ResetNoteState();
+    SetMidiBackends(std::make_unique<LoggingOut>(log), std::make_unique<FakeMidiIn>());
+    OpenMIDIOut(0);
+    test::ProcessEvents();
+    TheMusicMaker().SetPlay(true);
+    PlayNote(67, 100, 4);                                   // as playback plays a track's note
+    PressNote(NoteSource::ComputerKey, 0x5A, 60, 100, 0);  // a key held
+    SendMIDIMessage(0x643C95u);                             // a peer's note
+    Shutdown();
+    EXPECT_FALSE(TheMusicMaker().PlayChecked());
+    ASSERT_TRUE(log.closed);
+    const std::vector<std::uint32_t> beforeClose(log.sent.begin(), log.sent.begin() + static_cast<long>(log.closedAfter));
+    EXPECT_EQ(Leftovers(beforeClose), "");
+    std::string allNotesOff;
+    for (auto m : beforeClose)
+        if ((m & 0xF0u) == 0xB0u) allNotesOff += ShortMessageHex(m) + " ";
+    EXPECT_EQ(allNotesOff, "B0 7B 00 B4 7B 00 B5 7B 00 ");
+    ResetNoteState();
+}
+
+TEST(KeyColours, HlsToRgbMatchesThePlatformConversion) {
+    EXPECT_EQ(ColorHLSToRGB(0, 120, 240), (Rgb{255, 0, 0}));
+    EXPECT_EQ(ColorHLSToRGB(80, 120, 240), (Rgb{0, 255, 0}));
+    EXPECT_EQ(ColorHLSToRGB(160, 120, 240), (Rgb{0, 0, 255}));
+    EXPECT_EQ(ColorHLSToRGB(120, 120, 240), (Rgb{0, 255, 255}));
+    EXPECT_EQ(ColorHLSToRGB(0, 240, 240), (Rgb{255, 255, 255}));
+    EXPECT_EQ(ColorHLSToRGB(0, 0, 240), (Rgb{0, 0, 0}));
+    EXPECT_EQ(ColorHLSToRGB(40, 60, 0), (Rgb{63, 63, 63}));
+    // Worked by hand from the platform's integer algorithm: white key at velocity 100 on channel 0,
+    // black key at velocity 100, and channel 9 (hue 30).
+    EXPECT_EQ(ColorHLSToRGB(0, 140, 240), (Rgb{255, 43, 43}));
+    EXPECT_EQ(ColorHLSToRGB(0, 100, 240), (Rgb{213, 0, 0}));
+    EXPECT_EQ(ColorHLSToRGB(30, 140, 240), (Rgb{255, 202, 43}));
 }
