@@ -9,7 +9,6 @@
 #include "midi/devices.h"
 #include "midi/midiinput.h"
 #include "midi/midiio.h"
-#include "midi/notifier.h"
 #include "musicmaker/musicmaker.h"
 #include "testsupport.h"
 
@@ -43,68 +42,58 @@ std::string Leftovers(const std::vector<std::uint32_t>& sent, bool bends = true)
     }
     std::string out;
     for (auto [c, n] : on) out += "note " + std::to_string(n) + " on " + std::to_string(c) + "; ";
-    for (auto [c, v] : bend)
-        if (bends && v != 8192) out += "bend on " + std::to_string(c) + "; ";
+    for (auto [c, v] : bend) out += bends && v != 8192 ? "bend on " + std::to_string(c) + "; " : "";
     return out;
 }
 
 // The recorder of these tests records on channel 3 unless told otherwise.
 struct Recorder : test::FakeRecorder {
-    Recorder() {
-        record = true;
-        channel = 3;
-    }
+    Recorder() { record = true; channel = 3; }
 };
 
 }  // namespace
 
-TEST(NoteRouting, NothingSoundsOrLightsBeforeTheOpenedNotification) {
-    test::FakeMidi midi(false);
-    test::FakePiano piano;
-    test::FakeLink link;
-    Recorder recorder;
-    ASSERT_TRUE(OpenMIDIOut(0));
-    EXPECT_FALSE(g_bMidiOutOpen);  // a driver reports "opened" later
-    EXPECT_FALSE(PlayNote(60, 100, 0));
-    EXPECT_FALSE(StopNote(60, 0));
-    EXPECT_FALSE(SendPitchBend(8192, 0));
-    EXPECT_FALSE(SetPatch(0, 0));
-    EXPECT_FALSE(SendMIDIMessage(0x643C90));
-    EXPECT_EQ(midi.SentHex(), "");
-    EXPECT_TRUE(piano.keys.empty());
-    EXPECT_TRUE(link.sent.empty());
-    EXPECT_TRUE(recorder.recorded.empty());
-    EXPECT_EQ(g_lNotesDown, 0);
-
-    test::ProcessEvents();
-    EXPECT_TRUE(g_bMidiOutOpen);
-    EXPECT_TRUE(PlayNote(60, 100, 0));
-    EXPECT_EQ(midi.SentHex(), "90 3C 64");
+TEST(NoteRouting, NothingHappensBeforeTheOpenedNotificationOnARefusedSendOrOutsideTheRange) {
+    for (int way = 0; way < 3; ++way) {  // not yet reported open; refusing; notes out of range
+        test::FakeMidi midi(way != 0);
+        test::FakePiano piano;
+        test::FakeLink link;
+        Recorder recorder;
+        if (way == 0) { ASSERT_TRUE(OpenMIDIOut(0)); }  // a driver reports "opened" later
+        midi.out->refuseSend = way == 1;
+        EXPECT_FALSE(PlayNote(way == 2 ? 128 : 60, 100, 0));
+        EXPECT_FALSE(StopNote(way == 2 ? -1 : 60, 0));
+        if (way < 2) { EXPECT_FALSE(SendPitchBend(8192, 0) || SetPatch(0, 0) || SendMIDIMessage(0x643C90)); }
+        EXPECT_EQ(midi.SentHex(), "");
+        EXPECT_TRUE(piano.keys.empty() && piano.selectedPatches.empty() && link.sent.empty() &&
+                    recorder.recorded.empty());
+        EXPECT_EQ(g_lNotesDown, 0);
+    }
 }
 
-TEST(NoteRouting, PlayNoteSendsLightsCountsCopiesAndRecords) {
+TEST(NoteRouting, PlayNoteSendsLightsCountsCopiesAndRecordsStopNoteIsNeverRecorded) {
     test::FakeMidi midi;
     test::FakePiano piano;
     test::FakeLink link;
     Recorder recorder;
-
     EXPECT_TRUE(PlayNote(60, 100, 0));
     EXPECT_EQ(midi.SentHex(), "90 3C 64");
     EXPECT_EQ(g_lNotesDown, 1);
-    EXPECT_TRUE(g_bNoteOn[60]);
     EXPECT_TRUE(piano.keys[60].pressed);
-    EXPECT_EQ(piano.keys[60].colour, ColorHLSToRGB(0, 140, 240));
-    ASSERT_EQ(link.sent.size(), 1u);
-    EXPECT_EQ(link.sent[0], 0x643C90u);
+    EXPECT_EQ(piano.keys[60].colour, (Rgb{255, 43, 43}));  // by hand from the platform's algorithm
     // The recorder sees the count that already includes this note.
     EXPECT_EQ(recorder.recorded, std::vector<int>{60});
     EXPECT_EQ(recorder.notesDownWhenRecorded, std::vector<int>{1});
-
     EXPECT_TRUE(PlayNote(61, 100, 0));  // a black key: luminance = velocity
-    EXPECT_EQ(piano.keys[61].colour, ColorHLSToRGB(0, 100, 240));
+    EXPECT_EQ(piano.keys[61].colour, (Rgb{213, 0, 0}));
     EXPECT_TRUE(PlayNote(62, 100, 9));  // drum channel: hue 30
-    EXPECT_EQ(piano.keys[62].colour, ColorHLSToRGB(30, 140, 240));
-    EXPECT_EQ(midi.out->sent.back(), 0x643E99u);
+    EXPECT_EQ(piano.keys[62].colour, (Rgb{255, 202, 43}));
+    StopNote(62, 9);
+    EXPECT_EQ(recorder.recorded.size(), 3u);
+    EXPECT_EQ(link.sent, (std::vector<std::uint32_t>{0x643C90u, 0x643D90u, 0x643E99u, 0x003E99u}));
+    link.connected = false;
+    PlayNote(65, 100, 3);
+    EXPECT_EQ(link.sent.size(), 4u);
 }
 
 TEST(NoteRouting, FlagsAndKeysFollowWhatSoundsAndPeersNotesLightNothing) {
@@ -116,28 +105,18 @@ TEST(NoteRouting, FlagsAndKeysFollowWhatSoundsAndPeersNotesLightNothing) {
     EXPECT_EQ(g_lNotesDown, 1);  // one flag per note, whatever the channels
     StopNote(60, 9);             // channel 0 still sounds it
     EXPECT_EQ(g_lNotesDown, 1);
-    EXPECT_TRUE(piano.keys[60].pressed);
     EXPECT_EQ(piano.keys[60].colour, ColorHLSToRGB(0, 140, 240));
     StopNote(60, 0);
-    EXPECT_EQ(g_lNotesDown, 0);
     EXPECT_FALSE(g_bNoteOn[60]);
     EXPECT_EQ(piano.keys[60].colour, kWhite);
 
-    // A note that was not sounding still gets the message and the repaint; the count stays.
-    midi.ClearSent();
-    EXPECT_TRUE(StopNote(61, 0));
-    EXPECT_EQ(midi.SentHex(), "90 3D 00");
-    EXPECT_EQ(piano.keys[61].colour, kBlack);
-    EXPECT_EQ(g_lNotesDown, 0);
-
-    // A peer's note sounds but lights, counts and copies nothing; a peer's note-off or
-    // all-notes-off that ends one of our notes clears its flag and key.
+    // A peer's note lights, counts and copies nothing; a peer's note-off or all-notes-off that
+    // ends one of our notes clears its flag and key.
     piano.keys.clear();
     link.sent.clear();
     EXPECT_TRUE(SendMIDIMessage(0x7F3C92u));
     EXPECT_TRUE(IsSounding(60, 2));
     EXPECT_TRUE(piano.keys.empty());
-    EXPECT_EQ(g_lNotesDown, 0);
     PlayNote(64, 100, 2);
     PlayNote(65, 100, 2);
     SendMIDIMessage(0x004092u);
@@ -149,58 +128,14 @@ TEST(NoteRouting, FlagsAndKeysFollowWhatSoundsAndPeersNotesLightNothing) {
     EXPECT_EQ(link.sent.size(), 2u);  // our two note-ons only
 }
 
-TEST(NoteRouting, ReleasesAreNeverRecordedButReachTheLink) {
-    test::FakeMidi midi;
-    test::FakeLink link;
-    Recorder recorder;
-    PlayNote(64, 100, 3);
-    StopNote(64, 3);
-    EXPECT_EQ(recorder.recorded.size(), 1u);
-    ASSERT_EQ(link.sent.size(), 2u);
-    EXPECT_EQ(link.sent[1], 0x004093u);
-    link.connected = false;
-    PlayNote(65, 100, 3);
-    EXPECT_EQ(link.sent.size(), 2u);
-}
-
-TEST(NoteRouting, RefusedSendsAndNotesOutsideTheRangeChangeNothing) {
+TEST(NoteRouting, BendsKeepFourteenBitsAndProgramChangesShowOnlyForThePianoChannel) {
     test::FakeMidi midi;
     test::FakePiano piano;
-    test::FakeLink link;
-    Recorder recorder;
-    EXPECT_FALSE(PlayNote(128, 100, 0));
-    EXPECT_FALSE(PlayNote(-1, 100, 0));
-    EXPECT_FALSE(StopNote(300, 0));
-    EXPECT_EQ(midi.SentHex(), "");
-    midi.out->refuseSend = true;
-    EXPECT_FALSE(PlayNote(60, 100, 0));
-    EXPECT_FALSE(SetPatch(5, 0));
-    EXPECT_FALSE(SendPitchBend(0, 0));
-    EXPECT_EQ(g_lNotesDown, 0);
-    EXPECT_TRUE(piano.keys.empty());
-    EXPECT_TRUE(piano.selectedPatches.empty());
-    EXPECT_TRUE(link.sent.empty());
-    EXPECT_TRUE(recorder.recorded.empty());
-}
-
-TEST(NoteRouting, PitchBendKeepsFourteenBits) {
-    test::FakeMidi midi;
-    SendPitchBend(8192, 0);
-    SendPitchBend(16383, 0);
-    SendPitchBend(0, 0);
-    SendPitchBend(16384, 0);
-    SendPitchBend(8192 - 4 * 10, 5);  // dragging up 10 pixels
-    SendPitchBend(-4, 0);             // the division truncates toward zero
-    EXPECT_EQ(midi.SentHex(), "E0 00 40 E0 7F 7F E0 00 00 E0 00 00 E5 58 3F E0 7C 00");
-}
-
-TEST(NoteRouting, ProgramChangeShowsInTheListOnlyForThePianoChannel) {
-    test::FakeMidi midi;
-    test::FakePiano piano;
-    SetPatch(0, 0);
-    SetPatch(24, 5);
-    SetPatch(200, 0);
-    EXPECT_EQ(midi.SentHex(), "C0 00 C5 18 C0 48");
+    // Dragging up 10 pixels gives 8192 - 40; the division truncates toward zero.
+    for (int value : {8192, 16383, 0, 16384, -4}) SendPitchBend(value, 0);
+    SendPitchBend(8192 - 4 * 10, 5);
+    for (auto [patch, channel] : {std::pair{0, 0}, {24, 5}, {200, 0}}) SetPatch(patch, channel);
+    EXPECT_EQ(midi.SentHex(), "E0 00 40 E0 7F 7F E0 00 00 E0 00 00 E0 7C 00 E5 58 3F C0 00 C5 18 C0 48");
     EXPECT_EQ(piano.selectedPatches, (std::vector<int>{0, 200}));
     g_lChannel = 3;
     SetPatch(7, 3);
@@ -211,72 +146,40 @@ TEST(NoteRouting, ProgramChangeShowsInTheListOnlyForThePianoChannel) {
 // sequence ends with every key released, and then nothing may sound and no channel stay bent.
 class HeldKeys : public ::testing::Test {
 protected:
-    enum Op {
-        KeyDown, KeyUp,           // computer key Z, offset 0
-        MouseDown, Drag, MouseUp,  // piano key 60
-        InOn, InOff,              // external MIDI key 90 3C 40, released with 80 3C 00
-        PeerOn,                   // a peer's note 92 40 64
-        RecordOn, RecordOff,      // on track channel 3
-        OctaveUp, DrumMode, Assign5, Drop,
-        Silent,                   // nothing sounds at this point
-    };
+    // Computer key Z (offset 0), piano key 60, external MIDI key 90 3C 40 (released with 80 3C 00),
+    // a peer's note 92 40 64, Record on track channel 3; Silent: nothing sounds at this point.
+    enum Op { KeyDown, KeyUp, MouseDown, Drag, MouseUp, InOn, InOff, PeerOn, RecordOn, RecordOff,
+              OctaveUp, DrumMode, Assign5, Drop, Silent };
     void SetUp() override {
-        saved_ = g_KeyMap;
         g_KeyMap[0x5A] = {kActionPlayRelative, 1, {0}};
         InstallMidiInputDispatch();
         ASSERT_TRUE(OpenMIDIIn(0));
         recorder.channel = 3;
         server.listen(QHostAddress::LocalHost, 0);
     }
-    void Begin() {
-        link.Connect(QStringLiteral("127.0.0.1:%1").arg(server.serverPort()));
-        ASSERT_TRUE(QTest::qWaitFor([&] { return link.Connected() && server.hasPendingConnections(); }, 5000));
-        peer.reset(server.nextPendingConnection());
-        midi.ClearSent();
-    }
-    void End() {
-        link.Disconnect();
-        recorder.record = false;
-        recorder.recorded.clear();
-        if (piano.chkDrumMode()->isChecked()) piano.chkDrumMode()->click();
-        piano.hscOctave()->setValue(4);
-    }
-    void TearDown() override { g_KeyMap = saved_; }
-
-    void Peer(QByteArray bytes) {
-        peer->write(bytes);
-        peer->flush();
-    }
-    void Receive(std::uint32_t message) {
-        midi.in->Inject(message);
-        test::ProcessEvents();
+    void TearDown() override { g_KeyMap[0x5A] = {}; }
+    template <typename Done> void Peer(const char* hex, Done done) {
+        if (!hex) peer->abort();
+        else if (peer->write(QByteArray::fromHex(hex)) > 0) peer->flush();
+        ASSERT_TRUE(QTest::qWaitFor(done, 5000));
     }
     void Do(Op op) {
         PianoKey* key = piano.cmdNote(60);
         switch (op) {
-            case KeyDown: KeyAction(0x5A, true); break;
-            case KeyUp: KeyAction(0x5A, false); break;
+            case KeyDown: case KeyUp: KeyAction(0x5A, op == KeyDown); break;
             case MouseDown: QTest::mousePress(key, Qt::LeftButton, {}, QPoint(4, 10)); break;
             case Drag: QTest::mouseMove(key, QPoint(4, 20)); break;
             case MouseUp: QTest::mouseRelease(key, Qt::LeftButton, {}, QPoint(4, 20)); break;
-            case InOn: Receive(0x403C90); break;
-            case InOff: Receive(0x003C80); break;
-            case PeerOn:
-                Peer(QByteArray::fromHex("92406400"));
-                ASSERT_TRUE(QTest::qWaitFor([] { return IsSounding(0x40, 2); }, 5000));
+            case InOn: case InOff:
+                midi.in->Inject(op == InOn ? 0x403C90 : 0x003C80);
+                test::ProcessEvents();
                 break;
-            case RecordOn: recorder.record = true; break;
-            case RecordOff: recorder.record = false; break;
+            case PeerOn: Peer("92406400", [] { return IsSounding(0x40, 2); }); break;
+            case RecordOn: case RecordOff: recorder.record = op == RecordOn; break;
             case OctaveUp: QTest::keyClick(piano.hscOctave(), Qt::Key_Right); break;
             case DrumMode: QTest::mouseClick(piano.chkDrumMode(), Qt::LeftButton); break;
-            case Assign5:
-                Peer(QByteArray::fromHex("ff050000"));
-                ASSERT_TRUE(QTest::qWaitFor([] { return g_lChannel == 5; }, 5000));
-                break;
-            case Drop:
-                peer->abort();
-                ASSERT_TRUE(QTest::qWaitFor([&] { return !link.Connected(); }, 5000));
-                break;
+            case Assign5: Peer("ff050000", [] { return g_lChannel == 5; }); break;
+            case Drop: Peer(nullptr, [&] { return !link.Connected(); }); break;
             case Silent: EXPECT_EQ(Leftovers(midi.out->sent, false), ""); break;
         }
     }
@@ -287,7 +190,6 @@ protected:
     LinkClient link;
     QTcpServer server;
     std::unique_ptr<QTcpSocket> peer;
-    KeyMap saved_;
 };
 
 TEST_F(HeldKeys, EveryReleaseStopsWhatItsPressStarted) {
@@ -307,13 +209,20 @@ TEST_F(HeldKeys, EveryReleaseStopsWhatItsPressStarted) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
-        Begin();
+        link.Connect(QStringLiteral("127.0.0.1:%1").arg(server.serverPort()));
+        ASSERT_TRUE(QTest::qWaitFor([&] { return link.Connected() && server.hasPendingConnections(); }, 5000));
+        peer.reset(server.nextPendingConnection());
+        midi.ClearSent();
         for (Op op : c.ops) Do(op);
         EXPECT_EQ(Leftovers(midi.out->sent), "");
         EXPECT_EQ(g_lNotesDown, 0);
         EXPECT_FALSE(piano.cmdNote(60)->isChecked());
         EXPECT_LE(recorder.recorded.size(), 1u);  // a release is never recorded
-        End();
+        link.Disconnect();
+        recorder.record = false;
+        recorder.recorded.clear();
+        if (piano.chkDrumMode()->isChecked()) piano.chkDrumMode()->click();
+        piano.hscOctave()->setValue(4);
     }
 }
 
@@ -332,29 +241,18 @@ TEST(Devices, LookupIsAPrefixMatchWithTheLowestIdWinning) {
 
 TEST(Devices, SavedNamesOpenTheirDevicesAndAMissingOneLeavesTheProgramSilent) {
     test::FakeMidi midi(false, {"Kivra Software Synth", "USB Synth"}, {"USB Keyboard"});
-    SaveSetting(kSettingsSection, kOutputDeviceKey, "USB Synth");
-    SaveSetting(kSettingsSection, kInputDeviceKey, "USB Keyboard");
-    OpenSavedDevices();
-    test::ProcessEvents();
-    EXPECT_EQ(midi.out->openedId, 1);
-    EXPECT_EQ(midi.in->openedId, 0);
-    EXPECT_TRUE(g_bMidiOutOpen);
-
-    SaveSetting(kSettingsSection, kOutputDeviceKey, "Unplugged Synth");
-    SaveSetting(kSettingsSection, kInputDeviceKey, kNoInputDevice);
-    OpenSavedDevices();
-    test::ProcessEvents();
-    EXPECT_EQ(midi.out->openedId, -1);
-    EXPECT_EQ(midi.in->openedId, -1);
-    EXPECT_FALSE(g_bMidiOutOpen);
-    EXPECT_FALSE(PlayNote(60, 100, 0));
-
-    // No settings at all: the default synthesizer, no input.
-    QSettings("Kivra", "Kivra").clear();
-    OpenSavedDevices();
-    test::ProcessEvents();
-    EXPECT_EQ(midi.out->openedId, 0);
-    EXPECT_EQ(midi.in->openCalls.size(), 1u);
+    const struct { const char *out, *in; int outId, inId; } cases[] = {
+        {"USB Synth", "USB Keyboard", 1, 0}, {"Unplugged Synth", "(None)", -1, -1}, {nullptr, nullptr, 0, -1}};
+    for (const auto& c : cases) {
+        QSettings("Kivra", "Kivra").clear();  // no settings at all: the default synthesizer, no input
+        if (c.out) SaveSetting(kSettingsSection, kOutputDeviceKey, c.out);
+        if (c.in) SaveSetting(kSettingsSection, kInputDeviceKey, c.in);
+        OpenSavedDevices();
+        test::ProcessEvents();
+        EXPECT_EQ(midi.out->openedId, c.outId);
+        EXPECT_EQ(midi.in->openedId, c.inId);
+        EXPECT_EQ(PlayNote(60, 100, 0), c.outId >= 0);
+    }
 }
 
 TEST(Devices, ClosingReleasesWhatSoundsClearsEveryFlagAndDropsQueuedNotifications) {
@@ -365,54 +263,34 @@ TEST(Devices, ClosingReleasesWhatSoundsClearsEveryFlagAndDropsQueuedNotification
     CloseMIDIDevices();
     test::ProcessEvents();
     EXPECT_FALSE(g_bMidiOutOpen);
-
-    OpenMIDIOut(0);
-    test::ProcessEvents();
-    PressNote(NoteSource::MidiInput, 60, 60, 100, 3);
-    SendMIDIMessage(0x403E95u);  // a peer's note
-    midi.ClearSent();
-    CloseMIDIDevices();
-    EXPECT_EQ(midi.SentHex(), "93 3C 00 95 3E 00 B3 7B 00 B5 7B 00");
-    EXPECT_FALSE(g_bMidiOutOpen);
-    EXPECT_FALSE(PlayNote(60, 100, 0));
-
-    // A device that takes no more messages: its notes are gone with it all the same.
-    midi.ClearSent();
-    OpenMIDIOut(0);
-    test::ProcessEvents();
-    PlayNote(61, 100, 0);
-    midi.out->refuseSend = true;
-    CloseMIDIDevices();
-    EXPECT_FALSE(piano.keys[61].pressed);
-    midi.out->refuseSend = false;
+    for (bool refusing : {false, true}) {  // a device that takes no more messages loses them too
+        OpenMIDIOut(0);
+        test::ProcessEvents();
+        PressNote(NoteSource::MidiInput, 60, 60, 100, 3);
+        SendMIDIMessage(0x403E95u);  // a peer's note
+        midi.ClearSent();
+        midi.out->refuseSend = refusing;
+        CloseMIDIDevices();
+        midi.out->refuseSend = false;
+        EXPECT_EQ(midi.SentHex(), refusing ? "" : "93 3C 00 95 3E 00 B3 7B 00 B5 7B 00");
+        EXPECT_FALSE(piano.keys[60].pressed);
+    }
     OpenMIDIOut(0);
     test::ProcessEvents();
     ReleaseKey(NoteSource::MidiInput, 60);  // its note ended with the old device
-    PlayNote(62, 100, 0);  // a single note, not a chord
-    EXPECT_EQ(midi.SentHex(), "90 3D 64 90 3E 64");
+    PlayNote(62, 100, 0);                   // a single note, not a chord
+    EXPECT_EQ(midi.SentHex(), "90 3E 64");
     EXPECT_EQ(recorder.notesDownWhenRecorded.back(), 1);
 }
 
 TEST(Shutdown, PlaybackStopsAndEverySoundingNoteEndsBeforeTheDevicesClose) {
-    struct Log {
-        std::vector<std::uint32_t> sent;
-        std::size_t closedAfter = 0;
-        bool closed = false;
-    } log;
+    // Keeps what the device took past the end of the program; a closed device takes nothing.
     struct LoggingOut : FakeMidiOut {
-        Log& log;
-        explicit LoggingOut(Log& l) : log(l) {}
-        bool Send(std::uint32_t packed) override {
-            const bool sent = FakeMidiOut::Send(packed);
-            if (sent) log.sent.push_back(packed);
-            return sent;
-        }
-        void Close() override {
-            if (openedId >= 0 && !log.closed) log = {log.sent, log.sent.size(), true};
-            FakeMidiOut::Close();
-        }
+        std::vector<std::uint32_t>& log;
+        explicit LoggingOut(std::vector<std::uint32_t>& l) : log(l) {}
+        bool Send(std::uint32_t m) override { return FakeMidiOut::Send(m) && (log.push_back(m), true); }
     };
-    ResetNoteState();
+    std::vector<std::uint32_t> log;
     SetMidiBackends(std::make_unique<LoggingOut>(log), std::make_unique<FakeMidiIn>());
     OpenMIDIOut(0);
     test::ProcessEvents();
@@ -422,14 +300,11 @@ TEST(Shutdown, PlaybackStopsAndEverySoundingNoteEndsBeforeTheDevicesClose) {
     SendMIDIMessage(0x643C95u);                             // a peer's note
     Shutdown();
     EXPECT_FALSE(TheMusicMaker().PlayChecked());
-    ASSERT_TRUE(log.closed);
-    const std::vector<std::uint32_t> beforeClose(log.sent.begin(), log.sent.begin() + static_cast<long>(log.closedAfter));
-    EXPECT_EQ(Leftovers(beforeClose), "");
+    EXPECT_EQ(Leftovers(log), "");
     std::string allNotesOff;
-    for (auto m : beforeClose)
+    for (auto m : log)
         if ((m & 0xF0u) == 0xB0u) allNotesOff += ShortMessageHex(m) + " ";
     EXPECT_EQ(allNotesOff, "B0 7B 00 B4 7B 00 B5 7B 00 ");
-    ResetNoteState();
 }
 
 TEST(KeyColours, HlsToRgbMatchesThePlatformConversion) {
@@ -440,9 +315,4 @@ TEST(KeyColours, HlsToRgbMatchesThePlatformConversion) {
     EXPECT_EQ(ColorHLSToRGB(0, 240, 240), (Rgb{255, 255, 255}));
     EXPECT_EQ(ColorHLSToRGB(0, 0, 240), (Rgb{0, 0, 0}));
     EXPECT_EQ(ColorHLSToRGB(40, 60, 0), (Rgb{63, 63, 63}));
-    // Worked by hand from the platform's integer algorithm: white key at velocity 100 on channel 0,
-    // black key at velocity 100, and channel 9 (hue 30).
-    EXPECT_EQ(ColorHLSToRGB(0, 140, 240), (Rgb{255, 43, 43}));
-    EXPECT_EQ(ColorHLSToRGB(0, 100, 240), (Rgb{213, 0, 0}));
-    EXPECT_EQ(ColorHLSToRGB(30, 140, 240), (Rgb{255, 202, 43}));
 }
