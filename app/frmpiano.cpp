@@ -32,6 +32,12 @@ constexpr int kPictureSize = 32;  // pixels, buttons and instrument groups alike
 constexpr int kIndentPixels = 16;  // per indentation level in the instrument list
 constexpr int kVelocity = 100;     // every note played with the mouse
 
+// A held key bends the channel its note sounds on, whatever the play channel is by now.
+int MouseChannel(int note) {
+    const int held = HeldChannel(NoteSource::Mouse, note);
+    return held >= 0 ? held : PlayChannel();
+}
+
 QRect TwipsRect(int left, int top, int width, int height) {
     return {TwipsToPixels(left), TwipsToPixels(top), TwipsToPixels(width), TwipsToPixels(height)};
 }
@@ -208,18 +214,18 @@ void frmPiano::BuildControls() {
 
 void frmPiano::OnKeyDown(int note, Qt::MouseButton button, int y) {
     m_lPressY = y;  // whatever the button: the right button re-centres the bend
-    if (button == Qt::LeftButton) PlayNote(note, kVelocity, PlayChannel());
+    if (button == Qt::LeftButton) PressNote(NoteSource::Mouse, note, note, kVelocity, PlayChannel());
 }
 
-void frmPiano::OnKeyMove(int, Qt::MouseButtons buttons, int y) {
+void frmPiano::OnKeyMove(int note, Qt::MouseButtons buttons, int y) {
     // Only while the left button alone is held; every move sends one bend, moved or not.
-    if (buttons == Qt::LeftButton) SendPitchBend((y - m_lPressY) * 4 + 8192, PlayChannel());
+    if (buttons == Qt::LeftButton) SendPitchBend((y - m_lPressY) * 4 + 8192, MouseChannel(note));
 }
 
 void frmPiano::OnKeyUp(int note, Qt::MouseButton button, int) {
     if (button != Qt::LeftButton) return;
-    const int channel = PlayChannel();
-    StopNote(note, channel);
+    const int channel = MouseChannel(note);
+    ReleaseKey(NoteSource::Mouse, note);
     SendPitchBend(8192, channel);
 }
 
@@ -227,16 +233,11 @@ void frmPiano::OnKeyUp(int note, Qt::MouseButton button, int) {
 
 void frmPiano::OnOctaveChange(int value) {
     lblOctave_->setText(QStringLiteral("Octave: %1").arg(value));
-    for (int n = 0; n < 128; ++n) StopNote(n, g_lChannel);
+    StopSoundingNotes();
     UpdateCaptions();
 }
 
-void frmPiano::OnDrumModeClick() {
-    for (int n = 0; n < 128; ++n) {
-        StopNote(n, g_lChannel);
-        StopNote(n, 9);
-    }
-}
+void frmPiano::OnDrumModeClick() { StopSoundingNotes(); }
 
 void frmPiano::UpdateCaptions() {
     std::array<QString, 128> captions;

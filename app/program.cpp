@@ -87,6 +87,9 @@ void Main() {
 }
 
 void Shutdown() {
+    // Nothing may sound once Kivra has gone: playback ends first, so that no step comes after,
+    // and closing the output releases every note still sounding.
+    TheMusicMaker().SetPlay(false);
     CloseMIDIDevices();
     RemoveKeyboardHook();
     // Unload the other windows while the piano still exists: their unload steps may play notes off.

@@ -7,8 +7,8 @@ namespace kivra {
 // the piano window. Nothing is checked: a step that fails leaves fewer sources or no sound.
 void Main();
 
-// Runs when the piano window closes: closes the MIDI devices, removes the key filter, unloads
-// every other window. Nothing is saved.
+// Runs when the piano window closes: stops playback, closes the MIDI devices (releasing every
+// note that sounds), removes the key filter, unloads every other window. Nothing is saved.
 void Shutdown();
 
 }  // namespace kivra

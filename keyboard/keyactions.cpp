@@ -28,13 +28,13 @@ int NoteOf(const KeyMapEntry& entry, std::uint8_t value) {
 void PlayKey(int vk, const KeyMapEntry& entry, bool press) {
     auto& down = g_bKeyDown[static_cast<std::size_t>(vk)];
     if (press && down) return;  // auto-repeat
-    for (const std::uint8_t value : entry.Notes) {
-        const int note = NoteOf(entry, value);
-        if (note < 0 || note > 127) continue;
-        if (press)
-            PlayNote(note, kKeyVelocity, PlayChannel());
-        else
-            StopNote(note, PlayChannel());
+    if (press) {
+        for (const std::uint8_t value : entry.Notes) {
+            const int note = NoteOf(entry, value);
+            if (note >= 0 && note <= 127) PressNote(NoteSource::ComputerKey, vk, note, kKeyVelocity, PlayChannel());
+        }
+    } else {
+        ReleaseKey(NoteSource::ComputerKey, vk);
     }
     down = press;
 }
@@ -65,11 +65,9 @@ bool KeyAction(int vk, bool press) {
 
 void ReleaseHeldKeys() {
     for (int vk = 0; vk < 256; ++vk) {
-        if (!g_bKeyDown[static_cast<std::size_t>(vk)]) continue;
-        const KeyMapEntry& entry = g_KeyMap[static_cast<std::size_t>(vk)];
-        if (entry.Action == kActionPlayRelative || entry.Action == kActionPlaySpecific)
-            PlayKey(vk, entry, false);
-        g_bKeyDown[static_cast<std::size_t>(vk)] = false;
+        auto& down = g_bKeyDown[static_cast<std::size_t>(vk)];
+        if (down) ReleaseKey(NoteSource::ComputerKey, vk);
+        down = false;
     }
 }
 

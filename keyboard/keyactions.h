@@ -12,10 +12,10 @@ namespace kivra {
 inline std::array<bool, 256> g_bKeyDown{};
 
 // Acts on one key event of virtual key `vk` (0..255) in the piano window; returns true when the
-// event is consumed (no window may see it). `press` false is a release. Reads the key's entry
-// anew, the base octave and the play channel at every call:
-// - 1 plays / stops the notes offset + (octave + 1) x 12, skipping those above 127;
-// - 2 plays / stops the notes as note numbers;
+// event is consumed (no window may see it). `press` false is a release. A press reads the key's
+// entry, the base octave and the play channel anew; a release stops the notes its press started:
+// - 1 plays the notes offset + (octave + 1) x 12, skipping those above 127;
+// - 2 plays the notes as note numbers;
 // - 3 / 4 insert a space / break at the Music Maker's cursor while it records;
 // - 5 moves the cursor back one step and empties it while the Music Maker records;
 // - 0 and codes above 5 do nothing and are not consumed.

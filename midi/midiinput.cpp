@@ -16,22 +16,13 @@ void DispatchMIDIInput(std::uint32_t message) {
     const int note = static_cast<int>(data1);
     const int velocity = static_cast<int>(data2);
 
-    switch (kind) {
-        case 0x90: {
-            // Percussion stays on the percussion channel; everything else follows the play channel.
-            const int target = channel == 9 ? 9 : PlayChannel();
-            if (velocity > 0)
-                PlayNote(note, velocity, target);
-            else
-                StopNote(note, target);
-            break;
-        }
-        case 0x80:
-            // The channel nibble of a note-off is not examined.
-            StopNote(note, PlayChannel());
-            break;
-        default:
-            break;
+    // A key of the keyboard is its note on its channel; its release stops what its press started.
+    const int key = static_cast<int>(channel) * 128 + note;
+    if (kind == 0x90 && velocity > 0) {
+        // Percussion stays on the percussion channel; everything else follows the play channel.
+        PressNote(NoteSource::MidiInput, key, note, velocity, channel == 9 ? 9 : PlayChannel());
+    } else if (kind == 0x90 || kind == 0x80) {
+        ReleaseKey(NoteSource::MidiInput, key);
     }
 }
 

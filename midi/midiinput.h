@@ -1,13 +1,14 @@
 #pragma once
-// MIDI input: received short messages from the input device become PlayNote/StopNote calls on
-// the play channel. The arriving channel only matters as a test for the percussion channel 9.
+// MIDI input: received short messages from the input device become key presses and releases.
+// A press plays on the play channel (the percussion channel 9 stays on 9); its release stops the
+// notes the press started, on the channel they started on.
 
 #include <cstdint>
 
 namespace kivra {
 
 // The note dispatch of one received short message (status in bits 0-7, note in 8-15, velocity in
-// 16-23). Note-on plays, note-on with velocity 0 and note-off release; every other kind, and any
+// 16-23). Note-on presses, note-on with velocity 0 and note-off release; every other kind, and any
 // message whose data bytes are not 7-bit, is ignored. Called on the UI thread only.
 void DispatchMIDIInput(std::uint32_t message);
 

@@ -3,6 +3,7 @@
 #include "midi/notifier.h"
 
 #include <algorithm>
+#include <vector>
 
 namespace kivra {
 namespace {
@@ -17,7 +18,68 @@ std::unique_ptr<MidiNotifier> g_notifier;
 
 bool InNoteRange(int note) { return note >= 0 && note <= 127; }
 
-bool SendOut(std::uint32_t packed) { return g_out && g_out->Send(packed); }
+// What sounds at the output, by channel and note: velocity 0 is silent; `own` marks a note that
+// one of the piano's sources started (those light keys and count in g_bNoteOn).
+struct Sounding {
+    std::uint8_t velocity = 0;
+    bool own = false;
+};
+std::array<std::array<Sounding, 128>, 16> g_sounding{};
+std::uint16_t g_channelsUsed = 0;  // a bit per channel that a note-on went out on
+
+struct HeldNote {
+    NoteSource source;
+    int key, channel, note;
+};
+std::vector<HeldNote> g_held;
+
+constexpr std::uint8_t kAllSoundOff = 120, kAllNotesOff = 123;
+
+// Keeps the record from one message that the device took.
+void Track(std::uint32_t packed, bool own) {
+    const unsigned kind = packed & 0xF0u, channel = packed & 0x0Fu;
+    const unsigned data1 = (packed >> 8) & 0x7Fu, data2 = (packed >> 16) & 0x7Fu;
+    auto& row = g_sounding[channel];
+    if (kind == 0x90 && data2 > 0) {
+        Sounding& s = row[data1];
+        s.own = own || (s.velocity > 0 && s.own);
+        s.velocity = static_cast<std::uint8_t>(data2);
+        g_channelsUsed = static_cast<std::uint16_t>(g_channelsUsed | (1u << channel));
+    } else if (kind == 0x90 || kind == 0x80) {
+        row[data1] = {};
+    } else if (kind == 0xB0 && (data1 == kAllSoundOff || data1 >= kAllNotesOff)) {
+        row.fill({});  // all sound off, all notes off and the mode messages end every note
+    }
+}
+
+bool SendOut(std::uint32_t packed, bool own = true) {
+    if (!g_out || !g_out->Send(packed)) return false;
+    Track(packed, own);
+    return true;
+}
+
+// The channel whose own note lights key `note` (the lowest), or -1; g_bNoteOn and the count follow.
+int UpdateFlag(int note) {
+    int lit = -1;
+    for (int c = 0; c < 16 && lit < 0; ++c)
+        if (g_sounding[static_cast<std::size_t>(c)][static_cast<std::size_t>(note)].own) lit = c;
+    bool& flag = g_bNoteOn[static_cast<std::size_t>(note)];
+    if (flag != (lit >= 0)) {
+        flag = lit >= 0;
+        g_lNotesDown += flag ? 1 : -1;
+    }
+    return lit;
+}
+
+void ShowLit(int note, int channel) {
+    if (!g_piano) return;
+    if (channel < 0) {
+        g_piano->ShowKey(note, IsBlackKey(note) ? kBlack : kWhite, false);
+    } else {
+        const int velocity = g_sounding[static_cast<std::size_t>(channel)][static_cast<std::size_t>(note)].velocity;
+        g_piano->ShowKey(note, KeyLightColour(note, velocity, channel), true);
+    }
+}
 
 void CopyToLink(std::uint32_t packed) {
     if (g_link && g_link->Connected()) g_link->SendMessage(packed);
@@ -102,11 +164,23 @@ bool OpenMIDIOut(int device) { return g_out && g_out->Open(device, Notifier()); 
 bool OpenMIDIIn(int device) { return g_in && g_in->Open(device, Notifier()); }
 
 void CloseMIDIDevices() {
+    if (g_bMidiOutOpen) {
+        // Nothing may go on sounding on a device we stop talking to, an external synthesizer
+        // above all: our notes end through StopNote (so the link hears them end too), the peers'
+        // with a plain note-off, and all-notes-off catches what a refused message left behind.
+        StopSoundingNotes();
+        for (int c = 0; c < 16; ++c)
+            for (int n = 0; n < 128; ++n)
+                if (IsSounding(n, c)) SendOut(PackShortMessage(0x90 + c, n), false);
+        for (int c = 0; c < 16; ++c)
+            if (g_channelsUsed & (1u << c)) SendOut(PackShortMessage(0xB0 + c, kAllNotesOff), false);
+    }
     if (g_out) g_out->Close();
     if (g_in) g_in->Close();
     // The output is no longer usable from here on; a notification still queued is dropped.
     g_bMidiOutOpen = false;
     if (g_notifier) g_notifier->Invalidate();
+    ForgetSoundingNotes();
 }
 
 void ReleaseMidi() {
@@ -120,10 +194,7 @@ bool PlayNote(int note, int velocity, int channel) {
     if (!g_bMidiOutOpen || !InNoteRange(note)) return false;
     const auto packed = PackShortMessage(0x90 + channel, note, velocity);
     if (!SendOut(packed)) return false;
-    if (!g_bNoteOn[note]) {
-        ++g_lNotesDown;
-        g_bNoteOn[note] = true;
-    }
+    UpdateFlag(note);
     if (g_piano) g_piano->ShowKey(note, KeyLightColour(note, velocity, channel), true);
     CopyToLink(packed);
     if (g_recorder && g_recorder->RecordChecked()) g_recorder->RecordNote(note);
@@ -134,11 +205,7 @@ bool StopNote(int note, int channel) {
     if (!g_bMidiOutOpen || !InNoteRange(note)) return false;
     const auto packed = PackShortMessage(0x90 + channel, note, 0);
     if (!SendOut(packed)) return false;
-    if (g_bNoteOn[note]) {
-        --g_lNotesDown;
-        g_bNoteOn[note] = false;
-    }
-    if (g_piano) g_piano->ShowKey(note, IsBlackKey(note) ? kBlack : kWhite, false);
+    ShowLit(note, UpdateFlag(note));
     CopyToLink(packed);
     return true;
 }
@@ -163,12 +230,64 @@ bool SetPatch(int patch, int channel) {
 
 bool SendMIDIMessage(std::uint32_t message) {
     if (!g_bMidiOutOpen) return false;
-    return SendOut(message);
+    if (!SendOut(message, false)) return false;
+    // Only the end of one of the piano's own notes shows: a peer's notes light nothing.
+    const bool wholeChannel = (message & 0xF0u) == 0xB0u;
+    const int first = wholeChannel ? 0 : static_cast<int>((message >> 8) & 0x7Fu);
+    for (int n = first; n <= (wholeChannel ? 127 : first); ++n) {
+        const bool before = g_bNoteOn[static_cast<std::size_t>(n)];
+        const int lit = UpdateFlag(n);
+        if (lit < 0 && before) ShowLit(n, lit);
+    }
+    return true;
+}
+
+bool PressNote(NoteSource source, int key, int note, int velocity, int channel) {
+    if (!PlayNote(note, velocity, channel)) return false;
+    const auto same = [&](const HeldNote& h) {
+        return h.source == source && h.key == key && h.channel == channel && h.note == note;
+    };
+    if (std::none_of(g_held.begin(), g_held.end(), same)) g_held.push_back({source, key, channel, note});
+    return true;
+}
+
+void ReleaseKey(NoteSource source, int key) {
+    const auto ofKey = [&](const HeldNote& h) { return h.source == source && h.key == key; };
+    std::vector<HeldNote> released;
+    std::copy_if(g_held.begin(), g_held.end(), std::back_inserter(released), ofKey);
+    std::erase_if(g_held, ofKey);
+    for (const HeldNote& h : released) StopNote(h.note, h.channel);
+}
+
+int HeldChannel(NoteSource source, int key) {
+    const auto it = std::find_if(g_held.begin(), g_held.end(),
+                                 [&](const HeldNote& h) { return h.source == source && h.key == key; });
+    return it == g_held.end() ? -1 : it->channel;
+}
+
+bool IsSounding(int note, int channel) {
+    return InNoteRange(note) && channel >= 0 && channel < 16 &&
+           g_sounding[static_cast<std::size_t>(channel)][static_cast<std::size_t>(note)].velocity > 0;
+}
+
+void StopSoundingNotes() {
+    for (int c = 0; c < 16; ++c)
+        for (int n = 0; n < 128; ++n)
+            if (g_sounding[static_cast<std::size_t>(c)][static_cast<std::size_t>(n)].own) StopNote(n, c);
+}
+
+void ForgetSoundingNotes() {
+    for (int n = 0; n < 128; ++n)
+        if (g_bNoteOn[static_cast<std::size_t>(n)]) ShowLit(n, -1);
+    g_sounding = {};
+    g_channelsUsed = 0;
+    g_held.clear();
+    g_bNoteOn.fill(false);
+    g_lNotesDown = 0;
 }
 
 void ResetNoteState() {
-    g_bNoteOn.fill(false);
-    g_lNotesDown = 0;
+    ForgetSoundingNotes();
     g_lChannel = 0;
     g_bMidiOutOpen = false;
 }

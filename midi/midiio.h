@@ -97,16 +97,41 @@ MidiNotifier& Notifier();  // created on first use; lives until ReleaseMidi
 
 bool OpenMIDIOut(int device);
 bool OpenMIDIIn(int device);
+// While the output is open, first releases every note that sounds (peers' too) and sends
+// all-notes-off on every channel that played; then closes both devices and forgets every note.
 void CloseMIDIDevices();
 // Drops the backends and the notifier (end of program or of a test).
 void ReleaseMidi();
 
 // ---- Send operations: true when the device took the message ------------------------------
 bool PlayNote(int note, int velocity, int channel);
+// Keeps the key lit while another channel still sounds the note for one of the piano's sources.
 bool StopNote(int note, int channel);
 bool SendPitchBend(int value, int channel);
 bool SetPatch(int patch, int channel);
+// Plays a peer's message. Its notes light no key and count in no flag, but a note-off (or
+// all-notes-off) that ends one of the piano's own notes clears that note's flag and key.
 bool SendMIDIMessage(std::uint32_t message);
+
+// ---- Held keys -----------------------------------------------------------------------------
+// A key of a note source remembers the notes it started and their channel, so that its release
+// stops exactly those, whatever the play channel, the base octave or Drum Mode are by then.
+enum class NoteSource { Mouse, ComputerKey, MidiInput };
+
+// PlayNote; when it sounds, the note and channel are remembered for `key` of `source`.
+bool PressNote(NoteSource source, int key, int note, int velocity, int channel);
+// StopNote for every note the key started, on the channel it started on; then forgets them.
+void ReleaseKey(NoteSource source, int key);
+// The channel the key's first held note sounds on, or -1 when it holds none.
+int HeldChannel(NoteSource source, int key);
+
+// ---- What sounds at the output -------------------------------------------------------------
+// Every note and every channel that went out since the output opened, whoever sent it.
+bool IsSounding(int note, int channel);
+// Stops every note the piano's own sources started that still sounds, on whatever channel.
+void StopSoundingNotes();
+// The output is gone: nothing sounds, no flag is set, no key is lit, no key holds a note.
+void ForgetSoundingNotes();
 
 // Resets the program-wide note state (start of a test).
 void ResetNoteState();

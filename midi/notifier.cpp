@@ -23,7 +23,10 @@ void MidiNotifier::PostOutputOpened() {
 }
 
 void MidiNotifier::PostOutputClosed() {
-    Post([] { g_bMidiOutOpen = false; });
+    Post([] {
+        g_bMidiOutOpen = false;
+        ForgetSoundingNotes();
+    });
 }
 
 void MidiNotifier::PostInputData(std::uint32_t packed) {
