@@ -1,3 +1,6 @@
+#include "app/datadir.h"
+#include "app/frmpiano.h"
+#include "app/pianokey.h"
 #include "keyboard/frmkeyconfig.h"
 #include "keyboard/keyactions.h"
 #include "keyboard/keyhook.h"
@@ -12,8 +15,10 @@
 #include <QFile>
 #include <QKeyEvent>
 #include <QLineEdit>
+#include <QProcess>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QStandardPaths>
 #include <QTest>
 #include <QTimer>
 #include <QVBoxLayout>
@@ -375,6 +380,66 @@ TEST_F(KeyConfigTest, SaveAndLoadProfilesByName) {
         EXPECT_EQ(dialogs.shown.size() > 1 ? dialogs.shown.back().text.left(static_cast<qsizetype>(std::strlen(l.shown))) : "",
                   QString::fromUtf8(l.shown)) << l.name;
     }
+}
+
+// The piano window under a real X server with auto-repeat on, keys typed through the XTEST
+// extension (tests/e2e/x11_keyboard.sh runs these); skipped on any other platform.
+class X11Keyboard : public ::testing::Test {
+protected:
+    void SetUp() override {
+        if (QGuiApplication::platformName() != QLatin1String("xcb")) GTEST_SKIP() << "needs an X server";
+        SetDataDir(QStringLiteral(KIVRA_SOURCE_DATA_DIR));
+        SetInstalledProfilesDir(QStringLiteral(KIVRA_SOURCE_DATA_DIR "/keymaps"));
+        ClearKeyMap(g_KeyMap);
+        ASSERT_EQ(LoadKeyMap(QStringLiteral("default")).status, ProfileLoad::Loaded);
+        piano.show();
+        piano.activateWindow();
+        ASSERT_TRUE(QTest::qWaitForWindowActive(&piano));
+        InstallKeyboardHook(&piano);
+        qApp->installEventFilter(&presses);  // after the hook, so it sees every press first
+        midi.ClearSent();
+    }
+    void TearDown() override {
+        RemoveKeyboardHook();
+        ClearKeyMap(g_KeyMap);
+    }
+    static void Run(const QString& program, const QStringList& args) {
+        QProcess p;
+        p.start(program, args);
+        ASSERT_TRUE(p.waitForFinished(10000) && p.exitCode() == 0) << program.toStdString() << ": " << p.readAllStandardError().toStdString();
+    }
+    void Hold(const QString& key, int ms) {
+        Run(QStringLiteral("xdotool"), {QStringLiteral("keydown"), key});
+        QTest::qWait(ms);
+        Run(QStringLiteral("xdotool"), {QStringLiteral("keyup"), key});
+        QTest::qWait(200);
+    }
+    struct PressCounter : QObject {
+        int count = 0;
+        bool eventFilter(QObject*, QEvent* e) override {
+            count += e->type() == QEvent::KeyPress;
+            return false;
+        }
+    } presses;
+    test::FakeMidi midi;
+    frmPiano piano;
+};
+
+TEST_F(X11Keyboard, HeldKeySoundsOnce) {
+    Hold(QStringLiteral("z"), 4000);
+    EXPECT_GT(presses.count, 5) << "the X server did not auto-repeat the held key";
+    EXPECT_EQ(midi.SentHex(), "90 3C 64 90 3C 00");
+}
+
+TEST_F(X11Keyboard, RussianLayoutZKeyPlaysMiddleCAndShowsItsLetter) {
+    if (QStandardPaths::findExecutable(QStringLiteral("setxkbmap")).isEmpty()) GTEST_SKIP() << "setxkbmap missing";
+    Run(QStringLiteral("setxkbmap"), {QStringLiteral("ru")});
+    QTest::qWait(200);
+    InstallKeyboardHook(&piano);  // reads the new layout for the captions
+    Hold(QStringLiteral("Cyrillic_ya"), 100);
+    Run(QStringLiteral("setxkbmap"), {QStringLiteral("us")});
+    EXPECT_EQ(midi.SentHex(), "90 3C 64 90 3C 00");
+    EXPECT_EQ(piano.cmdNote(60)->text(), QStringLiteral("\r\n\r\nЯ"));
 }
 
 }  // namespace
