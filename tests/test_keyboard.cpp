@@ -1,6 +1,3 @@
-#include "app/datadir.h"
-#include "app/frmpiano.h"
-#include "app/pianokey.h"
 #include "keyboard/frmkeyconfig.h"
 #include "keyboard/keyactions.h"
 #include "keyboard/keyhook.h"
@@ -33,7 +30,6 @@ namespace kivra {
 namespace {
 
 using test::FakePiano;
-
 using test::FakeRecorder;
 
 // A top-level window with a text box: what it receives is what the hook let through.
@@ -70,6 +66,12 @@ protected:
         SetRecorderPort(nullptr);
         ClearKeyMap(g_KeyMap);
     }
+    // A key event as the window system delivers it, to the focused text box.
+    void Send(bool press, int key, std::uint32_t scan, const QString& text = {}, quint64 time = 0, bool flagged = false) {
+        QKeyEvent event(press ? QEvent::KeyPress : QEvent::KeyRelease, key, Qt::NoModifier, scan, 0, 0, text, flagged);
+        event.setTimestamp(time);
+        QApplication::sendEvent(piano.edit, &event);
+    }
     // What was sent once a release waiting for an auto-repeat press has happened.
     std::string Settled() {
         QTest::qWait(50);
@@ -81,17 +83,9 @@ protected:
     TypingWindow piano;
 };
 
-TEST_F(KeyboardTest, ChordRelativeToTheOctaveIsWithheld) {
+TEST_F(KeyboardTest, ChordThroughThePlatformWindowIsWithheld) {
     g_KeyMap[0x41] = {1, 3, {0, 4, 7}};
-    QTest::keyPress(piano.edit, Qt::Key_A);
-    EXPECT_EQ(midi.SentHex(), "90 3C 64 90 40 64 90 43 64");
-    EXPECT_TRUE(g_bKeyDown[0x41]);
-    QTest::keyRelease(piano.edit, Qt::Key_A);
-    EXPECT_EQ(midi.SentHex(), "90 3C 64 90 40 64 90 43 64 90 3C 00 90 40 00 90 43 00");
-    EXPECT_FALSE(g_bKeyDown[0x41]);
-    // Through the platform window, as real key events arrive (with timestamps): acted on once.
-    midi.ClearSent();
-    QTest::keyClick(piano.window.windowHandle(), Qt::Key_A);
+    QTest::keyClick(piano.window.windowHandle(), Qt::Key_A);  // as real events arrive, with timestamps
     EXPECT_EQ(Settled(), "90 3C 64 90 40 64 90 43 64 90 3C 00 90 40 00 90 43 00");
     EXPECT_EQ(piano.edit->text(), "");
 }
@@ -103,41 +97,30 @@ TEST_F(KeyboardTest, HeldKeySoundsOnceAndReleaseMatchesItsPress) {
     g_KeyMap[0x59] = {1, 1, {2}};
     struct Event {
         bool press;
-        Qt::Key key;
         quint64 time;  // the window system's milliseconds; 0 when unknown
         bool flagged = false;  // Qt's isAutoRepeat()
+        Qt::Key key = Qt::Key_Z;
         std::uint32_t scan = 52;  // X11 keycode: the key right of left Shift
     };
+    const auto Y = Qt::Key_Y;
+    const char* once = "90 3C 64 90 3C 00";
     const struct {
         const char* what;
         std::vector<Event> events;
-        const char* sent;
+        std::string sent;
     } cases[] = {
-        {"repeats Qt flags", {{true, Qt::Key_Z, 5}, {false, Qt::Key_Z, 9, true}, {true, Qt::Key_Z, 9, true}, {false, Qt::Key_Z, 12}},
-         "90 3C 64 90 3C 00"},
+        {"repeats Qt flags", {{true, 5}, {false, 9, true}, {true, 9, true}, {false, 12}}, once},
         {"X11 repeats Qt does not flag: release and press at one time",
-         {{true, Qt::Key_Z, 5}, {false, Qt::Key_Z, 9}, {true, Qt::Key_Z, 9}, {false, Qt::Key_Z, 40}, {true, Qt::Key_Z, 40},
-          {false, Qt::Key_Z, 70}},
-         "90 3C 64 90 3C 00"},
-        {"repeated presses without releases", {{true, Qt::Key_Z, 5}, {true, Qt::Key_Z, 9}, {false, Qt::Key_Z, 12}},
-         "90 3C 64 90 3C 00"},
-        {"a new press later strikes again",
-         {{true, Qt::Key_Z, 5}, {false, Qt::Key_Z, 9}, {true, Qt::Key_Z, 10}, {false, Qt::Key_Z, 12}},
-         "90 3C 64 90 3C 00 90 3C 64 90 3C 00"},
-        {"another key at the same time is no repeat",
-         {{true, Qt::Key_Z, 5}, {false, Qt::Key_Z, 9}, {true, Qt::Key_Y, 9, false, 29}, {false, Qt::Key_Y, 12, false, 29}},
-         "90 3C 64 90 3C 00 90 3E 64 90 3E 00"},
-        {"the layout changed while held (German z, then US y on that key)",
-         {{true, Qt::Key_Z, 0, false, 29}, {false, Qt::Key_Y, 0, false, 29}}, "90 3C 64 90 3C 00"},
+         {{true, 5}, {false, 9}, {true, 9}, {false, 40}, {true, 40}, {false, 70}}, once},
+        {"presses without releases", {{true, 5}, {true, 9}, {false, 12}}, once},
+        {"a new press later strikes again", {{true, 5}, {false, 9}, {true, 10}, {false, 12}}, once + std::string(" ") + once},
+        {"another key at one time is no repeat", {{true, 5}, {false, 9}, {true, 9, false, Y, 29}, {false, 12, false, Y, 29}},
+         once + std::string(" 90 3E 64 90 3E 00")},
+        {"layout changed while held: German z, US y", {{true, 0, false, Qt::Key_Z, 29}, {false, 0, false, Y, 29}}, once},
     };
     for (const auto& c : cases) {
         midi.ClearSent();
-        for (const Event& e : c.events) {
-            QKeyEvent event(e.press ? QEvent::KeyPress : QEvent::KeyRelease, e.key, Qt::NoModifier, e.scan, 0, 0,
-                            QString(), e.flagged);
-            event.setTimestamp(e.time);
-            QApplication::sendEvent(piano.edit, &event);
-        }
+        for (const Event& e : c.events) Send(e.press, e.key, e.scan, {}, e.time, e.flagged);
         EXPECT_EQ(Settled(), c.sent) << c.what;
         EXPECT_FALSE(g_bKeyDown[0x5A]) << c.what;
     }
@@ -180,10 +163,7 @@ TEST_F(KeyboardTest, EveryLayoutPlaysByLetterOrPlaceAndNamesKeysAsLabelled) {
             ClearKeyMap(g_KeyMap);
             g_KeyMap[static_cast<std::size_t>(k.vk)] = {2, 1, {static_cast<std::uint8_t>(k.vk & 0x7F)}};
             midi.ClearSent();
-            for (const auto type : {QEvent::KeyPress, QEvent::KeyRelease}) {
-                QKeyEvent event(type, k.qtKey, Qt::NoModifier, k.scan, 0, 0, QString::fromUtf8(k.text));
-                QApplication::sendEvent(piano.edit, &event);
-            }
+            for (const bool press : {true, false}) Send(press, k.qtKey, k.scan, QString::fromUtf8(k.text));
             const QString note = QString::number(k.vk & 0x7F, 16).toUpper().rightJustified(2, QLatin1Char('0'));
             EXPECT_EQ(QString::fromStdString(midi.SentHex()), QStringLiteral("90 %1 64 90 %1 00").arg(note)) << layoutName << " " << k.text;
             EXPECT_EQ(GetKeyName(k.vk), QString::fromUtf8(k.name)) << layoutName << " " << k.text;
@@ -223,16 +203,11 @@ TEST_F(KeyboardTest, MusicMakerKeysActOnlyWhileRecordingButAreAlwaysWithheld) {
     g_KeyMap[0x0D] = {4, 0, {}};
     g_KeyMap[0x2E] = {5, 0, {}};
     NewSong();
-    QTest::keyClick(piano.edit, Qt::Key_Space);
-    QTest::keyClick(piano.edit, Qt::Key_Return);
+    QTest::keyClicks(piano.edit, " \r");
     EXPECT_EQ(g_lCurStep, 0);
     recorder.record = true;
-    QTest::keyClick(piano.edit, Qt::Key_Return);  // break at step 0
-    QTest::keyClick(piano.edit, Qt::Key_Space);   // space at step 1
-    QTest::keyClick(piano.edit, Qt::Key_Return);  // break at step 2
+    QTest::keyClicks(piano.edit, "\r \r");  // break, space, break at steps 0, 1, 2
     ASSERT_EQ(g_lCurStep, 3);
-    EXPECT_EQ(StepAt(0, 0)->StepType, StepBreak);
-    EXPECT_EQ(StepAt(0, 2)->StepType, StepBreak);
     QTest::keyClick(piano.edit, Qt::Key_Delete);  // back one step and empty it
     EXPECT_EQ(g_lCurStep, 2);
     EXPECT_EQ(StepAt(0, 2)->StepType, StepEmpty);
@@ -319,13 +294,8 @@ TEST_F(KeyConfigTest, CapturedKeyShowsItsActionAndNotesAndEditsGoStraightIn) {
     EXPECT_EQ(face.pixelColor(face.width() / 2, face.height() / 2), QColor(255, 0, 0));
     face = form.chkNote(61)->grab().toImage();
     EXPECT_EQ(face.pixelColor(face.width() / 2, face.height() / 2), QColor(0, 0, 0));
-}
-
-TEST_F(KeyConfigTest, ForeignActionCodeSelectsNoOptionAndIsKept) {
-    g_KeyMap[0x41] = {9, 1, {1}};
-    form.show();
-    form.activateWindow();
-    ASSERT_TRUE(QTest::qWaitForWindowActive(&form));
+    g_KeyMap[0x41] = {9, 1, {1}};  // a foreign action code: no option selected, the code kept
+    form.chkKey()->click();
     QTest::keyClick(&form, Qt::Key_A);
     for (int i = 0; i < 6; ++i) EXPECT_FALSE(form.optAction(i)->isChecked());
     EXPECT_EQ(g_KeyMap[0x41].Action, 9);
@@ -349,10 +319,9 @@ TEST_F(KeyConfigTest, SaveAndLoadProfilesByName) {
     QFile mine(UserProfilesDir() + "/mine.kmp"), damaged(UserProfilesDir() + "/damaged.kmp"), huge(UserProfilesDir() + "/huge.kmp");
     ASSERT_TRUE(mine.open(QIODevice::ReadOnly) && damaged.open(QIODevice::WriteOnly) && huge.open(QIODevice::WriteOnly));
     const QByteArray profile = mine.readAll();
-    damaged.write(profile.left(14) + QByteArray("KDat\xFF\xFF\xFF\xFF", 8));
+    damaged.write(profile.left(14) + "KDat\xFF\xFF\xFF\xFF");  // a negative chunk size at byte 14
     huge.write(profile + QByteArray(kMaxProfileBytes, 'x'));
-    damaged.close();
-    huge.close();
+    damaged.close(), huge.close();
     const KeyMapEntry before{3, 0, {}}, loaded{1, 3, {0, 4, 7}}, damagedLoad{1, 0, {}};
     const struct {
         const char* name;
@@ -382,36 +351,20 @@ TEST_F(KeyConfigTest, SaveAndLoadProfilesByName) {
     }
 }
 
-// The piano window under a real X server with auto-repeat on, keys typed through the XTEST
-// extension (tests/e2e/x11_keyboard.sh runs these); skipped on any other platform.
-class X11Keyboard : public ::testing::Test {
+// The key filter under a real X server with auto-repeat on, keys typed through the XTEST extension
+// (tests/e2e/x11_keyboard.sh runs these); skipped on any other platform.
+class X11Keyboard : public KeyboardTest {
 protected:
     void SetUp() override {
         if (QGuiApplication::platformName() != QLatin1String("xcb")) GTEST_SKIP() << "needs an X server";
-        SetDataDir(QStringLiteral(KIVRA_SOURCE_DATA_DIR));
-        SetInstalledProfilesDir(QStringLiteral(KIVRA_SOURCE_DATA_DIR "/keymaps"));
-        ClearKeyMap(g_KeyMap);
-        ASSERT_EQ(LoadKeyMap(QStringLiteral("default")).status, ProfileLoad::Loaded);
-        piano.show();
-        piano.activateWindow();
-        ASSERT_TRUE(QTest::qWaitForWindowActive(&piano));
-        InstallKeyboardHook(&piano);
+        KeyboardTest::SetUp();
+        ASSERT_EQ(LoadKeyMapFile(QStringLiteral(KIVRA_SOURCE_DATA_DIR "/keymaps/default.kmp"), g_KeyMap).status, ProfileLoad::Loaded);
         qApp->installEventFilter(&presses);  // after the hook, so it sees every press first
-        midi.ClearSent();
-    }
-    void TearDown() override {
-        RemoveKeyboardHook();
-        ClearKeyMap(g_KeyMap);
-    }
-    static void Run(const QString& program, const QStringList& args) {
-        QProcess p;
-        p.start(program, args);
-        ASSERT_TRUE(p.waitForFinished(10000) && p.exitCode() == 0) << program.toStdString() << ": " << p.readAllStandardError().toStdString();
     }
     void Hold(const QString& key, int ms) {
-        Run(QStringLiteral("xdotool"), {QStringLiteral("keydown"), key});
+        ASSERT_EQ(QProcess::execute(QStringLiteral("xdotool"), {QStringLiteral("keydown"), key}), 0);
         QTest::qWait(ms);
-        Run(QStringLiteral("xdotool"), {QStringLiteral("keyup"), key});
+        ASSERT_EQ(QProcess::execute(QStringLiteral("xdotool"), {QStringLiteral("keyup"), key}), 0);
         QTest::qWait(200);
     }
     struct PressCounter : QObject {
@@ -421,25 +374,24 @@ protected:
             return false;
         }
     } presses;
-    test::FakeMidi midi;
-    frmPiano piano;
 };
 
 TEST_F(X11Keyboard, HeldKeySoundsOnce) {
     Hold(QStringLiteral("z"), 4000);
     EXPECT_GT(presses.count, 5) << "the X server did not auto-repeat the held key";
     EXPECT_EQ(midi.SentHex(), "90 3C 64 90 3C 00");
+    EXPECT_EQ(piano.edit->text(), "");
 }
 
 TEST_F(X11Keyboard, RussianLayoutZKeyPlaysMiddleCAndShowsItsLetter) {
     if (QStandardPaths::findExecutable(QStringLiteral("setxkbmap")).isEmpty()) GTEST_SKIP() << "setxkbmap missing";
-    Run(QStringLiteral("setxkbmap"), {QStringLiteral("ru")});
+    ASSERT_EQ(QProcess::execute(QStringLiteral("setxkbmap"), {QStringLiteral("ru")}), 0);
     QTest::qWait(200);
-    InstallKeyboardHook(&piano);  // reads the new layout for the captions
+    InstallKeyboardHook(&piano.window);  // reads the new layout
     Hold(QStringLiteral("Cyrillic_ya"), 100);
-    Run(QStringLiteral("setxkbmap"), {QStringLiteral("us")});
+    QProcess::execute(QStringLiteral("setxkbmap"), {QStringLiteral("us")});
     EXPECT_EQ(midi.SentHex(), "90 3C 64 90 3C 00");
-    EXPECT_EQ(piano.cmdNote(60)->text(), QStringLiteral("\r\n\r\nЯ"));
+    EXPECT_EQ(GetKeyName(0x5A), QStringLiteral("Я"));
 }
 
 }  // namespace

@@ -3,6 +3,7 @@
 #include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
+#include <QtEndian>
 
 #include <gtest/gtest.h>
 
@@ -94,8 +95,18 @@ TEST_F(KeyMapTest, HostileFilesStopTheLoadKeepingWhatWasRead) {
         EXPECT_EQ(map[0x41].Action, status == BadMagic ? 0 : 1) << file;
         EXPECT_EQ(map[0x43].Action, 0) << file;
     }
-    // Every truncated copy of the shipped profile loads a prefix of it and ends.
+    // A file of 1 MiB loads; one byte more is not read at all.
     const QByteArray full = Bytes(kShipped);
+    QByteArray atLimit = full + "ZZZZ" + QByteArray(4, '\0');
+    qToLittleEndian<qint32>(static_cast<qint32>(kMaxProfileBytes - atLimit.size()), atLimit.data() + full.size() + 4);
+    atLimit.resize(kMaxProfileBytes, '\0');
+    for (const auto& [bytes, status] : {std::pair{atLimit, ProfileLoad::Loaded}, std::pair{atLimit + 'x', ProfileLoad::TooLarge}}) {
+        Put(Path("big.kmp"), bytes);
+        KeyMap map{};
+        EXPECT_EQ(LoadKeyMapFile(Path("big.kmp"), map).status, status);
+        EXPECT_EQ(map[0x5A].Action, status == ProfileLoad::Loaded ? 1 : 0);
+    }
+    // Every truncated copy of the shipped profile loads a prefix of it and ends.
     for (int n = 0; n < full.size(); ++n) {
         Put(Path("cut.kmp"), full.left(n));
         KeyMap map{};
@@ -175,23 +186,6 @@ TEST_F(KeyMapTest, ShippedDefaultProfileIsTheTwoOctavePiano) {
     EXPECT_EQ(LoadKeyMap(QStringLiteral("default"), loaded).status, ProfileLoad::Loaded);
     EXPECT_EQ(loaded, expected);
     EXPECT_EQ(SavedAndBack(expected), Bytes(kShipped));
-}
-
-TEST(KeyNames, UnshiftedUsCharactersOrQuestionMark) {
-    // F1, Enter (a control character), the left arrow and codes past 255 show as "?".
-    const std::pair<int, const char*> cases[] = {{0x41, "A"}, {0x31, "1"}, {0xBA, ";"}, {0xBC, ","},
-                                                 {0x70, "?"}, {0x0D, "?"}, {0x25, "?"}, {300, "?"}};
-    for (const auto& [vk, name] : cases) EXPECT_EQ(GetKeyName(vk), name) << vk;
-}
-
-// Letters, Space, Return and Delete are mapped through real key events in test_keyboard.
-TEST(KeyNames, QtKeysMapToWindowsVirtualKeys) {
-    EXPECT_EQ(VirtualKeyFromQt(Qt::Key_Exclam, false), 0x31);  // Shift+1 is still the 1 key
-    EXPECT_EQ(VirtualKeyFromQt(Qt::Key_Less, false), 0xBC);
-    EXPECT_EQ(VirtualKeyFromQt(Qt::Key_5, true), 0x65);
-    EXPECT_EQ(VirtualKeyFromQt(Qt::Key_F24, false), 0x87);
-    EXPECT_EQ(VirtualKeyFromQt(Qt::Key_Shift, false, 62), 0xA1);
-    EXPECT_EQ(VirtualKeyFromQt(Qt::Key_Adiaeresis, false), 0);
 }
 
 }  // namespace
