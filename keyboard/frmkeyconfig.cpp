@@ -222,9 +222,22 @@ void frmKeyConfig::cmdLoad_Click() {
                                           SavedProfileNames());
     if (!name || name->isEmpty()) return;
     KeyMap loaded{};
-    if (!LoadKeyMap(*name, loaded).Opened()) {
-        UserDialogs().Message(kLoadTitle, QStringLiteral("An error occured while loading the profile!"), MessageIcon::Critical);
+    const ProfileLoad r = LoadKeyMap(*name, loaded);
+    if (!r.Opened()) {
+        UserDialogs().Message(kLoadTitle, QStringLiteral("An error occured while loading the profile!\n\n") + r.reason,
+                              MessageIcon::Critical);
         return;
+    }
+    if (r.status == ProfileLoad::StoppedEarly) {
+        // Only the part before the damage was read: the user decides whether that part will do.
+        const auto keys = std::ranges::count_if(loaded, [](const KeyMapEntry& e) { return e != KeyMapEntry{}; });
+        const QString question = QStringLiteral("The profile \"%1\" is damaged at byte %2. The part before it holds %3 %4.\n\n"
+                                                "Replace the key map with it?")
+                                     .arg(*name)
+                                     .arg(r.offset)
+                                     .arg(keys)
+                                     .arg(keys == 1 ? QStringLiteral("key") : QStringLiteral("keys"));
+        if (!UserDialogs().Ask(kLoadTitle, question)) return;
     }
     g_KeyMap = std::move(loaded);
     ShowEntry();

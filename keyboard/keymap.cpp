@@ -7,6 +7,7 @@
 #include <QFileInfo>
 #include <QStandardPaths>
 
+#include <algorithm>
 #include <cstdio>
 
 namespace kivra {
@@ -49,6 +50,45 @@ constexpr std::array<char, 256> MakeKeyChars() {
 }
 constexpr std::array<char, 256> kKeyChars = MakeKeyChars();
 
+// The US key at each position of the letter, digit and punctuation block, by X11 keycode; 0 elsewhere.
+constexpr std::array<std::uint8_t, 256> MakeKeyAtScan() {
+    std::array<std::uint8_t, 256> k{};
+    const auto row = [&k](std::size_t first, const char* keys) {
+        for (std::size_t i = 0; keys[i] != 0; ++i) k[first + i] = static_cast<std::uint8_t>(keys[i]);
+    };
+    row(10, "1234567890");
+    row(24, "QWERTYUIOP");
+    row(38, "ASDFGHJKL");
+    row(52, "ZXCVBNM");
+    k[49] = 0xC0;  // `
+    k[20] = 0xBD;  // -
+    k[21] = 0xBB;  // =
+    k[34] = 0xDB;  // [
+    k[35] = 0xDD;  // ]
+    k[47] = 0xBA;  // ;
+    k[48] = 0xDE;  // '
+    k[51] = 0xDC;  // backslash
+    k[59] = 0xBC;  // ,
+    k[60] = 0xBE;  // .
+    k[61] = 0xBF;  // /
+    k[94] = 0xE2;  // the extra key left of Z on ISO keyboards
+    return k;
+}
+constexpr std::array<std::uint8_t, 256> kKeyAtScan = MakeKeyAtScan();
+
+constexpr std::array<std::uint8_t, 256> MakeScanOfKey() {
+    std::array<std::uint8_t, 256> s{};
+    for (std::size_t scan = 0; scan < kKeyAtScan.size(); ++scan)
+        if (kKeyAtScan[scan] != 0) s[kKeyAtScan[scan]] = static_cast<std::uint8_t>(scan);
+    return s;
+}
+constexpr std::array<std::uint8_t, 256> kScanOfKey = MakeScanOfKey();
+
+KeyboardLayout& Layout() {
+    static KeyboardLayout layout{};
+    return layout;
+}
+
 // Stops a load with a reason and the offset where it stopped.
 ProfileLoad Stop(ProfileLoad r, ProfileLoad::Status status, std::int32_t offset, const char* why) {
     r.status = status;
@@ -67,11 +107,29 @@ void ClearKeyMap(KeyMap& map) {
 
 QString GetKeyName(int vk) {
     if (vk < 0 || vk > 255) return QStringLiteral("?");
+    const KeyboardLayout& layout = Layout();
+    const auto latin = [](char32_t c) { return (c >= U'a' && c <= U'z') || (c >= U'A' && c <= U'Z'); };
+    if (vk >= 'A' && vk <= 'Z' && std::ranges::find(layout, static_cast<char32_t>(vk + 'a' - 'A')) != layout.end())
+        return QString(QLatin1Char(static_cast<char>(vk)));
+    // Otherwise the key at the US position gives vk, unless it types a Latin letter (then that letter's).
+    if (const std::uint32_t scan = kScanOfKey[static_cast<std::size_t>(vk)]; scan != 0) {
+        const char32_t c = layout[scan];
+        // One character, as the key's label shows it: "ß" stays "ß".
+        if (c != 0 && !latin(c)) {
+            const char32_t upper = QChar::toUpper(c);
+            return QString::fromUcs4(&upper, 1);
+        }
+    }
     const char c = kKeyChars[static_cast<std::size_t>(vk)];
     return c ? QString(QLatin1Char(c)) : QStringLiteral("?");
 }
 
+void SetKeyboardLayout(const KeyboardLayout& layout) { Layout() = layout; }
+
 int VirtualKeyFromQt(int qtKey, bool keypad, std::uint32_t nativeScanCode) {
+    const bool latinLetter = qtKey >= Qt::Key_A && qtKey <= Qt::Key_Z;
+    if (!keypad && !latinLetter && nativeScanCode < kKeyAtScan.size() && kKeyAtScan[nativeScanCode] != 0)
+        return kKeyAtScan[nativeScanCode];
     if (keypad) {
         if (qtKey >= Qt::Key_0 && qtKey <= Qt::Key_9) return 0x60 + (qtKey - Qt::Key_0);
         switch (qtKey) {
@@ -196,54 +254,67 @@ bool IsValidProfileName(const QString& name) {
     return QFile::encodeName(name + kExtension + kTempSuffix).size() <= 255;
 }
 
-ProfileLoad LoadKeyMapFile(const QString& path, KeyMap& map) {
+ProfileLoad LoadKeyMapBytes(const QByteArray& bytes, KeyMap& map) {
     ProfileLoad r;
-    FileStream fs;
-    fs.flags(QStringLiteral("R"));  // read only: a load never creates or changes a file
-    if (!fs.OpenFile(path)) {
-        r.reason = QStringLiteral("cannot open ") + path;
-        return r;
-    }
-    const std::int32_t length = fs.GetLength();
-    if (length < 4 || fs.ReadString(4) != QLatin1String("KMP\0", 4))
-        return Stop(r, ProfileLoad::BadMagic, 0, "not a key-map profile");
+    const auto length = static_cast<std::int32_t>(std::min<qsizetype>(bytes.size(), kMaxProfileBytes));
+    const auto* data = reinterpret_cast<const std::uint8_t*>(bytes.constData());
+    if (length < 4 || bytes.left(4) != QByteArray("KMP\0", 4)) return Stop(r, ProfileLoad::BadMagic, 0, "Not a key-map profile");
 
-    // Every chunk is checked against the file's length before its body is read, so the position
-    // only moves forward and the loop ends at the end of the file.
-    while (!fs.EndOfFile()) {
-        const std::int32_t start = fs.GetPosition();
-        if (length - start < 8) return Stop(r, ProfileLoad::StoppedEarly, start, "chunk header cut short");
-        const QString tag = fs.ReadString(4);
-        const std::int32_t size = fs.ReadLong();
+    // Every chunk is checked against the length before its body is read, so the position only
+    // moves forward and the loop ends at the end of the bytes.
+    std::int32_t pos = 4;
+    while (pos < length) {
+        const std::int32_t start = pos;
+        if (length - start < 8) return Stop(r, ProfileLoad::StoppedEarly, start, "Chunk header cut short");
+        const QByteArray tag = bytes.mid(start, 4);
+        const std::int32_t size = static_cast<std::int32_t>(data[start + 4] | data[start + 5] << 8 | data[start + 6] << 16 |
+                                                            static_cast<std::uint32_t>(data[start + 7]) << 24);
         const std::int32_t body = start + 8;
-        if (size < 0 || size > length - body) return Stop(r, ProfileLoad::StoppedEarly, start, "chunk size outside the file");
-        if (tag == QLatin1String("KAct")) {
-            if (size < 2) return Stop(r, ProfileLoad::StoppedEarly, start, "KAct chunk too short");
-            const std::uint8_t key = fs.ReadByte();
-            map[key].Action = fs.ReadByte();
+        if (size < 0 || size > length - body) return Stop(r, ProfileLoad::StoppedEarly, start, "Chunk size outside the file");
+        if (tag == "KAct") {
             // A longer body (not made by our writer) keeps its extra bytes unread: skipped by size.
-            fs.SetPosition(body + size);
-        } else if (tag == QLatin1String("KDat")) {
+            if (size < 2) return Stop(r, ProfileLoad::StoppedEarly, start, "KAct chunk too short");
+            map[data[body]].Action = data[body + 1];
+        } else if (tag == "KDat") {
             if (size < 2 || size > 256) return Stop(r, ProfileLoad::StoppedEarly, start, "KDat size outside 2..256");
-            const std::uint8_t key = fs.ReadByte();
-            std::vector<std::uint8_t> notes;
-            fs.ReadByteArray(notes, size - 1);
-            map[key].Notes = std::move(notes);
-            map[key].NoteCount = static_cast<std::uint8_t>(size - 1);
-        } else {
-            fs.SetPosition(body + size);
+            KeyMapEntry& entry = map[data[body]];
+            entry.Notes.assign(data + body + 1, data + body + size);
+            entry.NoteCount = static_cast<std::uint8_t>(size - 1);
         }
+        pos = body + size;
         ++r.chunks;
     }
     r.status = ProfileLoad::Loaded;
-    r.offset = fs.GetPosition();
+    r.offset = pos;
     return r;
+}
+
+ProfileLoad LoadKeyMapFile(const QString& path, KeyMap& map) {
+    ProfileLoad r;
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly)) {
+        r.reason = QStringLiteral("Cannot open ") + path;
+        return r;
+    }
+    if (file.size() > kMaxProfileBytes) {
+        r.status = ProfileLoad::TooLarge;
+        r.reason = QStringLiteral("The file is %1 bytes long; a key-map profile is at most 1 MiB.").arg(file.size());
+        return r;
+    }
+    // One read: the file may have grown since its size was taken, so never more than the limit.
+    const QByteArray bytes = file.read(kMaxProfileBytes + 1);
+    if (bytes.size() > kMaxProfileBytes) {
+        r.status = ProfileLoad::TooLarge;
+        r.reason = QStringLiteral("The file grew past 1 MiB while it was read; a key-map profile is at most 1 MiB.");
+        return r;
+    }
+    return LoadKeyMapBytes(bytes, map);
 }
 
 ProfileLoad LoadKeyMap(const QString& name, KeyMap& map) {
     if (!IsValidProfileName(name)) {
         ProfileLoad r;
-        r.reason = QStringLiteral("not a profile name: ") + name;
+        r.reason = QStringLiteral("Not a profile name: ") + name;
         return r;
     }
     ProfileLoad r;

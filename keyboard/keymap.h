@@ -37,13 +37,29 @@ inline KeyMap g_KeyMap{};
 // Sets every entry to action 0 with no notes.
 void ClearKeyMap(KeyMap& map);
 
-// Display name of a key: the unshifted character of the US layout, upper-cased ("A", "1", ";",
-// " " for Space); "?" for keys without a printable character (F1, arrows, Shift, Enter...).
+// ---- Keyboard layouts -------------------------------------------------------------------------
+// Keys are known by the native scan code of their events: on X11 the keycode (Linux input code + 8);
+// 0 where the platform gives none (the offscreen platform), and then the Qt key alone decides.
+
+// What each key types without modifiers in the user's layout, by scan code; 0 where unknown, or
+// where the key types nothing (a dead key).
+using KeyboardLayout = std::array<char32_t, 256>;
+// The layout that key names follow; all 0 (the default) gives the US names.
+void SetKeyboardLayout(const KeyboardLayout& layout);
+
+// Display name of a key, as the user's layout labels the key that gives `vk` (see VirtualKeyFromQt),
+// upper-cased: "A", "1", ";", " " for Space; "Я" for the Z key on a Russian layout, "Ö" for the
+// semicolon key on a German one. The US character where the layout is unknown; "?" for keys
+// without a printable character (F1, arrows, Shift, Enter...).
 QString GetKeyName(int vk);
 
-// Windows virtual-key number of a Qt key (Qt::Key), 0 when it has none. Shifted punctuation maps
-// back to its US-layout key (Qt::Key_Exclam -> the 1 key); `keypad` selects the numeric pad codes;
-// `nativeScanCode` (0 if unknown) tells left from right Shift, Ctrl and Alt on X11.
+// Windows virtual-key number of a key event, 0 when it has none. A key that types a Latin letter
+// is that letter's key, wherever it sits (Z on a German layout is the key right of T). Every other
+// key that sits where a US keyboard has a letter, digit or punctuation key is that US key, found by
+// `nativeScanCode` (the Cyrillic Я key is Z, the German Ö key is the semicolon key). The rest, and
+// every key when the scan code is 0, by the Qt key: shifted punctuation maps back to its US key
+// (Qt::Key_Exclam -> the 1 key); `keypad` selects the numeric pad codes; the scan code tells left
+// from right Shift, Ctrl and Alt.
 int VirtualKeyFromQt(int qtKey, bool keypad, std::uint32_t nativeScanCode = 0);
 
 // ---- Profiles --------------------------------------------------------------------------------
@@ -62,11 +78,15 @@ QStringList SavedProfileNames();
 // character, none of < > : " | ? * (refused by some file systems), and short enough for a file name.
 bool IsValidProfileName(const QString& name);
 
+// Profiles are a few kilobytes at most; a larger file is not read at all.
+inline constexpr std::int64_t kMaxProfileBytes = 1 << 20;
+
 // How far a load got. Loading is total: any file gives a result and never loops.
 struct ProfileLoad {
     enum Status {
         Loaded,         // read to the end of the file
-        NotFound,       // no such profile / the file does not open
+        NotFound,       // no such profile / the file does not open or read
+        TooLarge,       // larger than kMaxProfileBytes: nothing read, nothing loaded
         BadMagic,       // shorter than 4 bytes or not "KMP\0": nothing loaded
         StoppedEarly,   // a chunk could not be trusted; chunks before it were loaded
     };
@@ -77,8 +97,9 @@ struct ProfileLoad {
     bool Opened() const { return status == Loaded || status == StoppedEarly; }
 };
 
-// Reads the profile file at `path` into `map`, setting only the fields its chunks name. Never
-// creates or changes a file.
+// Reads the profile `bytes` into `map`, setting only the fields its chunks name.
+ProfileLoad LoadKeyMapBytes(const QByteArray& bytes, KeyMap& map);
+// The same for the file at `path`, read in one call. Never creates or changes a file.
 ProfileLoad LoadKeyMapFile(const QString& path, KeyMap& map);
 // Finds profile `name` (user folder, then installed folder) and loads it into `map`.
 ProfileLoad LoadKeyMap(const QString& name, KeyMap& map);

@@ -13,3 +13,7 @@ target_include_directories(pitch_of_wav PRIVATE ${CMAKE_CURRENT_SOURCE_DIR})
 add_test(NAME e2e_piano_sounds
   COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/e2e/piano_sounds.sh $<TARGET_FILE:kivra> $<TARGET_FILE:pitch_of_wav>)
 set_tests_properties(e2e_piano_sounds PROPERTIES LABELS e2e SKIP_RETURN_CODE 77 TIMEOUT 120 RUN_SERIAL TRUE)
+
+# End to end: the key filter under Xvfb with auto-repeat on, keys typed with xdotool.
+add_test(NAME e2e_x11_keyboard COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/e2e/x11_keyboard.sh $<TARGET_FILE:test_keyboard>)
+set_tests_properties(e2e_x11_keyboard PROPERTIES LABELS e2e SKIP_RETURN_CODE 77 TIMEOUT 120 RUN_SERIAL TRUE)

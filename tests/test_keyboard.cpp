@@ -12,19 +12,24 @@
 #include <QFile>
 #include <QKeyEvent>
 #include <QLineEdit>
+#include <QProcess>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QStandardPaths>
 #include <QTest>
 #include <QTimer>
 #include <QVBoxLayout>
 
 #include <gtest/gtest.h>
 
+QT_BEGIN_NAMESPACE
+void PrintTo(const QString& s, std::ostream* os) { *os << s.toStdString(); }
+QT_END_NAMESPACE
+
 namespace kivra {
 namespace {
 
 using test::FakePiano;
-
 using test::FakeRecorder;
 
 // A top-level window with a text box: what it receives is what the hook let through.
@@ -56,9 +61,21 @@ protected:
     }
     void TearDown() override {
         RemoveKeyboardHook();
+        SetKeyboardLayout({});
         SetPianoPort(nullptr);
         SetRecorderPort(nullptr);
         ClearKeyMap(g_KeyMap);
+    }
+    // A key event as the window system delivers it, to the focused text box.
+    void Send(bool press, int key, std::uint32_t scan, const QString& text = {}, quint64 time = 0, bool flagged = false) {
+        QKeyEvent event(press ? QEvent::KeyPress : QEvent::KeyRelease, key, Qt::NoModifier, scan, 0, 0, text, flagged);
+        event.setTimestamp(time);
+        QApplication::sendEvent(piano.edit, &event);
+    }
+    // What was sent once a release waiting for an auto-repeat press has happened.
+    std::string Settled() {
+        QTest::qWait(50);
+        return midi.SentHex();
     }
     test::FakeMidi midi;
     FakePiano port;
@@ -66,35 +83,93 @@ protected:
     TypingWindow piano;
 };
 
-TEST_F(KeyboardTest, ChordRelativeToTheOctaveIgnoresAutoRepeatAndIsWithheld) {
+TEST_F(KeyboardTest, ChordThroughThePlatformWindowIsWithheld) {
     g_KeyMap[0x41] = {1, 3, {0, 4, 7}};
-    QTest::keyPress(piano.edit, Qt::Key_A);
-    EXPECT_EQ(midi.SentHex(), "90 3C 64 90 40 64 90 43 64");
-    EXPECT_TRUE(g_bKeyDown[0x41]);
-    QKeyEvent repeatRelease(QEvent::KeyRelease, Qt::Key_A, Qt::NoModifier, QString(), true);  // X11 auto-repeat
-    QKeyEvent repeatPress(QEvent::KeyPress, Qt::Key_A, Qt::NoModifier, QString(), true);
-    QApplication::sendEvent(piano.edit, &repeatRelease);
-    QApplication::sendEvent(piano.edit, &repeatPress);
-    QTest::keyPress(piano.edit, Qt::Key_A);  // a repeated press without release, as on Windows
-    EXPECT_EQ(midi.SentHex(), "90 3C 64 90 40 64 90 43 64");
-    QTest::keyRelease(piano.edit, Qt::Key_A);
-    EXPECT_EQ(midi.SentHex(), "90 3C 64 90 40 64 90 43 64 90 3C 00 90 40 00 90 43 00");
-    EXPECT_FALSE(g_bKeyDown[0x41]);
-    EXPECT_EQ(piano.edit->text(), "");
-    // Through the platform window, as real key events arrive: still acted on once.
-    midi.ClearSent();
-    QTest::keyClick(piano.window.windowHandle(), Qt::Key_A);
-    EXPECT_EQ(midi.SentHex(), "90 3C 64 90 40 64 90 43 64 90 3C 00 90 40 00 90 43 00");
+    QTest::keyClick(piano.window.windowHandle(), Qt::Key_A);  // as real events arrive, with timestamps
+    EXPECT_EQ(Settled(), "90 3C 64 90 40 64 90 43 64 90 3C 00 90 40 00 90 43 00");
     EXPECT_EQ(piano.edit->text(), "");
 }
 
-TEST_F(KeyboardTest, ReleaseIsMatchedToItsPressByScanCode) {
-    g_KeyMap[0x41] = {1, 1, {0}};
-    QKeyEvent press(QEvent::KeyPress, Qt::Key_A, Qt::NoModifier, 38, 0, 0);
-    QKeyEvent release(QEvent::KeyRelease, Qt::Key_Adiaeresis, Qt::NoModifier, 38, 0, 0);
-    QApplication::sendEvent(piano.edit, &press);
-    QApplication::sendEvent(piano.edit, &release);
-    EXPECT_EQ(midi.SentHex(), "90 3C 64 90 3C 00");
+// Key events as the window system delivers them: a held key sounds once whichever way its
+// auto-repeat arrives, and a release always finds the key its press played.
+TEST_F(KeyboardTest, HeldKeySoundsOnceAndReleaseMatchesItsPress) {
+    g_KeyMap[0x5A] = {1, 1, {0}};
+    g_KeyMap[0x59] = {1, 1, {2}};
+    struct Event {
+        bool press;
+        quint64 time;  // the window system's milliseconds; 0 when unknown
+        bool flagged = false;  // Qt's isAutoRepeat()
+        Qt::Key key = Qt::Key_Z;
+        std::uint32_t scan = 52;  // X11 keycode: the key right of left Shift
+    };
+    const auto Y = Qt::Key_Y;
+    const char* once = "90 3C 64 90 3C 00";
+    const struct {
+        const char* what;
+        std::vector<Event> events;
+        std::string sent;
+    } cases[] = {
+        {"repeats Qt flags", {{true, 5}, {false, 9, true}, {true, 9, true}, {false, 12}}, once},
+        {"X11 repeats Qt does not flag: release and press at one time",
+         {{true, 5}, {false, 9}, {true, 9}, {false, 40}, {true, 40}, {false, 70}}, once},
+        {"presses without releases", {{true, 5}, {true, 9}, {false, 12}}, once},
+        {"a new press later strikes again", {{true, 5}, {false, 9}, {true, 10}, {false, 12}}, once + std::string(" ") + once},
+        {"another key at one time is no repeat", {{true, 5}, {false, 9}, {true, 9, false, Y, 29}, {false, 12, false, Y, 29}},
+         once + std::string(" 90 3E 64 90 3E 00")},
+        {"layout changed while held: German z, US y", {{true, 0, false, Qt::Key_Z, 29}, {false, 0, false, Y, 29}}, once},
+    };
+    for (const auto& c : cases) {
+        midi.ClearSent();
+        for (const Event& e : c.events) Send(e.press, e.key, e.scan, {}, e.time, e.flagged);
+        EXPECT_EQ(Settled(), c.sent) << c.what;
+        EXPECT_FALSE(g_bKeyDown[0x5A]) << c.what;
+    }
+    EXPECT_EQ(piano.edit->text(), "");
+}
+
+// Keys as X11 delivers them on four layouts (scan code = X11 keycode, Qt key, text): a Latin letter
+// is its letter's key, any other key the US key at its place; the names follow the layout.
+TEST_F(KeyboardTest, EveryLayoutPlaysByLetterOrPlaceAndNamesKeysAsLabelled) {
+    struct Key {
+        std::uint32_t scan;
+        int qtKey;
+        const char* text;
+        int vk;
+        const char* name;
+    };
+    const struct {
+        const char* layout;
+        std::vector<Key> keys;
+    } layouts[] = {
+        {"us", {{52, Qt::Key_Z, "z", 0x5A, "Z"}, {59, Qt::Key_Comma, ",", 0xBC, ","}, {10, Qt::Key_1, "1", 0x31, "1"},
+                {47, Qt::Key_Semicolon, ";", 0xBA, ";"}, {62, Qt::Key_Shift, "", 0xA1, "?"}, {67, Qt::Key_F1, "", 0x70, "?"}}},
+        {"de", {{52, Qt::Key_Y, "y", 0x59, "Y"}, {29, Qt::Key_Z, "z", 0x5A, "Z"}, {47, Qt::Key_Odiaeresis, "ö", 0xBA, "Ö"},
+                {20, Qt::Key_ssharp, "ß", 0xBD, "ß"}, {61, Qt::Key_Minus, "-", 0xBF, "-"}, {94, Qt::Key_Less, "<", 0xE2, "<"},
+                {21, Qt::Key_Dead_Acute, "", 0xBB, "="}}},
+        {"fr", {{24, Qt::Key_A, "a", 0x41, "A"}, {25, Qt::Key_Z, "z", 0x5A, "Z"}, {47, Qt::Key_M, "m", 0x4D, "M"},
+                {59, Qt::Key_Semicolon, ";", 0xBC, ";"}, {10, Qt::Key_Ampersand, "&", 0x31, "&"},
+                {11, Qt::Key_Eacute, "é", 0x32, "É"}, {34, Qt::Key_Dead_Circumflex, "", 0xDB, "["}}},
+        {"ru", {{52, 0x042F, "я", 0x5A, "Я"}, {24, 0x0419, "й", 0x51, "Й"}, {47, 0x0416, "ж", 0xBA, "Ж"},
+                {59, 0x0411, "б", 0xBC, "Б"}, {10, Qt::Key_1, "1", 0x31, "1"}}},
+        // The offscreen platform gives no scan codes: Qt keys alone, shifted punctuation on its US key.
+        {"no scan codes", {{0, Qt::Key_Exclam, "!", 0x31, "1"}, {0, Qt::Key_Less, "<", 0xBC, ","}, {0, Qt::Key_F24, "", 0x87, "?"}}},
+    };
+    for (const auto& [layoutName, keys] : layouts) {
+        KeyboardLayout layout{};
+        for (const Key& k : keys)
+            if (k.scan) layout[k.scan] = QString::fromUtf8(k.text).toUcs4().value(0);
+        SetKeyboardLayout(layout);
+        for (const Key& k : keys) {
+            ClearKeyMap(g_KeyMap);
+            g_KeyMap[static_cast<std::size_t>(k.vk)] = {2, 1, {static_cast<std::uint8_t>(k.vk & 0x7F)}};
+            midi.ClearSent();
+            for (const bool press : {true, false}) Send(press, k.qtKey, k.scan, QString::fromUtf8(k.text));
+            const QString note = QString::number(k.vk & 0x7F, 16).toUpper().rightJustified(2, QLatin1Char('0'));
+            EXPECT_EQ(QString::fromStdString(midi.SentHex()), QStringLiteral("90 %1 64 90 %1 00").arg(note)) << layoutName << " " << k.text;
+            EXPECT_EQ(GetKeyName(k.vk), QString::fromUtf8(k.name)) << layoutName << " " << k.text;
+        }
+    }
+    EXPECT_EQ(piano.edit->text(), "");
 }
 
 TEST_F(KeyboardTest, NotesAbove127AreSkippedAndReleaseUsesTheOctaveOfNow) {
@@ -128,16 +203,11 @@ TEST_F(KeyboardTest, MusicMakerKeysActOnlyWhileRecordingButAreAlwaysWithheld) {
     g_KeyMap[0x0D] = {4, 0, {}};
     g_KeyMap[0x2E] = {5, 0, {}};
     NewSong();
-    QTest::keyClick(piano.edit, Qt::Key_Space);
-    QTest::keyClick(piano.edit, Qt::Key_Return);
+    QTest::keyClicks(piano.edit, " \r");
     EXPECT_EQ(g_lCurStep, 0);
     recorder.record = true;
-    QTest::keyClick(piano.edit, Qt::Key_Return);  // break at step 0
-    QTest::keyClick(piano.edit, Qt::Key_Space);   // space at step 1
-    QTest::keyClick(piano.edit, Qt::Key_Return);  // break at step 2
+    QTest::keyClicks(piano.edit, "\r \r");  // break, space, break at steps 0, 1, 2
     ASSERT_EQ(g_lCurStep, 3);
-    EXPECT_EQ(StepAt(0, 0)->StepType, StepBreak);
-    EXPECT_EQ(StepAt(0, 2)->StepType, StepBreak);
     QTest::keyClick(piano.edit, Qt::Key_Delete);  // back one step and empty it
     EXPECT_EQ(g_lCurStep, 2);
     EXPECT_EQ(StepAt(0, 2)->StepType, StepEmpty);
@@ -224,13 +294,8 @@ TEST_F(KeyConfigTest, CapturedKeyShowsItsActionAndNotesAndEditsGoStraightIn) {
     EXPECT_EQ(face.pixelColor(face.width() / 2, face.height() / 2), QColor(255, 0, 0));
     face = form.chkNote(61)->grab().toImage();
     EXPECT_EQ(face.pixelColor(face.width() / 2, face.height() / 2), QColor(0, 0, 0));
-}
-
-TEST_F(KeyConfigTest, ForeignActionCodeSelectsNoOptionAndIsKept) {
-    g_KeyMap[0x41] = {9, 1, {1}};
-    form.show();
-    form.activateWindow();
-    ASSERT_TRUE(QTest::qWaitForWindowActive(&form));
+    g_KeyMap[0x41] = {9, 1, {1}};  // a foreign action code: no option selected, the code kept
+    form.chkKey()->click();
     QTest::keyClick(&form, Qt::Key_A);
     for (int i = 0; i < 6; ++i) EXPECT_FALSE(form.optAction(i)->isChecked());
     EXPECT_EQ(g_KeyMap[0x41].Action, 9);
@@ -250,18 +315,83 @@ TEST_F(KeyConfigTest, SaveAndLoadProfilesByName) {
     EXPECT_EQ(dialogs.shown[3].text, "Profile Saved!");
     EXPECT_FALSE(QFile::exists(UserProfilesDir() + "/../evil.kmp"));
     EXPECT_EQ(QFile(UserProfilesDir() + "/mine.kmp").size(), 26);
-    g_KeyMap[0x41] = {3, 0, {}};
-    g_KeyMap[0x42] = {1, 1, {2}};  // not in the profile: cleared by the load
-    dialogs.inputs = {QStringLiteral("mine")};
-    form.cmdLoad()->click();
-    EXPECT_EQ(g_KeyMap[0x41], (KeyMapEntry{1, 3, {0, 4, 7}}));
-    EXPECT_EQ(g_KeyMap[0x42], KeyMapEntry{});
-    EXPECT_EQ(port.captionUpdates, 1);
-    dialogs.inputs = {QStringLiteral("absent")};
-    form.cmdLoad()->click();
-    EXPECT_EQ(dialogs.shown.back().text, "An error occured while loading the profile!");
-    EXPECT_EQ(g_KeyMap[0x41], (KeyMapEntry{1, 3, {0, 4, 7}}));
-    EXPECT_EQ(port.captionUpdates, 1);
+    // Loads replace the key map; a damaged profile only when the user agrees to its readable part.
+    QFile mine(UserProfilesDir() + "/mine.kmp"), damaged(UserProfilesDir() + "/damaged.kmp"), huge(UserProfilesDir() + "/huge.kmp");
+    ASSERT_TRUE(mine.open(QIODevice::ReadOnly) && damaged.open(QIODevice::WriteOnly) && huge.open(QIODevice::WriteOnly));
+    const QByteArray profile = mine.readAll();
+    damaged.write(profile.left(14) + "KDat\xFF\xFF\xFF\xFF");  // a negative chunk size at byte 14
+    huge.write(profile + QByteArray(kMaxProfileBytes, 'x'));
+    damaged.close(), huge.close();
+    const KeyMapEntry before{3, 0, {}}, loaded{1, 3, {0, 4, 7}}, damagedLoad{1, 0, {}};
+    const struct {
+        const char* name;
+        bool agree;
+        const char* shown;  // the question asked or the message shown, "" for none
+        KeyMapEntry after;
+    } loads[] = {
+        {"mine", false, "", loaded},
+        {"absent", false, "An error occured while loading the profile!\n\nCannot open", before},
+        {"huge", false, "An error occured while loading the profile!\n\nThe file is 1048602 bytes long; a key-map profile is at most 1 MiB.", before},
+        {"damaged", false, "The profile \"damaged\" is damaged at byte 14. The part before it holds 1 key.", before},
+        {"damaged", true, "The profile \"damaged\" is damaged at byte 14. The part before it holds 1 key.", damagedLoad},
+    };
+    for (const auto& l : loads) {
+        g_KeyMap[0x41] = before;
+        g_KeyMap[0x42] = {1, 1, {2}};  // in no profile: cleared by a load
+        dialogs.shown.clear();
+        dialogs.inputs = {QString::fromLatin1(l.name)};
+        dialogs.answers = {l.agree};
+        const int updates = port.captionUpdates;
+        form.cmdLoad()->click();
+        EXPECT_EQ(g_KeyMap[0x41], l.after) << l.name;
+        EXPECT_EQ(g_KeyMap[0x42] == KeyMapEntry{}, l.after != before) << l.name;
+        EXPECT_EQ(port.captionUpdates - updates, l.after != before ? 1 : 0) << l.name;
+        EXPECT_EQ(dialogs.shown.size() > 1 ? dialogs.shown.back().text.left(static_cast<qsizetype>(std::strlen(l.shown))) : "",
+                  QString::fromUtf8(l.shown)) << l.name;
+    }
+}
+
+// The key filter under a real X server with auto-repeat on, keys typed through the XTEST extension
+// (tests/e2e/x11_keyboard.sh runs these); skipped on any other platform.
+class X11Keyboard : public KeyboardTest {
+protected:
+    void SetUp() override {
+        if (QGuiApplication::platformName() != QLatin1String("xcb")) GTEST_SKIP() << "needs an X server";
+        KeyboardTest::SetUp();
+        ASSERT_EQ(LoadKeyMapFile(QStringLiteral(KIVRA_SOURCE_DATA_DIR "/keymaps/default.kmp"), g_KeyMap).status, ProfileLoad::Loaded);
+        qApp->installEventFilter(&presses);  // after the hook, so it sees every press first
+    }
+    void Hold(const QString& key, int ms) {
+        ASSERT_EQ(QProcess::execute(QStringLiteral("xdotool"), {QStringLiteral("keydown"), key}), 0);
+        QTest::qWait(ms);
+        ASSERT_EQ(QProcess::execute(QStringLiteral("xdotool"), {QStringLiteral("keyup"), key}), 0);
+        QTest::qWait(200);
+    }
+    struct PressCounter : QObject {
+        int count = 0;
+        bool eventFilter(QObject*, QEvent* e) override {
+            count += e->type() == QEvent::KeyPress;
+            return false;
+        }
+    } presses;
+};
+
+TEST_F(X11Keyboard, HeldKeySoundsOnce) {
+    Hold(QStringLiteral("z"), 4000);
+    EXPECT_GT(presses.count, 5) << "the X server did not auto-repeat the held key";
+    EXPECT_EQ(midi.SentHex(), "90 3C 64 90 3C 00");
+    EXPECT_EQ(piano.edit->text(), "");
+}
+
+TEST_F(X11Keyboard, RussianLayoutZKeyPlaysMiddleCAndShowsItsLetter) {
+    if (QStandardPaths::findExecutable(QStringLiteral("setxkbmap")).isEmpty()) GTEST_SKIP() << "setxkbmap missing";
+    ASSERT_EQ(QProcess::execute(QStringLiteral("setxkbmap"), {QStringLiteral("ru")}), 0);
+    QTest::qWait(200);
+    InstallKeyboardHook(&piano.window);  // reads the new layout
+    Hold(QStringLiteral("Cyrillic_ya"), 100);
+    QProcess::execute(QStringLiteral("setxkbmap"), {QStringLiteral("us")});
+    EXPECT_EQ(midi.SentHex(), "90 3C 64 90 3C 00");
+    EXPECT_EQ(GetKeyName(0x5A), QStringLiteral("Я"));
 }
 
 }  // namespace
