@@ -1,11 +1,12 @@
 #!/usr/bin/env bash
 # End to end: the real program under Xvfb with a PulseAudio null sink. Clicking key 69 (A4) must
-# be heard on the sink's monitor near 440 Hz.
+# be heard on the sink's monitor near 440 Hz, Z and Q on the computer keyboard as C4 and C5, and a
+# key held while a link server gives the piano another channel must fall silent when released.
 #   piano_sounds.sh <kivra> <pitch_of_wav>
 set -euo pipefail
 KIVRA=$1
 PITCH=$2
-for tool in Xvfb pulseaudio parecord xdotool; do
+for tool in Xvfb pulseaudio parecord xdotool python3; do
   command -v "$tool" >/dev/null || { echo "SKIP: $tool missing"; exit 77; }
 done
 
@@ -56,7 +57,7 @@ expect_tone() {
   wait "$rec" 2>/dev/null || true
   local result rms hz
   result=$("$PITCH" "$WORK/out.wav")
-  read -r _ rms _ hz <<<"$result"
+  read -r _ rms _ hz _ <<<"$result"
   echo "$what: $result"
   awk -v rms="$rms" -v hz="$hz" -v want="$want" \
     'BEGIN { exit !(rms > 0.002 && hz > want * 0.97 && hz < want * 1.03) }' || {
@@ -85,4 +86,48 @@ hold_key() {
 }
 expect_tone 261.6 "computer key Z" hold_key z
 expect_tone 523.3 "computer key Q" hold_key q
-echo "PASS: the mouse and the computer keyboard sound their notes"
+
+# A link server that sets channel 0 to an organ (a note that sounds until it is released), then
+# gives the piano channel 3 while key 69 is held: the release must still stop the organ note.
+cat >"$WORK/server.py" <<'PY'
+import os, socket, sys, time
+port_file, trigger = sys.argv[1], sys.argv[2]
+srv = socket.create_server(("127.0.0.1", 0))
+with open(port_file + ".new", "w") as f:
+    f.write(str(srv.getsockname()[1]))
+os.rename(port_file + ".new", port_file)
+conn, _ = srv.accept()
+conn.sendall(bytes([0xC0, 16, 0, 0]))  # drawbar organ on channel 0
+while not os.path.exists(trigger):
+    time.sleep(0.01)
+conn.sendall(bytes([0xFF, 3, 0, 0]))  # the piano's channel becomes 3
+while conn.recv(4096):
+    pass
+PY
+python3 "$WORK/server.py" "$WORK/port" "$WORK/assign" &
+PIDS+=($!)
+for _ in $(seq 50); do [ -s "$WORK/port" ] && break; sleep 0.1; done
+xdotool mousemove --window "$WID" $(( (7920 + 607) / 15 )) $(( (120 + 427) / 15 + MENU )) click 1
+LINK=$(timeout 10 xdotool search --sync --onlyvisible --name '^ZuduvIvev$' | head -1 || true)
+[ -n "$LINK" ] || { echo "the link window did not show"; exit 1; }
+xdotool mousemove --window "$LINK" $(( (120 + 607) / 15 )) $(( (120 + 247) / 15 )) click 1
+sleep 1
+ASK=$(xdotool search --onlyvisible --name '^ZuduvIvev$' | grep -vx "$LINK" | head -1 || true)
+[ -n "$ASK" ] || { echo "the link window did not ask for the address"; exit 1; }
+xdotool windowfocus --sync "$ASK" type "127.0.0.1:$(cat "$WORK/port")"
+xdotool key Return
+sleep 1
+hold_across_assignment() {
+  xdotool mousemove --window "$WID" "$X" "$Y" mousedown 1
+  sleep 0.7
+  touch "$WORK/assign"
+  sleep 0.5
+  xdotool mouseup 1
+  sleep 1.5  # the release tail fades; what sounds after this was never released
+}
+# The SoundFont's organ sounds a 16-foot stop: its fundamental is an octave below the key.
+expect_tone 220 "organ key 69 held across a channel assignment" hold_across_assignment
+read -r _ rms _ _ _ tail <<<"$("$PITCH" "$WORK/out.wav")"
+awk -v rms="$rms" -v tail="$tail" 'BEGIN { exit !(tail < rms * 0.05) }' || {
+  echo "the organ note kept sounding after its key was released (tail $tail, note $rms)"; exit 1; }
+echo "PASS: the mouse and the computer keyboard sound their notes, and a release stops what its press started"

@@ -1,6 +1,9 @@
-// Prints the loudness (RMS) and fundamental frequency of a 16-bit PCM WAV file's loudest second.
+// Prints the loudness (RMS) and fundamental frequency of a 16-bit PCM WAV file's loudest quarter
+// second, and the loudness of its last half second (what still sounds once the notes were released).
 #include "pitch.h"
 
+#include <algorithm>
+#include <cstddef>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
@@ -54,6 +57,9 @@ int main(int argc, char** argv) {
     }
     std::vector<float> part(mono.begin() + std::min(bestStart, mono.size()),
                             mono.begin() + std::min(bestStart + window, mono.size()));
-    std::printf("rms %.5f pitch %.1f\n", bestRms, kivra::test::EstimatePitch(part, rate));
+    const std::size_t tail = std::min(mono.size(), static_cast<std::size_t>(rate / 2));
+    const std::vector<float> last(mono.end() - static_cast<std::ptrdiff_t>(tail), mono.end());
+    std::printf("rms %.5f pitch %.1f tail %.5f\n", bestRms, kivra::test::EstimatePitch(part, rate),
+                kivra::test::Rms(last));
     return 0;
 }
