@@ -163,18 +163,13 @@ TEST_F(KeyMapTest, ProfilesByNameUserFirstAndSavesReplaceWholeOrNotAtAll) {
     QFile::remove(UserProfilesDir());
 }
 
-// A two-octave piano on the letter rows, Space and Enter for the Music Maker; the committed file
-// is exactly what the writer makes of it.
+// A two-octave piano on the letter rows, Space and Enter for the Music Maker: the committed file is
+// exactly what the writer makes of it.
 TEST_F(KeyMapTest, ShippedDefaultProfileIsTheTwoOctavePiano) {
     KeyMap expected{};
     const char keys[] = "ZSXDCVGBHNJM\xBCQ2W3ER5T6Y7UI";  // the comma key (0xBC) and Q both play offset 12
     for (int i = 0; i < 26; ++i) expected[static_cast<unsigned char>(keys[i])] = Entry(1, {std::uint8_t(i - (i > 12))});
-    expected[0x20] = Entry(3);
-    expected[0x0D] = Entry(4);
-    SetInstalledProfilesDir(QStringLiteral(KIVRA_SOURCE_DATA_DIR "/keymaps"));
-    KeyMap loaded{};
-    EXPECT_EQ(LoadKeyMap(QStringLiteral("default"), loaded).status, ProfileLoad::Loaded);
-    EXPECT_EQ(loaded, expected);
+    expected[0x20] = Entry(3), expected[0x0D] = Entry(4);
     EXPECT_EQ(SavedAndBack(expected), Bytes(kShipped));
 }
 
