@@ -16,8 +16,6 @@ using namespace kivra;
 
 namespace {
 
-using test::FakePiano;
-
 struct FakeClock : Clock {
     explicit FakeClock(const double* now) : now(now) {}
     double NowMs() const override { return *now; }
@@ -26,11 +24,11 @@ struct FakeClock : Clock {
 
 using Pos = std::pair<int, int>;  // {steps in the song, cursor}
 Pos Size() { return {g_lNumSteps, g_lCurStep}; }
-
-std::vector<int> NotesOf(int track, int step) {
-    const SongStep* s = StepAt(track, step);
-    if (!s) return {-1};
-    return {s->Notes.begin(), s->Notes.begin() + s->NoteCount};
+// A track's rows as its list shows them, "|" after each, then the cursor: "60 64 |-| @2".
+std::string Song(int track = 0) {
+    std::string shown;
+    for (int s = 0; s < g_lNumSteps; ++s) shown += StepCaption(*StepAt(track, s)).toStdString() + "|";
+    return shown + " @" + std::to_string(g_lCurStep);
 }
 
 class MusicMakerCore : public ::testing::Test {
@@ -52,21 +50,29 @@ protected:
     }
     void Press(int note) { PlayNote(note, 100, PlayChannel()); }
     void Release(int note) { StopNote(note, PlayChannel()); }
-    // Plays keys in order through the note entry points: "+60" presses, "-60" releases, "60" taps.
+    // Plays a script in order: "+60" presses through the note entry points, "-60" releases, "60"
+    // taps; "R" switches Record, "@3" puts the cursor on step 3, "B" inserts a break, "S" a space.
     void Keys(const std::string& script) {
         std::istringstream in(script);
         for (std::string k; in >> k;) {
-            const int note = std::abs(std::stoi(k));
-            if (k[0] != '-') Press(note);
-            if (k[0] != '+') Release(note);
+            if (k == "R") mm.SetRecord(!mm.RecordChecked());
+            else if (k == "B") InsertBreak();
+            else if (k == "S") InsertSpace();
+            else if (k[0] == '@') g_lCurStep = std::stoi(k.substr(1));
+            else {
+                const int note = std::abs(std::stoi(k));
+                if (k[0] != '-') Press(note);
+                if (k[0] != '+') Release(note);
+            }
         }
     }
-    // Starts Play afresh at time 0, stopping it first; clears what was sent.
-    void Restart() {
+    // Starts Play afresh at time `at`, stopping it first; returns what the start sent.
+    std::string Restart(double at = 0) {
         mm.SetPlay(false);
-        now = 0;
+        now = at;
         midi.ClearSent();
         mm.SetPlay(true);
+        return midi.SentHex();
     }
     // Moves the fake clock and lets the player play whatever fell due; returns what was sent.
     std::string At(double ms) {
@@ -77,83 +83,41 @@ protected:
     }
 
     test::FakeMidi midi;
-    FakePiano piano;
+    test::FakePiano piano;
     MusicMaker& mm = TheMusicMaker();
     double now = 0;
 };
 
-TEST_F(MusicMakerCore, SingleNotesEachOpenAStepAndGrowTheSong) {
-    mm.SetRecord(true);
-    for (int i = 0; i < 2; ++i) {
-        Keys(std::to_string(60 + i));
-        EXPECT_EQ(Size(), (Pos{i + 2, i + 1}));
-        EXPECT_EQ(NotesOf(0, i), std::vector<int>{60 + i});
-        EXPECT_EQ(StepAt(0, i + 1)->StepType, StepEmpty);
+// The song after each script: the first track's rows as its list shows them, then the cursor.
+TEST_F(MusicMakerCore, NotesPlayedWhileRecordingBecomeSteps) {
+    const std::pair<const char*, const char*> cases[] = {
+        {"R 60 61", "60 |61 | | @2"},  // single notes each open a step and grow the song
+        // Chord by overlap, legato into 67 while 64 is held, then 67 struck again alone; then a
+        // note struck again while 50 is held is stored again.
+        {"R +60 +64 -60 +67 -64 +67 -67 +50 +52 -52 +52", "60 64 67 |67 |50 52 52 | | @3"},
+        {"R 50 51 +60 +64 +67 -60 -64 -67 53 @2 72", "50 |51 |72 |53 | | @3"},  // the first note overwrites
+        // A chord note after a break brings back the notes under it; a note held while Record is
+        // off is held all the same.
+        {"R +60 +64 -60 -64 @0 B R +50 R +55", "60 64 55 | | @1"},
+        {"+40 R @0 +41", "41 | | @1"},     // a chord note with the cursor at 0 opens a new step
+        {"R @-1 42", "42 | | @1"},         // a negative cursor starts again at the first step
+        {"60 R 60 B @2", "60 |-| | @2"},  // Record off: nothing recorded
+    };
+    for (const auto& [script, song] : cases) {
+        ForgetSoundingNotes();  // no key held from the row before
+        SetUp();
+        Keys(script);
+        EXPECT_EQ(Song(), song) << script;
     }
 }
 
-TEST_F(MusicMakerCore, OverlappingNotesFormChordsLegatoAndRepeats) {
-    mm.SetRecord(true);
-    // Chord by overlap, legato into 67 while 64 is held, then 67 struck again alone.
-    Keys("+60 +64 -60 +67 -64 +67 -67");
-    EXPECT_EQ(NotesOf(0, 0), (std::vector<int>{60, 64, 67}));
-    EXPECT_EQ(NotesOf(0, 1), std::vector<int>{67});
-    EXPECT_EQ(g_lCurStep, 2);
-    Keys("+50 +52 -52 +52");  // struck again while 50 is held: stored again
-    EXPECT_EQ(NotesOf(0, 2), (std::vector<int>{50, 52, 52}));
-    EXPECT_EQ(g_lCurStep, 3);
-}
-
-TEST_F(MusicMakerCore, FirstNoteOverwritesTheStepAtAClickedRow) {
-    SetStepCount(6);
-    g_Tracks[0].Steps[2] = SongStep{StepNotes, 3, {60, 64, 67}};
-    g_lCurStep = 2;
-    mm.SetRecord(true);
-    Keys("72");
-    EXPECT_EQ(NotesOf(0, 2), std::vector<int>{72});
-    EXPECT_EQ(Size(), (Pos{6, 3}));
-}
-
-TEST_F(MusicMakerCore, ChordNoteAfterABreakBringsBackTheNotesUnderIt) {
-    mm.SetRecord(true);
-    Keys("+60 +64 -60 -64");
-    g_lCurStep = 0;
-    InsertBreak();
-    EXPECT_EQ(StepCaption(*StepAt(0, 0)), "-");
-    mm.SetRecord(false);
-    Keys("+50");  // held while Record is off: not recorded, but held
-    mm.SetRecord(true);
-    Keys("+55");
-    EXPECT_EQ(NotesOf(0, 0), (std::vector<int>{60, 64, 55}));
-    EXPECT_EQ(StepAt(0, 0)->StepType, StepNotes);
-}
-
-TEST_F(MusicMakerCore, LimitsAreKeptInsideTheArrays) {
-    mm.SetRecord(true);
-    Press(60);
+TEST_F(MusicMakerCore, AtMost255NotesAStep) {
+    Keys("R +60");
     for (int k = 0; k < 254; ++k) Press(61);
-    EXPECT_EQ(StepAt(0, 0)->NoteCount, 255);
     midi.ClearSent();
     Press(61);  // the 256th note sounds but is not stored
     EXPECT_EQ(midi.SentHex(), "90 3D 64");
-    EXPECT_EQ(StepAt(0, 0)->NoteCount, 255);
-    EXPECT_EQ(StepAt(0, 0)->Notes.size(), 255u);
-    Keys("-60 -61");
-
-    // A chord note with the cursor at 0 opens a new step.
-    mm.SetRecord(false);
-    Keys("+40");
-    mm.SetRecord(true);
-    g_lCurStep = 0;
-    Keys("+41");
-    EXPECT_EQ(NotesOf(0, 0), std::vector<int>{41});
-    EXPECT_EQ(g_lCurStep, 1);
-
-    // A negative cursor starts again at the first step.
-    Keys("-40 -41");
-    g_lCurStep = -1;
-    Keys("42");
-    EXPECT_EQ(NotesOf(0, 0), std::vector<int>{42});
+    EXPECT_EQ(std::pair(int{StepAt(0, 0)->NoteCount}, StepAt(0, 0)->Notes.size()), std::pair(255, std::size_t{255}));
 }
 
 TEST_F(MusicMakerCore, BreaksSpacesAndDeletesWriteOnlyTheCurrentTrack) {
@@ -184,36 +148,26 @@ TEST_F(MusicMakerCore, TrackAndStepCountsAndResetKeepTheirPromises) {
     g_Tracks[2].Channel = 7;
     g_lLastStep = {4, 5, 6};
     SetTrackCount(5);
-    EXPECT_EQ(g_Tracks[4].Steps.size(), 10u);
-    EXPECT_EQ(g_Tracks[4].Channel, 0);
+    EXPECT_EQ(std::pair(g_Tracks[4].Steps.size(), int{g_Tracks[4].Channel}), std::pair(std::size_t{10}, 0));
     g_lCurTrack = 4;
     SetTrackCount(2);
-    EXPECT_EQ(g_lNumTracks, 2);
     EXPECT_EQ(g_lLastStep, (std::vector<int>{4, 5}));
-    EXPECT_EQ(g_lCurTrack, 1);  // the last track became current
-
+    EXPECT_EQ(Pos(g_lNumTracks, g_lCurTrack), Pos(2, 1));  // the last track became current
     SetStepCount(3);
-    EXPECT_EQ(g_Tracks[1].Steps.size(), 3u);
-    SetStepCount(0);
-    EXPECT_EQ(g_lNumSteps, 0);
-    EXPECT_EQ(g_Tracks[1].Steps.size(), 3u);
-
+    SetStepCount(0);  // the steps stay for a later count
+    EXPECT_EQ(std::pair(g_lNumSteps, g_Tracks[1].Steps.size()), std::pair(0, std::size_t{3}));
     g_bytChannelPatch[3] = 41;
     g_lTempo = 200;
     ResetSong();
-    EXPECT_EQ(g_lNumTracks, 0);
-    EXPECT_TRUE(g_Tracks.empty());
-    EXPECT_TRUE(g_lLastStep.empty());
-    EXPECT_EQ(g_lTempo, 120);
-    EXPECT_EQ(g_lNotesPerBeat, 4);
-    EXPECT_EQ(g_bytChannelPatch[3], 41);
+    EXPECT_TRUE(g_Tracks.empty() && g_lLastStep.empty());
+    EXPECT_EQ(std::vector<int>({g_lNumTracks, g_lTempo, g_lNotesPerBeat, g_bytChannelPatch[3]}),
+              std::vector<int>({0, 120, 4, 41}));
 }
 
 TEST_F(MusicMakerCore, RecordSwitchRoutesNotesAndLocksThePiano) {
     g_Tracks[0].Channel = 3;
     g_bytChannelPatch[3] = 19;
     mm.SetRecord(true);
-    EXPECT_EQ(piano.locks, std::vector<bool>{true});
     EXPECT_EQ(piano.instruments, std::vector<int>{19});
     midi.ClearSent();
     Keys("+60");  // sounds on the track's channel
@@ -229,44 +183,28 @@ TEST_F(MusicMakerCore, IntervalRoundsHalvesToEven) {
 }
 
 TEST_F(MusicMakerCore, PlaysTheWorkedScheduleAndStopsAtTheEnd) {
-    g_lCurStep = 0;
-    Keys("60");  // Record off: nothing recorded
-    EXPECT_EQ(g_lNumSteps, 0);
-    mm.SetRecord(true);
-    Keys("60");
-    InsertBreak();
-    g_lCurStep = 2;
+    Keys("R 60 B @2");
     SetStepCount(3);
-    ASSERT_EQ(StepAt(0, 2)->StepType, StepEmpty);
     g_bytChannelPatch[1] = 5;
-
-    midi.ClearSent();
-    now = 1000;
-    mm.SetPlay(true);
-    EXPECT_FALSE(mm.RecordChecked());
-    EXPECT_EQ(g_lCurStep, 0);
-    EXPECT_EQ(midi.SentHex().substr(0, 17), "C0 00 C1 05 C2 00");
+    EXPECT_EQ(Restart(1000).substr(0, 17), "C0 00 C1 05 C2 00");
     EXPECT_EQ(midi.out->sent.size(), 16u);
-    EXPECT_EQ(At(1124.9), "");
-    // The track's last-started entry (step 0) is stopped before its first notes.
-    EXPECT_EQ(At(1125), "90 3C 00 90 3C 64");
-    EXPECT_EQ(At(1250), "90 3C 00");
-    EXPECT_EQ(At(1375), "");
+    EXPECT_EQ(Pos(mm.RecordChecked(), g_lCurStep), Pos(false, 0));
+    // Due times and what each sends; the track's last-started entry (step 0) is stopped before its first notes.
+    const std::pair<double, const char*> schedule[] = {
+        {1124.9, ""}, {1125, "90 3C 00 90 3C 64"}, {1250, "90 3C 00"}, {1375, ""}};
+    for (const auto& [ms, sent] : schedule) EXPECT_EQ(At(ms), sent) << ms;
     EXPECT_TRUE(mm.PlayChecked());
-    At(1500);
+    At(1500);  // the end: every note of every channel is stopped
     EXPECT_EQ(midi.out->sent.size(), 2048u);
     EXPECT_EQ(midi.out->sent.back(), PackShortMessage(0x9F, 127, 0));
-    EXPECT_FALSE(mm.PlayChecked());
-    EXPECT_EQ(g_lCurStep, 3);
+    EXPECT_EQ(Pos(mm.PlayChecked(), g_lCurStep), Pos(false, 3));
 }
 
 TEST_F(MusicMakerCore, LateStepsArePlayedNotSkippedAndEmptyStepsHoldNotes) {
-    RecordNote(60);
-    InsertSpace();  // holds 60 until the track's next notes
-    for (int n : {64, 65}) RecordNote(n);
+    Keys("R 60 S 64 65");  // the space holds 60 until the track's next notes
     std::vector<std::pair<double, double>> steps;
     mm.SetStepObserver([&](long long, double due, double played) { steps.emplace_back(due, played); });
-    mm.SetPlay(true);
+    Restart();
     EXPECT_EQ(At(380), "90 3C 00 90 3C 64 90 3C 00 90 40 64");  // the thread was busy
     EXPECT_EQ(At(499.5), "");
     EXPECT_EQ(At(500), "90 40 00 90 41 64");
@@ -281,7 +219,6 @@ TEST_F(MusicMakerCore, SoloTrackPlaysAloneUntilTheSongEnds) {
     g_lCurTrack = 1;
     g_lCurStep = 0;
     RecordNote(70);
-
     mm.PlayTrackAlone(5);  // names no track
     EXPECT_FALSE(mm.PlayChecked());
     mm.PlayTrackAlone(1);
@@ -291,16 +228,15 @@ TEST_F(MusicMakerCore, SoloTrackPlaysAloneUntilTheSongEnds) {
     EXPECT_EQ(At(125), "92 46 00 92 46 64");
     At(250);
     At(375);
-    EXPECT_FALSE(mm.PlayChecked());
-    EXPECT_EQ(mm.SoloTrack(), -1);
+    EXPECT_EQ(std::pair(mm.PlayChecked(), mm.SoloTrack()), std::pair(false, -1));
     Restart();
     EXPECT_EQ(midi.out->sent.size(), 16u);
     EXPECT_EQ(At(125), "90 3C 00 90 3C 64 92 46 00 92 46 64");
 }
 
 TEST_F(MusicMakerCore, TempoChangesTakeEffectAtTheNextStart) {
-    for (int n : {60, 62}) RecordNote(n);
-    mm.SetPlay(true);
+    Keys("R 60 62");
+    Restart();
     g_lTempo = 60;
     EXPECT_EQ(mm.RunningInterval(), 125);
     EXPECT_EQ(At(125), "90 3C 00 90 3C 64");
@@ -311,12 +247,10 @@ TEST_F(MusicMakerCore, TempoChangesTakeEffectAtTheNextStart) {
 }
 
 TEST_F(MusicMakerCore, PlaybackSurvivesStaleEntriesAndEmptySongs) {
-    mm.SetPlay(true);
+    Restart();
     At(125);  // no steps: the first tick ends the song
     EXPECT_FALSE(mm.PlayChecked());
-
-    RecordNote(60);
-    InsertBreak();
+    Keys("R 60 B R");
     g_lLastStep[0] = 50;  // beyond the song: names no notes to stop
     Restart();
     EXPECT_EQ(At(125), "90 3C 64");
@@ -324,15 +258,13 @@ TEST_F(MusicMakerCore, PlaybackSurvivesStaleEntriesAndEmptySongs) {
 }
 
 TEST_F(MusicMakerCore, RecordingDuringPlaybackMayGrowTheSongBeingPlayed) {
-    mm.SetRecord(true);
-    Keys("+60 +64 -60 -64");
+    Keys("R +60 +64 -60 -64");
     SetStepCount(1);
     g_Tracks[0].Steps.shrink_to_fit();  // growing by one step now moves every step
-    mm.SetPlay(true);
+    Restart();
     mm.SetRecord(true);
     EXPECT_EQ(At(125), "90 3C 00 90 40 00 90 3C 64 90 40 64");
-    EXPECT_EQ(g_lNumSteps, 2);
-    EXPECT_EQ(NotesOf(0, 0), (std::vector<int>{60, 64}));
+    EXPECT_EQ(Song(), "60 64 | | @2");
 }
 
 }  // namespace

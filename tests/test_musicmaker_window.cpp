@@ -10,6 +10,7 @@
 #include <QLabel>
 #include <QMenu>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QScrollBar>
 #include <QTest>
 
@@ -17,67 +18,83 @@
 
 #include <functional>
 #include <memory>
-#include <utility>
 
 using namespace kivra;
 
 namespace {
 
-using test::FakePiano;
-using Pos = std::pair<int, int>;
-
 class MusicMakerWindow : public ::testing::Test {
 protected:
     void SetUp() override {
-        TheMusicMaker().SetPlay(false);
-        TheMusicMaker().SetRecord(false);
+        mm.SetPlay(false);
+        mm.SetRecord(false);
         NewSong();
         window = std::make_unique<frmMusicMaker>();
         window->show();
         QApplication::setActiveWindow(window.get());  // for the menu's shortcuts
     }
-    void TearDown() override {
-        window.reset();
-    }
     template <typename T>
-    T* Child(const char* name) {
-        auto* w = window->findChild<T*>(QString::fromLatin1(name));
+    T* Child(const std::string& name) {
+        auto* w = window->findChild<T*>(QString::fromStdString(name));
         EXPECT_NE(w, nullptr) << name;
         return w;
     }
-    QPushButton* Button(int i) { return Child<QPushButton>(("cmdTrack" + std::to_string(i)).c_str()); }
-    StepList* List(int i) { return Child<StepList>(("lstTrack" + std::to_string(i)).c_str()); }
-    QString Label(const char* name) { return Child<QLabel>(name)->text(); }
-    QStringList Captions() {
-        QStringList c;
-        for (int i = 0; i < 5; ++i) c << Button(i)->text();
-        return c;
+    StepList* List(int i) { return Child<StepList>("lstTrack" + std::to_string(i)); }
+    QScrollBar* Bar(const char* name) { return Child<QScrollBar>(name); }
+    void Click(const char* button) { QTest::mouseClick(Child<QPushButton>(button), Qt::LeftButton); }
+    // The five track buttons' captions and the four labels, their fixed words left out unless `whole`.
+    QString Shown(bool whole = false) {
+        QStringList shown;
+        for (int i = 0; i < 5; ++i) shown << Child<QPushButton>("cmdTrack" + std::to_string(i))->text();
+        shown << "|";
+        for (const char* l : {"lblNumTracks", "lblTempo", "lblNPB", "lblChannel"}) shown << Child<QLabel>(l)->text();
+        if (!whole) shown.replaceInStrings(QRegularExpression("Track |.*: | BPM"), "");
+        return shown.join(' ');
     }
-    // On the box itself: a check box takes clicks on its indicator and caption only.
-    void Click(QCheckBox* box) { QTest::mouseClick(box, Qt::LeftButton, {}, QPoint(6, box->height() / 2)); }
-    void ClickRow(StepList* list, int row) {
-        QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, list->RowRect(row).center());
+    // The rows of a track list, "|" after each.
+    QString Rows(int list) {
+        QString rows;
+        for (int r = 0; r < List(list)->RowCount(); ++r) rows += List(list)->RowText(r) + "|";
+        return rows;
     }
 
     test::FakeMidi midi;
-    FakePiano piano;
+    test::FakePiano piano;
     test::ScriptedDialogs dialogs;
+    MusicMaker& mm = TheMusicMaker();
     std::unique_ptr<frmMusicMaker> window;
 };
 
-TEST_F(MusicMakerWindow, NewWindowShowsOneEmptyTrackAndTheDefaults) {
+TEST_F(MusicMakerWindow, BarsAndArrowsShowTracksAndSettingsWithinTheSong) {
     EXPECT_EQ(window->windowTitle(), "Kivra - Music Maker");
-    EXPECT_EQ(Captions(), (QStringList{"Track 1", "-", "-", "-", "-"}));
-    for (int i = 0; i < 5; ++i) EXPECT_EQ(List(i)->RowCount(), 0);
-    EXPECT_EQ(Label("lblNumTracks"), "Number of Tracks: 1");
-    EXPECT_EQ(Label("lblTempo"), "Tempo: 120 BPM");
-    EXPECT_EQ(Label("lblNPB"), "Notes Per Beat: 4");
-    EXPECT_EQ(Label("lblChannel"), "Output Channel: 0");
     EXPECT_EQ(window->FileMenu()->title(), "&File");
+    EXPECT_EQ(Shown(true), "Track 1 - - - - | Number of Tracks: 1 Tempo: 120 BPM Notes Per Beat: 4 Output Channel: 0");
+    auto bar = [this](const char* name, int v) { return [=, this] { Bar(name)->setValue(v); }; };
+    auto click = [this](const char* name, int n) { return [=, this] { for (int k = 0; k < n; ++k) Click(name); }; };
+    // What the window shows after each step, " *" where the step changed the song.
+    const std::tuple<const char*, std::function<void()>, const char*> steps[] = {
+        {"a new window", [] {}, "1 - - - - | 1 120 4 0"},
+        {"seven tracks", bar("hscTracks", 7), "1 2 3 4 5 | 7 120 4 0 *"},
+        {"an arrow moves by one track", click("cmdNextTrack", 1), "2 3 4 5 6 | 7 120 4 0"},
+        {"arrows stop at the last track", click("cmdNextTrack", 2), "3 4 5 6 7 | 7 120 4 0"},
+        {"and at the first", click("cmdPrevTrack", 3), "1 2 3 4 5 | 7 120 4 0"},
+        {"tempo", bar("hscTempo", 90), "1 2 3 4 5 | 7 90 4 0 *"},
+        {"notes per beat", bar("hscNPB", 8), "1 2 3 4 5 | 7 90 8 0 *"},
+        {"channel", bar("hscChannel", 5), "1 2 3 4 5 | 7 90 8 5 *"},
+        {"fewer tracks", bar("hscTracks", 2), "1 2 - - - | 2 90 8 5 *"},
+    };
+    for (const auto& [what, act, shown] : steps) {
+        g_bSongChanged = false;
+        act();
+        EXPECT_EQ(Shown() + (g_bSongChanged ? " *" : ""), shown) << what;
+        EXPECT_EQ(Rows(0) + Rows(1) + Rows(2) + Rows(3) + Rows(4), "") << what;
+    }
+    EXPECT_EQ(std::vector<int>({g_lNumTracks, g_lTempo, g_lNotesPerBeat, g_Tracks[0].Channel}),
+              std::vector<int>({2, 90, 8, 5}));
 }
 
 TEST_F(MusicMakerWindow, RowsShowChordsBreaksAndEmptyStepsWithTheCursorSelected) {
-    TheMusicMaker().SetRecord(true);
+    mm.SetRecord(true);
     PlayNote(60, 100, PlayChannel());
     PlayNote(64, 100, PlayChannel());
     EXPECT_EQ(List(0)->SelectedRow(), 1);
@@ -85,140 +102,102 @@ TEST_F(MusicMakerWindow, RowsShowChordsBreaksAndEmptyStepsWithTheCursorSelected)
     InsertSpace();
     SetStepCount(3);
     window->RefreshCaptions();
-    StepList* list = List(0);
-    ASSERT_EQ(list->RowCount(), 3);
-    EXPECT_EQ(list->RowText(0), "60 64 ");
-    EXPECT_EQ(list->RowText(1), "-");
-    EXPECT_EQ(list->RowText(2), " ");
-    EXPECT_EQ(list->SelectedRow(), -1);  // the cursor (3) lies past the last row
-}
-
-TEST_F(MusicMakerWindow, ArrowsScrollOneTrackAtATimeWithinTheSong) {
-    Child<QScrollBar>("hscTracks")->setValue(7);
-    EXPECT_EQ(Label("lblNumTracks"), "Number of Tracks: 7");
-    auto* next = Child<QPushButton>("cmdNextTrack");
-    auto* prev = Child<QPushButton>("cmdPrevTrack");
-    for (int k = 0; k < 3; ++k) QTest::mouseClick(next, Qt::LeftButton);
-    EXPECT_EQ(Captions(), (QStringList{"Track 3", "Track 4", "Track 5", "Track 6", "Track 7"}));
-    for (int k = 0; k < 2; ++k) QTest::mouseClick(prev, Qt::LeftButton);
-    EXPECT_EQ(Captions(), (QStringList{"Track 1", "Track 2", "Track 3", "Track 4", "Track 5"}));
+    EXPECT_EQ(Rows(0), "60 64 |-| |");
+    EXPECT_EQ(List(0)->SelectedRow(), -1);  // the cursor (3) lies past the last row
 }
 
 TEST_F(MusicMakerWindow, ClickingARowMovesTheCursorAndTheChannelControls) {
-    Child<QScrollBar>("hscTracks")->setValue(2);
+    Bar("hscTracks")->setValue(2);
     SetStepCount(6);
     g_Tracks[1].Channel = 5;
     g_bytChannelPatch[5] = 24;
     window->RefreshCaptions();
-    TheMusicMaker().SetRecord(true);
-    ClickRow(List(1), 2);
-    EXPECT_EQ(Pos(g_lCurTrack, g_lCurStep), Pos(1, 2));
-    EXPECT_TRUE(List(0)->SelectedRow() == 2 && List(1)->SelectedRow() == 2);
-    EXPECT_EQ(Child<QScrollBar>("hscChannel")->value(), 5);
-    EXPECT_EQ(Label("lblChannel"), "Output Channel: 5");
-    EXPECT_EQ(piano.instruments.back(), 24);
-
-    // The channel bar writes the current track's channel.
-    Child<QScrollBar>("hscChannel")->setValue(9);
+    mm.SetRecord(true);
+    QTest::mouseClick(List(1)->viewport(), Qt::LeftButton, {}, List(1)->RowRect(2).center());
+    EXPECT_EQ(std::vector<int>({g_lCurTrack, g_lCurStep, List(0)->SelectedRow(), List(1)->SelectedRow(),
+                                Bar("hscChannel")->value(), piano.instruments.back()}),
+              std::vector<int>({1, 2, 2, 2, 5, 24}));
+    EXPECT_EQ(Shown(), "1 2 - - - | 2 120 4 5");
+    Bar("hscChannel")->setValue(9);  // the channel bar writes the current track's channel
     EXPECT_EQ(g_Tracks[1].Channel, 9);
     // A release over an empty list (no row) and the keyboard leave the cursor alone.
     QTest::mouseClick(List(2)->viewport(), Qt::LeftButton, {}, QPoint(5, 5));
     QTest::keyClick(List(1), Qt::Key_Down);
-    EXPECT_EQ(List(1)->SelectedRow(), 3);
-    EXPECT_EQ(g_lCurStep, 2);
+    EXPECT_EQ(std::pair(List(1)->SelectedRow(), g_lCurStep), std::pair(3, 2));
 }
 
 TEST_F(MusicMakerWindow, LongSongListScrollsToTheCursorAndFewerTracksMoveTheCurrentOne) {
-    Child<QScrollBar>("hscTracks")->setValue(4);
+    Bar("hscTracks")->setValue(4);
     SetStepCount(1000);
     g_lCurStep = 500;
     g_lCurTrack = 3;
     window->RefreshCaptions();
-    StepList* list = List(0);
-    EXPECT_EQ(list->SelectedRow(), 500);
-    EXPECT_LE(list->FirstVisibleRow(), 500);
-    EXPECT_GT(list->FirstVisibleRow(), 450);
-    Child<QScrollBar>("hscTracks")->setValue(2);
+    EXPECT_EQ(List(0)->SelectedRow(), 500);
+    EXPECT_TRUE(List(0)->FirstVisibleRow() <= 500 && List(0)->FirstVisibleRow() > 450) << List(0)->FirstVisibleRow();
+    Bar("hscTracks")->setValue(2);
     EXPECT_EQ(g_lCurTrack, 1);
-    EXPECT_EQ(Captions(), (QStringList{"Track 1", "Track 2", "-", "-", "-"}));
 }
 
-TEST_F(MusicMakerWindow, RecordBoxLocksThePianoAndPlayBoxSwitchesItOff) {
+TEST_F(MusicMakerWindow, RecordPlayAndTrackButtonsAndClosingSwitchThemOff) {
     auto* record = Child<QCheckBox>("chkRecord");
-    Click(record);
-    EXPECT_TRUE(TheMusicMaker().RecordChecked());
-    Click(record);
+    // On the box itself: a check box takes clicks on its indicator and caption only.
+    auto click = [](QCheckBox* box) { QTest::mouseClick(box, Qt::LeftButton, {}, QPoint(6, box->height() / 2)); };
+    click(record);
+    EXPECT_TRUE(mm.RecordChecked());
+    click(record);
     EXPECT_EQ(piano.locks, (std::vector<bool>{true, false}));
-    Click(record);
-    Click(Child<QCheckBox>("chkPlay"));
-    EXPECT_FALSE(record->isChecked());
-    EXPECT_TRUE(TheMusicMaker().PlayChecked());
-}
-
-TEST_F(MusicMakerWindow, TrackButtonsPlayTheirTrackAloneAndDashesDoNothing) {
+    click(record);
+    click(Child<QCheckBox>("chkPlay"));  // Play switches Record off
+    EXPECT_TRUE(!record->isChecked() && mm.PlayChecked());
+    mm.SetPlay(false);
+    // A track button plays its track alone; a dash does nothing.
     RecordNote(60);
-    QTest::mouseClick(Button(1), Qt::LeftButton);
-    EXPECT_FALSE(TheMusicMaker().PlayChecked());
-    QTest::mouseClick(Button(0), Qt::LeftButton);
+    Click("cmdTrack1");
+    EXPECT_FALSE(mm.PlayChecked());
+    Click("cmdTrack0");
     EXPECT_TRUE(Child<QCheckBox>("chkPlay")->isChecked());
-    EXPECT_EQ(TheMusicMaker().SoloTrack(), 0);
-}
-
-TEST_F(MusicMakerWindow, ClosingKeepsTheSongAndSwitchesRecordAndPlayOff) {
-    RecordNote(60);
-    TheMusicMaker().PlayTrackAlone(0);
-    TheMusicMaker().SetRecord(true);  // both on while playing
+    EXPECT_EQ(mm.SoloTrack(), 0);
+    // Closing keeps the song and switches Record and Play off.
+    mm.SetRecord(true);  // both on while playing
     window->close();
-    EXPECT_FALSE(window->isVisible());
-    EXPECT_FALSE(TheMusicMaker().RecordChecked());
-    EXPECT_FALSE(TheMusicMaker().PlayChecked());
-    EXPECT_EQ(TheMusicMaker().SoloTrack(), -1);
+    EXPECT_FALSE(window->isVisible() || mm.RecordChecked() || mm.PlayChecked());
+    EXPECT_EQ(mm.SoloTrack(), -1);
     window = std::make_unique<frmMusicMaker>();  // a window made afresh shows the same song
-    EXPECT_EQ(List(0)->RowText(0), "60 ");
+    EXPECT_EQ(Rows(0), "60 | |");
 }
 
+// The bars mark the song changed too: see the first test.
 TEST_F(MusicMakerWindow, EditsOfWhatAFileHoldsMarkTheSongChanged) {
-    const struct {
-        const char* what;
-        std::function<void()> edit;
-        bool changes;
-    } cases[] = {
-        {"record a note", [] { RecordNote(60); }, true},
-        {"insert a break", [] { InsertBreak(); }, true},
-        {"insert a space", [] { InsertSpace(); }, true},
-        {"delete a note", [] { RecordNote(60); g_bSongChanged = false; DeleteStepAtCursor(); }, true},
-        {"tempo", [this] { Child<QScrollBar>("hscTempo")->setValue(90); }, true},
-        {"notes per beat", [this] { Child<QScrollBar>("hscNPB")->setValue(8); }, true},
-        {"channel", [this] { Child<QScrollBar>("hscChannel")->setValue(3); }, true},
-        {"tracks", [this] { Child<QScrollBar>("hscTracks")->setValue(2); }, true},
-        {"refresh and play", [this] { window->ShowSong(); TheMusicMaker().SetPlay(true); TheMusicMaker().SetPlay(false); }, false},
+    const std::pair<const char*, std::function<void()>> changes[] = {
+        {"record a note", [] { RecordNote(60); }},
+        {"insert a break", [] { InsertBreak(); }},
+        {"insert a space", [] { InsertSpace(); }},
+        {"delete a note", [] { RecordNote(60), g_bSongChanged = false, DeleteStepAtCursor(); }},
+        {"", [this] { window->ShowSong(), mm.SetPlay(true), mm.SetPlay(false); }},  // refresh and play: no change
     };
-    for (const auto& c : cases) {
+    for (const auto& [what, edit] : changes) {
         NewSong();
         window->ShowSong();
-        EXPECT_FALSE(g_bSongChanged) << c.what;
-        c.edit();
-        EXPECT_EQ(g_bSongChanged, c.changes) << c.what;
+        EXPECT_FALSE(g_bSongChanged) << what;
+        edit();
+        EXPECT_EQ(g_bSongChanged, *what != '\0') << what;
     }
 }
 
 TEST_F(MusicMakerWindow, NewAsksBeforeDroppingASongWithSteps) {
     QTest::keyClick(window.get(), Qt::Key_N, Qt::ControlModifier);
     EXPECT_TRUE(dialogs.shown.empty());  // nothing to lose
-
     RecordNote(60);
-    Child<QScrollBar>("hscTempo")->setValue(90);
+    Bar("hscTempo")->setValue(90);
     QTest::keyClick(window.get(), Qt::Key_N, Qt::ControlModifier);
     ASSERT_EQ(dialogs.shown.size(), 1u);
     EXPECT_EQ(dialogs.shown[0].text, "Start a new song? The current song will be lost.");
     EXPECT_EQ(g_lNumSteps, 2);  // answered No
-
     dialogs.answers.push_back(true);
     QTest::keyClick(window.get(), Qt::Key_N, Qt::ControlModifier);
-    EXPECT_EQ(g_lNumSteps, 0);
-    EXPECT_EQ(g_lNumTracks, 1);
-    EXPECT_EQ(Label("lblTempo"), "Tempo: 120 BPM");
-    EXPECT_EQ(List(0)->RowCount(), 0);
+    EXPECT_EQ(std::pair(g_lNumSteps, g_lNumTracks), std::pair(0, 1));
+    EXPECT_EQ(Shown(), "1 - - - - | 1 120 4 0");
+    EXPECT_EQ(Rows(0), "");
 }
 
 }  // namespace

@@ -16,7 +16,6 @@
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <memory>
 #include <optional>
 
@@ -35,20 +34,39 @@ protected:
         window->show();
         QApplication::setActiveWindow(window.get());
     }
-    void TearDown() override { window.reset(); }
-    QAction* Item(const char* name) { return window->findChild<QAction*>(QString::fromLatin1(name)); }
-    QString Label(const char* name) { return window->findChild<QLabel*>(QString::fromLatin1(name))->text(); }
+    void Trigger(const char* item) { window->findChild<QAction*>(QString::fromLatin1(item))->trigger(); }
+    void Key(Qt::Key key) { QTest::keyClick(window.get(), key, Qt::ControlModifier); }
+    // The labels of the song, their fixed words left out, and the status line once there is one:
+    // "90 BPM, 6, 3, 5".
+    QString Labels() {
+        QStringList shown;
+        for (const char* l : {"lblTempo", "lblNPB", "lblNumTracks", "lblChannel", "lblStatus"})
+            if (auto* label = window->findChild<QLabel*>(QString::fromLatin1(l)))
+                shown << label->text().section(": ", -1);
+        return shown.join(", ");
+    }
+    // What the dialogs showed since the last call, one a line: "Import MIDI" for a file dialog, else
+    // the title, the icon (i, w, ! or ?) and the first line of the text.
+    QString Shown() {
+        QStringList lines;
+        for (const auto& d : dialogs.shown)
+            lines << (d.text.contains("(*.mid)") ? d.title
+                                                 : d.title + " " + "iw!?"[static_cast<int>(d.icon)] + " " +
+                                                       d.text.section('\n', 0, 0));
+        dialogs.shown.clear();
+        return lines.join('\n');
+    }
     QString Path(const char* name) { return dir.filePath(QString::fromLatin1(name)); }
-    QByteArray Bytes(const QString& path) {
-        QFile f(path);
+    QByteArray Bytes(const char* name) {
+        QFile f(Path(name));
         return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
     }
-    void Put(const QString& path, const QByteArray& bytes) {
-        QFile f(path);
+    void Put(const char* name, const char* hex) {
+        QFile f(Path(name));
         ASSERT_TRUE(f.open(QIODevice::WriteOnly));
-        f.write(bytes);
+        f.write(QByteArray::fromHex(hex));
     }
-    void OneNoteSong(int note) { NewSong(); g_lCurStep = 0; RecordNote(note); }
+    void OneNoteSong(int note) { NewSong(), g_lCurStep = 0, RecordNote(note); }
 
     test::FakeMidi midi;
     test::FakePiano piano;
@@ -58,131 +76,96 @@ protected:
 };
 
 TEST_F(SongFileMenu, ItemsFollowNewInTheirOrder) {
-    QStringList names, captions;
-    for (QAction* a : window->FileMenu()->actions()) {
-        names << a->objectName();
-        captions << a->text();
-    }
-    EXPECT_EQ(names, (QStringList{"mnuNew", "mnuOpen", "mnuSave", "sepFile", "mnuExport", "mnuImport"}));
-    EXPECT_EQ(captions, (QStringList{"&New", "&Open...", "&Save...", "", "E&xport to MIDI...", "&Import MIDI..."}));
-    // The shortcuts Ctrl+O and Ctrl+S are pressed by the tests below.
+    QStringList items;
+    for (QAction* a : window->FileMenu()->actions()) items << a->objectName() + " " + a->text();
+    EXPECT_EQ(items.join(", "), "mnuNew &New, mnuOpen &Open..., mnuSave &Save..., sepFile , "
+                                "mnuExport E&xport to MIDI..., mnuImport &Import MIDI...");
 }
 
 TEST_F(SongFileMenu, SaveAsksOnceThenWritesToTheSameFile) {
     OneNoteSong(60);
     dialogs.inputs = {Path("song.mid")};
-    QTest::keyClick(window.get(), Qt::Key_S, Qt::ControlModifier);
-    ASSERT_EQ(dialogs.shown.size(), 2u);
-    EXPECT_EQ(dialogs.shown[0].title, "Export to MIDI");  // the save dialog
-    EXPECT_EQ(dialogs.shown[1].text, "MIDI sucessfully created!");
-    EXPECT_EQ(dialogs.shown[1].icon, MessageIcon::Information);
-    const QByteArray first = Bytes(Path("song.mid"));
-    EXPECT_TRUE(first.contains(QByteArray::fromHex("903C64")));
-
+    Key(Qt::Key_S);
+    EXPECT_EQ(Shown(), "Export to MIDI\nExport to MIDI i MIDI sucessfully created!");
+    EXPECT_TRUE(Bytes("song.mid").contains(QByteArray::fromHex("903C64")));
     OneNoteSong(62);
-    Item("mnuSave")->trigger();  // no dialog this time: the file was exported through it
-    ASSERT_EQ(dialogs.shown.size(), 3u);
-    EXPECT_EQ(dialogs.shown[2].text, "MIDI sucessfully created!");
-    EXPECT_TRUE(Bytes(Path("song.mid")).contains(QByteArray::fromHex("903E64")));
-
+    Trigger("mnuSave");  // no dialog this time: the file was exported through it
+    EXPECT_EQ(Shown(), "Export to MIDI i MIDI sucessfully created!");
+    EXPECT_TRUE(Bytes("song.mid").contains(QByteArray::fromHex("903E64")));
     // A failed export says so with a critical message and keeps the last good file for Save.
     dialogs.inputs = {QStringLiteral("/dev/full")};
-    Item("mnuExport")->trigger();
-    EXPECT_EQ(dialogs.shown.back().title, "Export to MIDI");
-    EXPECT_EQ(dialogs.shown.back().icon, MessageIcon::Critical);
-    EXPECT_TRUE(dialogs.shown.back().text.contains("could not be written"));
-    Item("mnuSave")->trigger();
-    EXPECT_EQ(dialogs.shown.back().text, "MIDI sucessfully created!");
+    Trigger("mnuExport");
+    EXPECT_EQ(Shown(), "Export to MIDI\nExport to MIDI ! The MIDI file could not be written: No space left on device.");
+    Trigger("mnuSave");
+    EXPECT_EQ(Shown(), "Export to MIDI i MIDI sucessfully created!");
 }
 
 TEST_F(SongFileMenu, OpenShowsTheSongOrKeepsItWithTheReason) {
-    // Tempo 90, 6 notes per beat, three tracks, the first on channel 5.
-    Put(Path("in.mid"), QByteArray::fromHex("4D546864 00000006 0001 0003 0006"
-                                             "4D54726B 00000013 00FF5103 0A2C2B 00C50B 01953C64 01953C00 00FF2F00"
-                                             "4D54726B 00000008 01924064 00FF2F00"
-                                             "4D54726B 00000004 00FF2F00"));
+    // Tempo 90, 6 notes per beat, three tracks, the first on channel 5 with instrument 11.
+    const char* in = "4D546864 00000006 0001 0003 0006 4D54726B 00000013 00FF5103 0A2C2B 00C50B 01953C64 01953C00"
+                     "00FF2F00 4D54726B 00000008 01924064 00FF2F00 4D54726B 00000004 00FF2F00";
+    Put("in.mid", in);
     dialogs.inputs = {Path("in.mid")};
-    QTest::keyClick(window.get(), Qt::Key_O, Qt::ControlModifier);
-    EXPECT_EQ(dialogs.shown.size(), 1u) << "only the open dialog, no message";
-    EXPECT_EQ(dialogs.shown[0].title, "Import MIDI");
-    EXPECT_EQ(Label("lblTempo"), "Tempo: 90 BPM");
-    EXPECT_EQ(Label("lblNPB"), "Notes Per Beat: 6");
-    EXPECT_EQ(Label("lblNumTracks"), "Number of Tracks: 3");
-    EXPECT_EQ(Label("lblChannel"), "Output Channel: 5");
+    Key(Qt::Key_O);
+    EXPECT_EQ(Shown(), "Import MIDI");  // no message
+    EXPECT_EQ(Labels(), "90 BPM, 6, 3, 5");
     EXPECT_EQ(g_bytChannelPatch[5], 11);
-
-    Put(Path("bad.mid"), QByteArray::fromHex("4D546864 00000006 0002 0001 0006"));
+    Put("bad.mid", "4D546864 00000006 0002 0001 0006");
     dialogs.inputs = {Path("bad.mid")};
-    Item("mnuImport")->trigger();
-    ASSERT_EQ(dialogs.shown.size(), 3u);
-    EXPECT_EQ(dialogs.shown[2].title, "Import MIDI");
-    EXPECT_EQ(dialogs.shown[2].icon, MessageIcon::Critical);
-    EXPECT_TRUE(dialogs.shown[2].text.contains("format 2")) << dialogs.shown[2].text.toStdString();
-    EXPECT_EQ(g_lNumTracks, 3);
-    EXPECT_EQ(Label("lblTempo"), "Tempo: 90 BPM");
-
+    Trigger("mnuImport");
+    EXPECT_TRUE(Shown().startsWith("Import MIDI\nImport MIDI ! The file was not opened: it is a format 2 file"));
+    EXPECT_EQ(Labels(), "90 BPM, 6, 3, 5");
     // Save after Open never writes over the opened file: it proposes a new name beside it.
-    const QByteArray opened = Bytes(Path("in.mid"));
     dialogs.inputs = {std::nullopt};
-    QTest::keyClick(window.get(), Qt::Key_S, Qt::ControlModifier);
+    Key(Qt::Key_S);
     EXPECT_EQ(dialogs.proposed.back(), Path("in (edited).mid"));
-    EXPECT_EQ(dialogs.shown.back().title, "Export to MIDI");
-    EXPECT_EQ(Bytes(Path("in.mid")), opened);
-
+    EXPECT_EQ(Shown(), "Export to MIDI");
+    EXPECT_EQ(Bytes("in.mid"), QByteArray::fromHex(in));
     // Onsets that had to move to fit the grid are counted below the tracks, without a dialog.
-    Put(Path("late.mid"), QByteArray::fromHex("4D546864 00000006 0000 0001 03C0 4D54726B 0000000C 01903C64 8740903E64 00FF2F00"));
+    Put("late.mid", "4D546864 00000006 0000 0001 03C0 4D54726B 0000000C 01903C64 8740903E64 00FF2F00");
     dialogs.inputs = {Path("late.mid")};
-    const auto before = dialogs.shown.size();
-    Item("mnuOpen")->trigger();
-    EXPECT_EQ(dialogs.shown.size(), before + 1);
-    EXPECT_EQ(Label("lblStatus"), "2 of 2 notes moved to fit 1 step per beat, by at most 0.001 step.");
+    Trigger("mnuOpen");
+    EXPECT_EQ(Shown(), "Import MIDI");
+    EXPECT_EQ(Labels(), "120 BPM, 1, 1, 0, 2 of 2 notes moved to fit 1 step per beat, by at most 0.001 step.");
 }
 
 // Open, Import and closing the program ask before a changed song is dropped; New asks its own
 // question. Save runs Save...; a Save that is cancelled keeps the song, and so does Cancel.
 TEST_F(SongFileMenu, ChangedSongsAreNotDroppedWithoutAsking) {
-    Put(Path("in.mid"), QByteArray::fromHex("4D546864 00000006 0000 0001 0004 4D54726B 00000008 01903C64 00FF2F00"));
+    Put("in.mid", "4D546864 00000006 0000 0001 0004 4D54726B 00000008 01903C64 00FF2F00");
     QWidget piano;
     AskBeforeClosing(piano, [this]() -> frmMusicMaker& { return *window; });
-    const struct {
-        const char* what;
-        std::vector<SaveChoice> choices;
-        std::optional<QString> saveAs;
-        bool dropped;
-    } cases[] = {
-        {"Cancel", {SaveChoice::Cancel}, {}, false},
-        {"Save, then cancel the export dialog", {SaveChoice::Save}, std::nullopt, false},
-        {"Save to a file", {SaveChoice::Save}, Path("saved.mid"), true},
-        {"Discard", {SaveChoice::Discard}, {}, true},
+    const std::tuple<SaveChoice, std::optional<QString>, bool> cases[] = {
+        {SaveChoice::Cancel, {}, false},
+        {SaveChoice::Save, std::nullopt, false},  // then the export dialog is cancelled
+        {SaveChoice::Save, Path("saved.mid"), true},
+        {SaveChoice::Discard, {}, true},
     };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.what);
-        for (int how = 0; how < 3; ++how) {  // Open..., Import MIDI..., closing the piano
+    for (const auto& [choice, saveAs, dropped] : cases) {
+        for (const char* how : {"mnuOpen", "mnuImport", "close"}) {
+            SCOPED_TRACE(std::to_string(static_cast<int>(choice)) + how);
             OneNoteSong(62);  // a recorded note is a change
             piano.show();
             QFile::remove(Path("saved.mid"));
-            dialogs.shown.clear();
-            dialogs.saveChoices = {c.choices.begin(), c.choices.end()};
+            dialogs.saveChoices = {choice};
             dialogs.inputs = {};
-            if (how < 2) dialogs.inputs.push_back(Path("in.mid"));
-            if (c.choices[0] == SaveChoice::Save) dialogs.inputs.push_back(c.saveAs);
-            how < 2 ? Item(how == 0 ? "mnuOpen" : "mnuImport")->trigger() : void(piano.close());
-            EXPECT_TRUE(std::any_of(dialogs.shown.begin(), dialogs.shown.end(),
-                                    [](const auto& d) { return d.text == "Save changes to the song?"; }));
-            EXPECT_EQ(how < 2 ? g_Tracks[0].Steps[0].Notes[0] == 60 : !piano.isVisible(), c.dropped) << how;
-            EXPECT_EQ(QFile::exists(Path("saved.mid")), c.saveAs.has_value()) << how;
+            if (*how == 'm') dialogs.inputs.push_back(Path("in.mid"));
+            if (choice == SaveChoice::Save) dialogs.inputs.push_back(saveAs);
+            *how == 'm' ? Trigger(how) : void(piano.close());
+            EXPECT_TRUE(Shown().contains(" ? Save changes to the song?"));
+            EXPECT_EQ(*how == 'm' ? g_Tracks[0].Steps[0].Notes[0] == 60 : !piano.isVisible(), dropped);
+            EXPECT_EQ(QFile::exists(Path("saved.mid")), saveAs.has_value());
         }
     }
     // Nothing changed since the song was started or opened: nothing to ask.
     NewSong();
-    dialogs.shown.clear();
-    dialogs.inputs = {Path("in.mid")};
-    Item("mnuOpen")->trigger();
-    dialogs.inputs = {Path("in.mid")};
-    Item("mnuImport")->trigger();
+    Shown();
+    dialogs.inputs = {Path("in.mid"), Path("in.mid")};
+    Trigger("mnuOpen");
+    Trigger("mnuImport");
     piano.show();
     EXPECT_TRUE(piano.close());
-    EXPECT_EQ(dialogs.shown.size(), 2u) << "only the two open dialogs";
+    EXPECT_EQ(Shown(), "Import MIDI\nImport MIDI");  // only the two open dialogs
 }
 
 }  // namespace
