@@ -1,7 +1,5 @@
 #include "testsupport.h"
 
-#include "midi/midiio.h"
-
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
@@ -38,52 +36,6 @@ FakeMidi::~FakeMidi() {
     ResetNoteState();
 }
 
-ScriptedDialogs::ScriptedDialogs() : previous_(&UserDialogs()) { SetUserDialogs(this); }
-ScriptedDialogs::~ScriptedDialogs() { SetUserDialogs(previous_); }
-
-void ScriptedDialogs::Message(const QString& title, const QString& text, MessageIcon icon) {
-    shown.push_back({title, text, icon});
-}
-
-bool ScriptedDialogs::Ask(const QString& title, const QString& text) {
-    shown.push_back({title, text, MessageIcon::Question});
-    if (answers.empty()) return false;
-    const bool a = answers.front();
-    answers.pop_front();
-    return a;
-}
-
-SaveChoice ScriptedDialogs::AskSave(const QString& title, const QString& text) {
-    shown.push_back({title, text, MessageIcon::Question});
-    if (saveChoices.empty()) return SaveChoice::Cancel;
-    const SaveChoice c = saveChoices.front();
-    saveChoices.pop_front();
-    return c;
-}
-
-std::optional<QString> ScriptedDialogs::Next(const QString& title, const QString& text) {
-    shown.push_back({title, text, MessageIcon::Question});
-    if (inputs.empty()) return std::nullopt;
-    const bool given = inputs.front().has_value();
-    const QString value = given ? *inputs.front() : QString();
-    inputs.pop_front();
-    if (!given) return std::nullopt;
-    return value;
-}
-
-std::optional<QString> ScriptedDialogs::Input(const QString& title, const QString& prompt, const QString&,
-                                              const QStringList&) {
-    return Next(title, prompt);
-}
-std::optional<QString> ScriptedDialogs::OpenFileName(const QString& title, const QString& filter) {
-    return Next(title, filter);
-}
-std::optional<QString> ScriptedDialogs::SaveFileName(const QString& title, const QString& filter,
-                                                     const QString& proposed) {
-    this->proposed << proposed;
-    return Next(title, filter);
-}
-
 FileSizeLimit::FileSizeLimit(long long bytes) : handler_(std::signal(SIGXFSZ, SIG_IGN)) {
     rlimit old{};
     getrlimit(RLIMIT_FSIZE, &old);
@@ -101,11 +53,10 @@ FileSizeLimit::~FileSizeLimit() {
 
 ReadOnlyFolder::ReadOnlyFolder(const QString& folder) : folder_(folder) {
     QFile::setPermissions(folder, QFile::ReadOwner | QFile::ExeOwner);
-    const QString probe = QDir(folder).filePath(QStringLiteral(".probe"));
     auto refused = [&] {
-        QFile f(probe);
-        if (!f.open(QIODevice::WriteOnly)) return true;
-        f.remove();
+        QFile probe(QDir(folder).filePath(QStringLiteral(".probe")));
+        if (!probe.open(QIODevice::WriteOnly)) return true;
+        probe.remove();
         return false;
     };
     made_ = refused() || (SetImmutable(true) && refused());
