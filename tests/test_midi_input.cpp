@@ -1,5 +1,5 @@
 // MIDI input: the note dispatch of received messages, their order across the hop to the UI
-// thread, and delivery while a modal dialog runs.
+// thread, and delivery while a modal dialog runs. Messages are packed, lowest byte first.
 #include "midi/frmdevices.h"
 #include "midi/midiinput.h"
 #include "midi/midiio.h"
@@ -11,9 +11,7 @@
 #include <QPushButton>
 #include <QTimer>
 
-#include <string>
 #include <thread>
-#include <vector>
 
 using namespace kivra;
 
@@ -30,18 +28,7 @@ struct InputRig {
         EXPECT_TRUE(OpenMIDIIn(0));
         midi.ClearSent();
     }
-    std::string Receive(std::initializer_list<std::uint32_t> messages) {
-        midi.ClearSent();
-        for (auto m : messages) midi.in->Inject(m);
-        test::ProcessEvents();
-        return midi.SentHex();
-    }
 };
-
-// Bytes as a keyboard sends them, lowest first.
-constexpr std::uint32_t Msg(unsigned status, unsigned data1, unsigned data2 = 0) {
-    return status | (data1 << 8) | (data2 << 16);
-}
 
 }  // namespace
 
@@ -50,37 +37,41 @@ TEST(MidiInputDispatch, KeysPlayOnThePlayChannelExceptPercussionAndEverythingEls
     enum Mode { kPlain, kDrum, kRecord };
     // A key pressed and released; the release stops what the press started.
     const struct { int channel; Mode mode; std::uint32_t press, release; const char* sent; } cases[] = {
-        {0, kPlain, Msg(0x99, 0x24, 0x64), Msg(0x99, 0x24, 0x00), "99 24 64 99 24 00"},  // 9 stays on 9
-        {0, kDrum, Msg(0x99, 0x24, 0x64), Msg(0x89, 0x24, 0x40), "99 24 64 99 24 00"},
-        {0, kPlain, Msg(0x93, 0x3C, 0x40), Msg(0x83, 0x3C, 0x7F), "90 3C 40 90 3C 00"},  // 3 is not used
-        {6, kPlain, Msg(0x90, 0x3C, 0x7F) | 0xAB000000u, Msg(0x90, 0x3C, 0), "96 3C 7F 96 3C 00"},
-        {0, kDrum, Msg(0x90, 0x3C, 0x40), Msg(0x80, 0x3C, 0x00), "99 3C 40 99 3C 00"},
-        {0, kRecord, Msg(0x90, 0x3C, 0x40), Msg(0x90, 0x3C, 0x00), "95 3C 40 95 3C 00"},  // the track's
+        {0, kPlain, 0x642499, 0x002499, "99 24 64 99 24 00"},  // 9 stays on 9
+        {0, kDrum, 0x642499, 0x402489, "99 24 64 99 24 00"},
+        {0, kPlain, 0x403C93, 0x7F3C83, "90 3C 40 90 3C 00"},  // 3 is not used
+        {6, kPlain, 0xAB7F3C90, 0x003C90, "96 3C 7F 96 3C 00"},
+        {0, kDrum, 0x403C90, 0x003C80, "99 3C 40 99 3C 00"},
+        {0, kRecord, 0x403C90, 0x003C90, "95 3C 40 95 3C 00"},  // the track's
         // Releases of keys that pressed nothing; other kinds; data bytes with the top bit set
         // would go out as a malformed message.
-        {0, kPlain, Msg(0x89, 0x24, 0x40), Msg(0x92, 0x40, 0x00), ""},
-        {0, kPlain, Msg(0xB0, 0x07, 0x7F), Msg(0xE0, 0x00, 0x40), ""},
-        {0, kPlain, Msg(0xF8, 0), Msg(0xA0, 0x3C, 0x10), ""},
-        {0, kPlain, Msg(0xC0, 0x05), Msg(0xD0, 0x20), ""},
-        {0, kPlain, Msg(0xFF, 0), Msg(0x3C, 0x40), ""},
-        {0, kPlain, Msg(0x90, 0x3C, 0x80), Msg(0x90, 0xBC, 0x40), ""},
+        {0, kPlain, 0x402489, 0x004092, ""},
+        {0, kPlain, 0x7F07B0, 0x4000E0, ""},
+        {0, kPlain, 0x00F8, 0x103CA0, ""},
+        {0, kPlain, 0x05C0, 0x20D0, ""},
+        {0, kPlain, 0x00FF, 0x403C, ""},
+        {0, kPlain, 0x803C90, 0x40BC90, ""},
     };
     for (const auto& c : cases) {
         g_lChannel = c.channel;
         rig.piano.drum = c.mode == kDrum;
         rig.recorder.record = c.mode == kRecord;
-        EXPECT_EQ(rig.Receive({c.press, c.release}), c.sent) << std::hex << c.press;
+        rig.midi.ClearSent();
+        rig.midi.in->Inject(c.press);
+        rig.midi.in->Inject(c.release);
+        test::ProcessEvents();
+        EXPECT_EQ(rig.midi.SentHex(), c.sent) << std::hex << c.press;
         EXPECT_EQ(g_lNotesDown, 0) << std::hex << c.press;
     }
     EXPECT_EQ(rig.recorder.recorded, std::vector<int>{0x3C});  // releases are never recorded
 }
 
-TEST(MidiInputOrder, BurstsArriveInOrderFromAnyThread) {
+TEST(MidiInputOrder, BurstsArriveInOrderFromAnyThreadAndWhileAModalDialogRuns) {
     InputRig rig;
     std::vector<std::uint32_t> injected;
     auto burst = [&](int first) {
         for (int i = 0; i < 400; ++i) {
-            injected.push_back(Msg(0x90, (first + i) % 128, 1 + i % 127));
+            injected.push_back(PackShortMessage(0x90, (first + i) % 128, 1 + i % 127));
             rig.midi.in->Inject(injected.back());
         }
     };
@@ -88,16 +79,14 @@ TEST(MidiInputOrder, BurstsArriveInOrderFromAnyThread) {
     std::thread(burst, 7).join();  // as a driver's input thread does
     test::ProcessEvents();
     EXPECT_EQ(rig.midi.out->sent, injected);
-}
 
-TEST(MidiInputOrder, MessagesAreDispatchedWhileAModalDialogRuns) {
-    InputRig rig;
+    rig.midi.ClearSent();
     frmDevices dialog;
     std::string sentWhileModal;
     bool wasModal = false;
     QTimer::singleShot(0, &dialog, [&] {
-        rig.midi.in->Inject(Msg(0x90, 0x3C, 0x40));
-        rig.midi.in->Inject(Msg(0x80, 0x3C, 0x00));
+        rig.midi.in->Inject(0x403C90);
+        rig.midi.in->Inject(0x003C80);
         // Queued behind the two messages: runs once the dialog's own loop has handled them.
         QTimer::singleShot(0, &dialog, [&] {
             wasModal = QApplication::activeModalWidget() == &dialog;

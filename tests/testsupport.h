@@ -6,24 +6,45 @@
 #include "midi/backends/fake/fake_backend.h"
 #include "midi/midiio.h"
 
+#include <QCoreApplication>
 #include <QString>
 
+#include <csignal>
 #include <deque>
 #include <map>
 #include <optional>
 #include <vector>
 
+#include <sys/resource.h>
+
 namespace kivra::test {
 
 // Handles queued notifications (the driver's "opened", received input) as the event loop would.
-void ProcessEvents();
+inline void ProcessEvents() {
+    QCoreApplication::sendPostedEvents();
+    QCoreApplication::processEvents();
+}
 
 // Installs fake backends for the rest of the test and resets the program-wide note state.
 // With `open`, opens output device 0 and handles its "opened" notification.
 struct FakeMidi {
     explicit FakeMidi(bool open = true, std::vector<std::string> outNames = {"Kivra Software Synth"},
-                      std::vector<std::string> inNames = {});
-    ~FakeMidi();
+                      std::vector<std::string> inNames = {}) {
+        auto o = std::make_unique<FakeMidiOut>(std::move(outNames));
+        auto i = std::make_unique<FakeMidiIn>(std::move(inNames));
+        out = o.get();
+        in = i.get();
+        ResetNoteState();
+        SetMidiBackends(std::move(o), std::move(i));
+        if (open) {
+            OpenMIDIOut(0);
+            ProcessEvents();
+        }
+    }
+    ~FakeMidi() {
+        ReleaseMidi();
+        ResetNoteState();
+    }
     FakeMidi(const FakeMidi&) = delete;
     FakeMidi& operator=(const FakeMidi&) = delete;
 
@@ -134,14 +155,21 @@ private:
 // would on a full disk.
 class FileSizeLimit {
 public:
-    explicit FileSizeLimit(long long bytes);
-    ~FileSizeLimit();
+    explicit FileSizeLimit(long long bytes) : handler_(std::signal(SIGXFSZ, SIG_IGN)) {
+        getrlimit(RLIMIT_FSIZE, &old_);
+        const rlimit tiny{static_cast<rlim_t>(bytes), old_.rlim_max};
+        setrlimit(RLIMIT_FSIZE, &tiny);
+    }
+    ~FileSizeLimit() {
+        setrlimit(RLIMIT_FSIZE, &old_);
+        std::signal(SIGXFSZ, handler_);
+    }
     FileSizeLimit(const FileSizeLimit&) = delete;
     FileSizeLimit& operator=(const FileSizeLimit&) = delete;
 
 private:
-    long long old_[2];
     void (*handler_)(int);
+    rlimit old_{};
 };
 
 // While it lives, `folder` takes no new names and no renames, for root too (the immutable flag);
