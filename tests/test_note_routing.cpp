@@ -1,5 +1,6 @@
 // The note entry points: bytes sent, per-note state, key lights, link copies and the recorder;
-// no note left sounding, whatever changes while a key is held, when a device closes or at exit.
+// the MIDI input's dispatch and delivery; no note left sounding, whatever changes while a key is
+// held, when a device closes or at exit. Messages are packed, lowest byte first.
 #include "app/frmpiano.h"
 #include "app/pianokey.h"
 #include "app/program.h"
@@ -25,9 +26,11 @@
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QTest>
+#include <QTimer>
 #include <QToolButton>
 
 #include <set>
+#include <thread>
 
 using namespace kivra;
 
@@ -134,7 +137,7 @@ TEST(KeyColours, HlsToRgbMatchesThePlatformConversion) {
 
 // Every note source, the piano window, the Record box and a link to a server on loopback; each
 // sequence ends with every key released, and then nothing may sound and no channel stay bent.
-class HeldKeys : public ::testing::Test {
+class NoteSources : public ::testing::Test {
 protected:
     // Computer key Z (offset 0), piano key 60, external MIDI key 90 3C 40 (released with 80 3C 00),
     // a peer's note 92 40 64, Record on track channel 3; Silent: nothing sounds at this point.
@@ -187,7 +190,7 @@ protected:
     std::unique_ptr<QTcpSocket> peer;
 };
 
-TEST_F(HeldKeys, EveryReleaseStopsWhatItsPressStarted) {
+TEST_F(NoteSources, EveryReleaseStopsWhatItsPressStarted) {
     const struct {
         const char* what;
         std::vector<Op> ops;
@@ -218,6 +221,64 @@ TEST_F(HeldKeys, EveryReleaseStopsWhatItsPressStarted) {
         if (piano.chkDrumMode()->isChecked()) piano.chkDrumMode()->click();
         piano.hscOctave()->setValue(4);
     }
+}
+
+TEST_F(NoteSources, MidiInputKeysPlayOnThePlayChannelExceptPercussionAndEverythingElseIsIgnored) {
+    enum Mode { kPlain, kDrum, kRecord };
+    // A key pressed and released; the release stops what the press started.
+    const struct { int channel; Mode mode; std::uint32_t press, release; const char* sent; } cases[] = {
+        {0, kPlain, 0x642499, 0x002499, "99 24 64 99 24 00"},  // 9 stays on 9
+        {0, kDrum, 0x642499, 0x402489, "99 24 64 99 24 00"},
+        {0, kPlain, 0x403C93, 0x7F3C83, "90 3C 40 90 3C 00"},  // 3 is not used
+        {6, kPlain, 0xAB7F3C90, 0x003C90, "96 3C 7F 96 3C 00"},
+        {0, kDrum, 0x403C90, 0x003C80, "99 3C 40 99 3C 00"},
+        {0, kRecord, 0x403C90, 0x003C90, "93 3C 40 93 3C 00"},  // the track's
+        // Releases of keys that pressed nothing; other kinds; data bytes with the top bit set
+        // would go out as a malformed message.
+        {0, kPlain, 0x402489, 0x004092, ""},
+        {0, kPlain, 0x7F07B0, 0x4000E0, ""},
+        {0, kPlain, 0x00F8, 0x103CA0, ""},
+        {0, kPlain, 0x05C0, 0x20D0, ""},
+        {0, kPlain, 0x00FF, 0x403C, ""},
+        {0, kPlain, 0x803C90, 0x40BC90, ""},
+    };
+    for (const auto& c : cases) {
+        g_lChannel = c.channel;
+        if (piano.chkDrumMode()->isChecked() != (c.mode == kDrum)) piano.chkDrumMode()->click();
+        recorder.record = c.mode == kRecord;
+        midi.ClearSent();
+        midi.in->Inject(c.press);
+        midi.in->Inject(c.release);
+        test::ProcessEvents();
+        EXPECT_EQ(midi.SentHex(), c.sent) << std::hex << c.press;
+        EXPECT_EQ(g_lNotesDown, 0) << std::hex << c.press;
+    }
+    EXPECT_EQ(recorder.recorded, std::vector<int>{0x3C});  // releases are never recorded
+}
+
+TEST_F(NoteSources, MidiInputArrivesInOrderFromAnyThreadAndWhileAModalDialogRuns) {
+    std::vector<std::uint32_t> injected;
+    auto burst = [&](int first) {
+        for (int i = 0; i < 400; ++i) {
+            injected.push_back(PackShortMessage(0x90, (first + i) % 128, 1 + i % 127));
+            midi.in->Inject(injected.back());
+        }
+    };
+    midi.ClearSent();
+    burst(0);                      // from the UI thread
+    std::thread(burst, 7).join();  // as a driver's input thread does
+    test::ProcessEvents();
+    EXPECT_EQ(midi.out->sent, injected);
+
+    midi.ClearSent();
+    frmDevices dialog;
+    QTimer::singleShot(0, &dialog, [&] {
+        midi.in->Inject(0x403C90);
+        midi.in->Inject(0x003C80);
+        QTimer::singleShot(0, &dialog, &QDialog::reject);  // queued behind the two messages
+    });
+    dialog.exec();
+    EXPECT_EQ(midi.SentHex(), "90 3C 40 90 3C 00");  // handled by the dialog's own loop
 }
 
 TEST(Devices, LookupIsACaseSensitivePrefixMatchWithTheLowestIdWinning) {
