@@ -114,7 +114,7 @@ TEST(NoteRouting, NotesSendLightCountAndRecordAndPeersNotesOnlyEndOurs) {
     EXPECT_EQ(g_lNotesDown, 2);  // 61 and 62 only
 }
 
-TEST(NoteRouting, BendsKeepFourteenBitsAndProgramChangesShowOnlyForThePianoChannel) {
+TEST(NoteRouting, BendsKeepFourteenBitsProgramChangesShowForThePianoChannelAndColoursFollowThePlatform) {
     test::FakeMidi midi;
     test::FakePiano piano;
     // Dragging up 10 pixels gives 8192 - 40; the division truncates toward zero.
@@ -126,13 +126,11 @@ TEST(NoteRouting, BendsKeepFourteenBitsAndProgramChangesShowOnlyForThePianoChann
     g_lChannel = 3;
     SetPatch(7, 3);
     EXPECT_EQ(piano.selectedPatches.back(), 7);
-}
-
-TEST(KeyColours, HlsToRgbMatchesThePlatformConversion) {
-    const struct { int h, l, s; Rgb rgb; } cases[] = {
+    // Hue, luminance and saturation on the 0..240 scale, converted as the platform does.
+    const struct { int h, l, s; Rgb rgb; } colours[] = {
         {0, 120, 240, {255, 0, 0}}, {80, 120, 240, {0, 255, 0}}, {160, 120, 240, {0, 0, 255}},
         {120, 120, 240, {0, 255, 255}}, {0, 240, 240, kWhite}, {0, 0, 240, kBlack}, {40, 60, 0, {63, 63, 63}}};
-    for (const auto& c : cases) EXPECT_EQ(ColorHLSToRGB(c.h, c.l, c.s), c.rgb) << c.h << ' ' << c.l << ' ' << c.s;
+    for (const auto& c : colours) EXPECT_EQ(ColorHLSToRGB(c.h, c.l, c.s), c.rgb) << c.h << ' ' << c.l << ' ' << c.s;
 }
 
 // Every note source, the piano window, the Record box and a link to a server on loopback; each
