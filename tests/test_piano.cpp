@@ -1,16 +1,17 @@
-// The piano window driven through real mouse events, with fake MIDI devices.
+// The piano window driven through real mouse and key events, with fake MIDI devices: playing and
+// bending, key looks and captions, its layout and buttons, and the instrument list.
 #include "app/datadir.h"
 #include "app/frmpiano.h"
 #include "app/pianokey.h"
 #include "keyboard/keymap.h"
 #include "midi/midiio.h"
+#include "musicmaker/song.h"
 #include "testsupport.h"
 
 #include <QAction>
 #include <QApplication>
 #include <QComboBox>
 #include <QGroupBox>
-#include <QImage>
 #include <QLabel>
 #include <QMenuBar>
 #include <QMouseEvent>
@@ -21,7 +22,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <memory>
+#include <tuple>
 
 namespace kivra {
 namespace {
@@ -30,6 +33,7 @@ class PianoWindow : public ::testing::Test {
 protected:
     void SetUp() override {
         SetDataDir(QStringLiteral(KIVRA_SOURCE_DATA_DIR));
+        g_bytChannelPatch.fill(0);
         piano = std::make_unique<frmPiano>();
         piano->show();
         test::ProcessEvents();
@@ -42,34 +46,20 @@ protected:
     void Release(int note, int y, Qt::MouseButton button = Qt::LeftButton) {
         QTest::mouseRelease(piano->cmdNote(note), button, {}, QPoint(4, y));
     }
-    // Press at y 10, drag to `y`, release there; returns what was sent.
-    std::string Stroke(int note, int y) {
+    QComboBox& List() { return *piano->cmbInstrument(); }
+    // Picks `row` of the instrument list as a user does, from the row above with the Down key;
+    // returns what was sent.
+    std::string Pick(int row) {
         midi.ClearSent();
-        Press(note, 10);
-        Move(note, y);
-        Release(note, y);
+        List().setCurrentIndex(row - 1);
+        QTest::keyClick(&List(), Qt::Key_Down);
+        EXPECT_EQ(List().currentIndex(), row);
         return midi.SentHex();
     }
 
     test::FakeMidi midi;
     std::unique_ptr<frmPiano> piano;
 };
-
-TEST_F(PianoWindow, LeftClickPlaysLightsAndReleasesWithBendResetAndADoubleClickHangsNothing) {
-    Press(61, 10);
-    EXPECT_TRUE(piano->cmdNote(61)->isChecked());
-    EXPECT_EQ(piano->cmdNote(61)->BackColour(), QColor(213, 0, 0));
-    Release(61, 10);
-    EXPECT_FALSE(piano->cmdNote(61)->isChecked());
-    EXPECT_EQ(piano->cmdNote(61)->BackColour(), QColor(0, 0, 0));
-    // As the platform delivers a double click: press, release, press, double click, release.
-    Press(61, 10);
-    QMouseEvent dbl(QEvent::MouseButtonDblClick, QPointF(4, 10), piano->cmdNote(61)->mapToGlobal(QPointF(4, 10)),
-                    Qt::LeftButton, Qt::LeftButton, Qt::NoModifier);
-    QApplication::sendEvent(piano->cmdNote(61), &dbl);
-    Release(61, 10);
-    EXPECT_EQ(midi.SentHex(), "90 3D 64 90 3D 00 E0 00 40 90 3D 64 90 3D 00 E0 00 40");
-}
 
 TEST_F(PianoWindow, DraggingBendsFourUnitsPerPixelFromThePressPointWhichTheRightButtonMoves) {
     Press(60, 10);
@@ -87,36 +77,30 @@ TEST_F(PianoWindow, DraggingBendsFourUnitsPerPixelFromThePressPointWhichTheRight
     Release(60, 30);
 }
 
-TEST_F(PianoWindow, PressDragAndReleaseUseThePlayChannel) {
+TEST_F(PianoWindow, ClicksDoubleClicksAndDragsPlayOnThePlayChannelAndReleaseWithABendReset) {
     test::FakeRecorder recorder;
     recorder.channel = 3;
-    const struct {
-        bool drum, record;
-        const char* sent;
-    } cases[] = {{true, false, "99 3D 64 E9 04 40 99 3D 00 E9 00 40"},
-                 {false, true, "93 3D 64 E3 04 40 93 3D 00 E3 00 40"},
-                 {false, false, "95 3D 64 E5 04 40 95 3D 00 E5 00 40"}};
+    const struct { bool drum, record; char channel; } cases[] = {
+        {true, false, '9'}, {false, true, '3'}, {false, false, '5'}};
     g_lChannel = 5;
     for (const auto& c : cases) {
         if (piano->chkDrumMode()->isChecked() != c.drum) QTest::mouseClick(piano->chkDrumMode(), Qt::LeftButton);
         recorder.record = c.record;
-        EXPECT_EQ(Stroke(61, 11), c.sent);
+        midi.ClearSent();
+        // A double click as the platform delivers it: press, release, press, double click; then a drag.
+        Press(61, 10);
+        Release(61, 10);
+        Press(61, 10);
+        QMouseEvent dbl(QEvent::MouseButtonDblClick, QPointF(4, 10), piano->cmdNote(61)->mapToGlobal(QPointF(4, 10)),
+                        Qt::LeftButton, Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(piano->cmdNote(61), &dbl);
+        Move(61, 11);
+        Release(61, 11);
+        std::string sent = "9_ 3D 64 9_ 3D 00 E_ 00 40 9_ 3D 64 E_ 04 40 9_ 3D 00 E_ 00 40";
+        std::replace(sent.begin(), sent.end(), '_', c.channel);
+        EXPECT_EQ(midi.SentHex(), sent);
     }
-    EXPECT_EQ(recorder.recorded, std::vector<int>{61});
-}
-
-TEST_F(PianoWindow, OctaveChangeReleasesHeldNotesAndRelabels) {
-    EXPECT_EQ(piano->lblOctave()->text(), "Octave: 4");
-    Press(61, 10);
-    midi.ClearSent();
-    QTest::keyClick(piano->hscOctave(), Qt::Key_Left);
-    EXPECT_EQ(piano->lblOctave()->text(), "Octave: 3");
-    EXPECT_EQ(midi.SentHex(), "90 3D 00");
-    EXPECT_FALSE(piano->cmdNote(61)->isChecked());
-    EXPECT_EQ(g_lNotesDown, 0);
-    midi.ClearSent();
-    Release(61, 10);  // one more note-off
-    EXPECT_EQ(midi.SentHex(), "90 3D 00 E0 00 40");
+    EXPECT_EQ(recorder.recorded, (std::vector<int>{61, 61}));
 }
 
 TEST_F(PianoWindow, CaptionsShowMappedKeysRelativeToTheBaseOctave) {
@@ -126,15 +110,14 @@ TEST_F(PianoWindow, CaptionsShowMappedKeysRelativeToTheBaseOctave) {
     g_KeyMap[0x42] = {kActionPlaySpecific, 1, {62}};    // B: other actions show nothing
     g_KeyMap[0x5A] = {kActionPlayRelative, 1, {0}};     // Z: higher code wins offset 0
     g_KeyMap[0x31] = {kActionPlayRelative, 2, {7, 8}};  // 1
+    EXPECT_EQ(piano->lblOctave()->text(), "Octave: 4");
     QTest::keyClick(piano->hscOctave(), Qt::Key_Left);
+    EXPECT_EQ(piano->lblOctave()->text(), "Octave: 3");
     QTest::keyClick(piano->hscOctave(), Qt::Key_Right);  // back to 4: offset 0 on note 60
-    const struct {
-        int octave, note;
-        const char* caption;
-    } cases[] = {{4, 60, "\r\n\r\nZ"},  {4, 61, "\r\nA"},  {4, 62, ""},        {4, 67, "\r\n\r\n1"},
-                 {4, 68, "\r\n1"},      {9, 60, ""},       {9, 120, "\r\n\r\nZ"},
-                 {9, 127, "\r\n\r\n1"},  // offset 8 would be 128: dropped
-                 {-1, 0, "\r\n\r\nZ"},  {-1, 120, ""}};
+    const struct { int octave, note; const char* caption; } cases[] = {
+        {4, 60, "\r\n\r\nZ"}, {4, 61, "\r\nA"}, {4, 62, ""}, {4, 67, "\r\n\r\n1"}, {4, 68, "\r\n1"}, {9, 60, ""},
+        {9, 120, "\r\n\r\nZ"}, {9, 127, "\r\n\r\n1"},  // offset 8 would be 128: dropped
+        {-1, 0, "\r\n\r\nZ"}, {-1, 120, ""}};
     for (const auto& c : cases) {
         piano->hscOctave()->setValue(c.octave);
         EXPECT_EQ(piano->cmdNote(c.note)->text(), c.caption) << "octave " << c.octave << " note " << c.note;
@@ -149,8 +132,7 @@ TEST_F(PianoWindow, LitKeyShowsExactlyItsColourAndThePressedLook) {
     };
     PianoKey* white = piano->cmdNote(60);
     PianoKey* black = piano->cmdNote(61);
-    EXPECT_EQ(centre(white), QColor(255, 255, 255));
-    EXPECT_EQ(centre(black), QColor(0, 0, 0));
+    EXPECT_TRUE(centre(white) == QColor(255, 255, 255) && centre(black) == QColor(0, 0, 0));
     const QImage blackRaised = black->grab().toImage();
     PlayNote(60, 100, 0);
     PlayNote(61, 30, 1);
@@ -168,41 +150,35 @@ TEST_F(PianoWindow, LitKeyShowsExactlyItsColourAndThePressedLook) {
 TEST_F(PianoWindow, LayoutFollowsTheTwipGrid) {
     EXPECT_EQ(piano->windowTitle(), "Kivra");
     EXPECT_EQ(piano->centralWidget()->size(), QSize(705, 281));
-    EXPECT_EQ(piano->picPiano()->geometry(), QRect(8, 72, 689, 201));
-    EXPECT_EQ(piano->cmdNote(0)->geometry(), QRect(8, 136, 25, 57));    // bottom row C
-    EXPECT_EQ(piano->cmdNote(1)->geometry(), QRect(24, 136, 17, 33));   // C#: 240 twips in
-    EXPECT_EQ(piano->cmdNote(60)->geometry(), QRect(176, 72, 25, 57));  // middle row, second octave
-    EXPECT_EQ(piano->cmdNote(127)->geometry(), QRect(440, 8, 25, 57));  // top row G
-    EXPECT_EQ(piano->fraOctave()->geometry(), QRect(472, 8, 209, 57));
+    // Keys: the bottom row's C, its C# 240 twips in, the middle row's second C, the top row's G.
+    const std::pair<QWidget*, QRect> boxes[] = {
+        {piano->picPiano(), {8, 72, 689, 201}},     {piano->cmdNote(0), {8, 136, 25, 57}},
+        {piano->cmdNote(1), {24, 136, 17, 33}},     {piano->cmdNote(60), {176, 72, 25, 57}},
+        {piano->cmdNote(127), {440, 8, 25, 57}},    {piano->fraOctave(), {472, 8, 209, 57}},
+        {piano->cmdKeyConfig(), {264, 8, 81, 57}},  {piano->cmdMIDI(), {352, 8, 81, 57}},
+        {piano->chkDrumMode(), {440, 8, 81, 57}},   {piano->cmdLink(), {528, 8, 81, 57}},
+        {piano->cmdTracker(), {616, 8, 81, 57}}};
+    for (auto [widget, box] : boxes) EXPECT_EQ(widget->geometry(), box) << widget->metaObject()->className();
     // Black keys lie over the white keys they overlap.
     EXPECT_EQ(piano->picPiano()->childAt(piano->cmdNote(1)->geometry().center()), piano->cmdNote(1));
-    const std::pair<QToolButton*, QString> buttons[] = {
-        {piano->cmdKeyConfig(), "Key Config"}, {piano->cmdMIDI(), "MIDI Devices"},
-        {piano->chkDrumMode(), "Drum Mode"},   {piano->cmdLink(), "ZuduvIvev"},
-        {piano->cmdTracker(), "Music Maker"}};
-    int left = 264;
-    for (const auto& [button, caption] : buttons) {
-        EXPECT_EQ(button->text(), caption);
-        EXPECT_EQ(button->geometry(), QRect(left, 8, 81, 57)) << caption.toStdString();
-        EXPECT_FALSE(button->icon().isNull()) << caption.toStdString();
-        left += 88;
-    }
+    const std::pair<QToolButton*, const char*> buttons[] = {
+        {piano->cmdKeyConfig(), "Key Config"}, {piano->cmdMIDI(), "MIDI Devices"}, {piano->chkDrumMode(), "Drum Mode"},
+        {piano->cmdLink(), "ZuduvIvev"}, {piano->cmdTracker(), "Music Maker"}};
+    for (auto [button, caption] : buttons)
+        EXPECT_TRUE(button->text() == caption && !button->icon().isNull()) << caption;
     EXPECT_EQ(piano->hscOctave()->nextInFocusChain(), piano->cmdNote(0));
     for (int n = 0; n < 127; ++n) EXPECT_EQ(piano->cmdNote(n)->nextInFocusChain(), piano->cmdNote(n + 1));
 }
 
 TEST_F(PianoWindow, ButtonsAboutAndCloseReachTheirHandlers) {
-    const std::pair<QToolButton*, void (frmPiano::*)()> buttons[] = {
-        {piano->cmdKeyConfig(), &frmPiano::keyConfigRequested},
-        {piano->cmdMIDI(), &frmPiano::devicesRequested},
-        {piano->cmdLink(), &frmPiano::linkRequested},
-        {piano->cmdTracker(), &frmPiano::musicMakerRequested}};
-    std::vector<std::unique_ptr<QSignalSpy>> spies;
-    for (const auto& b : buttons) spies.push_back(std::make_unique<QSignalSpy>(piano.get(), b.second));
-    for (std::size_t i = 0; i < spies.size(); ++i) {  // each click raises its own request only
-        QTest::mouseClick(buttons[i].first, Qt::LeftButton);
-        for (std::size_t j = 0; j < spies.size(); ++j) EXPECT_EQ(spies[j]->count(), j <= i ? 1 : 0) << i << j;
-    }
+    const std::tuple<QToolButton*, void (frmPiano::*)(), const char*> buttons[] = {
+        {piano->cmdKeyConfig(), &frmPiano::keyConfigRequested, "keys"},
+        {piano->cmdMIDI(), &frmPiano::devicesRequested, "MIDI"},
+        {piano->cmdLink(), &frmPiano::linkRequested, "link"},
+        {piano->cmdTracker(), &frmPiano::musicMakerRequested, "song"}, {nullptr, &frmPiano::closing, "closing"}};
+    QStringList requests;
+    for (auto [button, signal, name] : buttons) QObject::connect(piano.get(), signal, [&, name] { requests << name; });
+    for (int i = 0; i < 4; ++i) QTest::mouseClick(std::get<0>(buttons[i]), Qt::LeftButton);
     test::ScriptedDialogs dialogs;
     QAction* about = piano->menuBar()->findChild<QAction*>("mnuAbout");
     ASSERT_NE(about, nullptr);
@@ -211,9 +187,59 @@ TEST_F(PianoWindow, ButtonsAboutAndCloseReachTheirHandlers) {
     ASSERT_EQ(dialogs.shown.size(), 1u);
     EXPECT_EQ(dialogs.shown[0].title + '|' + dialogs.shown[0].text, "About Kivra|Kivra Beta");
     EXPECT_EQ(dialogs.shown[0].icon, MessageIcon::Information);
-    QSignalSpy closing(piano.get(), &frmPiano::closing);
     piano->close();
-    EXPECT_EQ(closing.count(), 1);
+    EXPECT_EQ(requests, QStringList({"keys", "MIDI", "link", "song", "closing"}));  // each once, in order
+}
+
+TEST_F(PianoWindow, InstrumentListHoldsSixtyThreeRowsUnderSevenHeadingsWithPictures) {
+    ASSERT_EQ(List().count(), 63);
+    EXPECT_EQ(List().currentText(), "Acoustic Grand Piano");
+    QStringList headings;
+    int nextPatch = 0;
+    for (int row = 0; row < List().count(); ++row) {
+        const QVariant patch = List().itemData(row, Qt::UserRole);
+        const bool heading = !patch.isValid();
+        if (heading) headings << List().itemText(row);
+        else EXPECT_EQ(patch.toInt(), nextPatch++) << row;  // program order
+        EXPECT_EQ(List().itemData(row, kIndentRole).toInt(), heading ? 0 : 1) << row;
+        // Every group but the ensembles shows its picture; headings show none.
+        EXPECT_EQ(List().itemIcon(row).isNull(), heading || patch.toInt() >= 48) << row;
+    }
+    EXPECT_EQ(headings, QStringList({"(Pianos)", "(Chromatic Percussion)", "(Organs)", "(Guitars)", "(Basses)",
+                                     "(Strings)", "(Ensemble)"}));
+    EXPECT_EQ(nextPatch, 56);
+    EXPECT_EQ(List().itemText(28) + '|' + List().itemText(62), "Acoustic Guitar (Nylon)|Orchestra Hit");
+}
+
+TEST_F(PianoWindow, ChoosingAnInstrumentSendsItOnThePlayChannelAndRecordingRemembersIt) {
+    EXPECT_EQ(Pick(18), "");  // a heading sends nothing and stays selected
+    EXPECT_EQ(List().currentText(), "(Organs)");
+    EXPECT_EQ(Pick(21), "C0 12");
+    EXPECT_EQ(g_bytChannelPatch[0], 0);  // only recording stores the patch
+    piano->UpdateInstrument(200);        // no row carries it: selection kept, still sent
+    EXPECT_EQ(List().currentText(), "Rock Organ");
+    EXPECT_EQ(midi.SentHex(), "C0 12 C0 48");
+    g_lChannel = 3;  // assigned by the link
+    SetPatch(40, 3);
+    SetPatch(200, 3);  // no row: selection kept
+    EXPECT_EQ(List().currentText(), "Violin");
+
+    test::FakeRecorder recorder;
+    recorder.record = true;
+    recorder.channel = 2;
+    EXPECT_EQ(Pick(33), "C2 1D");  // "Overdriven Guitar"
+    EXPECT_EQ(g_bytChannelPatch[2], 29);
+    EXPECT_EQ(g_bytChannelPatch[3], 0);
+    midi.ClearSent();
+    recorder.channel = 5;
+    piano->UpdateInstrument(0);  // the song's patch for the track: selected and sent, not stored
+    EXPECT_EQ(List().currentIndex(), 1);  // the instrument, not the heading above it
+    EXPECT_EQ(midi.SentHex(), "C5 00");
+    EXPECT_EQ(g_bytChannelPatch[5], 0);
+    CloseMIDIDevices();  // with no device the choice is still remembered
+    recorder.channel = 2;
+    EXPECT_EQ(Pick(46), "");
+    EXPECT_EQ(g_bytChannelPatch[2], 40);
 }
 
 TEST(PianoStart, MissingPicturesBreakNothing) {

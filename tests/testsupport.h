@@ -1,28 +1,50 @@
 #pragma once
-// Helpers shared by the suites: fake MIDI devices that are open, scripted dialogs, event pumping.
+// Helpers shared by the suites: fake MIDI devices that are open, recording stand-ins for what the
+// note routing reaches, scripted dialogs, a full disk and a read-only folder.
 
 #include "app/dialogs.h"
 #include "midi/backends/fake/fake_backend.h"
 #include "midi/midiio.h"
 
+#include <QCoreApplication>
 #include <QString>
 
+#include <csignal>
 #include <deque>
 #include <map>
 #include <optional>
 #include <vector>
 
+#include <sys/resource.h>
+
 namespace kivra::test {
 
 // Handles queued notifications (the driver's "opened", received input) as the event loop would.
-void ProcessEvents();
+inline void ProcessEvents() {
+    QCoreApplication::sendPostedEvents();
+    QCoreApplication::processEvents();
+}
 
 // Installs fake backends for the rest of the test and resets the program-wide note state.
 // With `open`, opens output device 0 and handles its "opened" notification.
 struct FakeMidi {
     explicit FakeMidi(bool open = true, std::vector<std::string> outNames = {"Kivra Software Synth"},
-                      std::vector<std::string> inNames = {});
-    ~FakeMidi();
+                      std::vector<std::string> inNames = {}) {
+        auto o = std::make_unique<FakeMidiOut>(std::move(outNames));
+        auto i = std::make_unique<FakeMidiIn>(std::move(inNames));
+        out = o.get();
+        in = i.get();
+        ResetNoteState();
+        SetMidiBackends(std::move(o), std::move(i));
+        if (open) {
+            OpenMIDIOut(0);
+            ProcessEvents();
+        }
+    }
+    ~FakeMidi() {
+        ReleaseMidi();
+        ResetNoteState();
+    }
     FakeMidi(const FakeMidi&) = delete;
     FakeMidi& operator=(const FakeMidi&) = delete;
 
@@ -32,9 +54,16 @@ struct FakeMidi {
     void ClearSent() { out->sent.clear(); }
 };
 
-// Stand-ins for what the note routing reaches. Each registers itself while it lives and records
-// what it was asked; the fields that tests set (drum, record, channel...) are what it answers.
-struct FakePiano : PianoPort {
+// Registered as the note routing's `Port` while it lives. The fields that tests set (drum,
+// record, channel...) are what a fake answers; the others record what it was asked.
+template <typename Port, void (*Set)(Port*), Port* (*Get)()> struct Registered : Port {
+    Registered() { Set(this); }
+    ~Registered() override {
+        if (Get() == this) Set(nullptr);
+    }
+};
+
+struct FakePiano : Registered<PianoPort, SetPianoPort, GetPianoPort> {
     struct KeyLook {
         Rgb colour;
         bool pressed;
@@ -45,10 +74,6 @@ struct FakePiano : PianoPort {
     bool drum = false;
     int octave = 4, captionUpdates = 0;
 
-    FakePiano() { SetPianoPort(this); }
-    ~FakePiano() override {
-        if (GetPianoPort() == this) SetPianoPort(nullptr);
-    }
     void ShowKey(int note, Rgb colour, bool pressed) override { keys[note] = {colour, pressed}; }
     void SelectPatchRow(int patch) override { selectedPatches.push_back(patch); }
     bool DrumModeChecked() const override { return drum; }
@@ -58,16 +83,12 @@ struct FakePiano : PianoPort {
     void UpdateCaptions() override { ++captionUpdates; }
 };
 
-struct FakeRecorder : RecorderPort {
+struct FakeRecorder : Registered<RecorderPort, SetRecorderPort, GetRecorderPort> {
     bool record = false;
     int channel = 0;
     std::vector<int> recorded;
     std::vector<int> notesDownWhenRecorded;  // g_lNotesDown as the recorder saw it
 
-    FakeRecorder() { SetRecorderPort(this); }
-    ~FakeRecorder() override {
-        if (GetRecorderPort() == this) SetRecorderPort(nullptr);
-    }
     bool RecordChecked() const override { return record; }
     int CurrentTrackChannel() const override { return channel; }
     void RecordNote(int note) override {
@@ -76,14 +97,10 @@ struct FakeRecorder : RecorderPort {
     }
 };
 
-struct FakeLink : LinkPort {
+struct FakeLink : Registered<LinkPort, SetLinkPort, GetLinkPort> {
     bool connected = true;
     std::vector<std::uint32_t> sent;
 
-    FakeLink() { SetLinkPort(this); }
-    ~FakeLink() override {
-        if (GetLinkPort() == this) SetLinkPort(nullptr);
-    }
     bool Connected() const override { return connected; }
     void SendMessage(std::uint32_t packed) override { sent.push_back(packed); }
 };
@@ -100,18 +117,37 @@ struct ScriptedDialogs : Dialogs {
     std::deque<SaveChoice> saveChoices;           // AskSave: popped front; Cancel when empty
     QStringList proposed;                         // what each SaveFileName proposed
 
-    ScriptedDialogs();
-    ~ScriptedDialogs() override;
-    void Message(const QString& title, const QString& text, MessageIcon icon) override;
-    bool Ask(const QString& title, const QString& text) override;
-    SaveChoice AskSave(const QString& title, const QString& text) override;
-    std::optional<QString> Input(const QString& title, const QString& prompt, const QString& initial,
-                                 const QStringList& choices) override;
-    std::optional<QString> OpenFileName(const QString& title, const QString& filter) override;
-    std::optional<QString> SaveFileName(const QString& title, const QString& filter, const QString& proposed) override;
+    ScriptedDialogs() : previous_(&UserDialogs()) { SetUserDialogs(this); }
+    ~ScriptedDialogs() override { SetUserDialogs(previous_); }
+    void Message(const QString& title, const QString& text, MessageIcon icon) override {
+        shown.push_back({title, text, icon});
+    }
+    bool Ask(const QString& title, const QString& text) override { return Pop(title, text, answers, false); }
+    SaveChoice AskSave(const QString& title, const QString& text) override {
+        return Pop(title, text, saveChoices, SaveChoice::Cancel);
+    }
+    std::optional<QString> Input(const QString& title, const QString& prompt, const QString&,
+                                 const QStringList&) override {
+        return Pop(title, prompt, inputs, {});
+    }
+    std::optional<QString> OpenFileName(const QString& title, const QString& filter) override {
+        return Pop(title, filter, inputs, {});
+    }
+    std::optional<QString> SaveFileName(const QString& title, const QString& filter, const QString& proposal) override {
+        proposed << proposal;
+        return Pop(title, filter, inputs, {});
+    }
 
 private:
-    std::optional<QString> Next(const QString& title, const QString& text);
+    // Records the question and takes the next answer, or keeps `answer` when the script has run out.
+    template <typename T> T Pop(const QString& title, const QString& text, std::deque<T>& script, T answer) {
+        shown.push_back({title, text, MessageIcon::Question});
+        if (!script.empty()) {
+            answer = script.front();
+            script.pop_front();
+        }
+        return answer;
+    }
     Dialogs* previous_;
 };
 
@@ -119,14 +155,21 @@ private:
 // would on a full disk.
 class FileSizeLimit {
 public:
-    explicit FileSizeLimit(long long bytes);
-    ~FileSizeLimit();
+    explicit FileSizeLimit(long long bytes) : handler_(std::signal(SIGXFSZ, SIG_IGN)) {
+        getrlimit(RLIMIT_FSIZE, &old_);
+        const rlimit tiny{static_cast<rlim_t>(bytes), old_.rlim_max};
+        setrlimit(RLIMIT_FSIZE, &tiny);
+    }
+    ~FileSizeLimit() {
+        setrlimit(RLIMIT_FSIZE, &old_);
+        std::signal(SIGXFSZ, handler_);
+    }
     FileSizeLimit(const FileSizeLimit&) = delete;
     FileSizeLimit& operator=(const FileSizeLimit&) = delete;
 
 private:
-    long long old_[2];
     void (*handler_)(int);
+    rlimit old_{};
 };
 
 // While it lives, `folder` takes no new names and no renames, for root too (the immutable flag);
