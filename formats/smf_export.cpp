@@ -1,12 +1,12 @@
 #include "formats/smf_export.h"
 
 #include "formats/filestream.h"
+#include "musicmaker/notespans.h"
 
 #include <QFileInfo>
 
 #include <algorithm>
 #include <new>
-#include <span>
 
 namespace kivra {
 
@@ -40,14 +40,9 @@ public:
     }
 };
 
-// The notes of a step, or none when the step is outside the song.
-std::span<const std::uint8_t> NotesOf(const SongTrack& track, int numSteps, long long step) {
-    if (step < 0 || step >= numSteps || step >= static_cast<long long>(track.Steps.size())) return {};
-    const SongStep& s = track.Steps[static_cast<std::size_t>(step)];
-    return {s.Notes.data(), std::min<std::size_t>(s.NoteCount, s.Notes.size())};
-}
-
-void EncodeTrack(ByteWriter& w, const SongSource& song, const SongTrack& track, bool withTempo, int& lastStep) {
+// changes: the caller's buffer, reused from track to track.
+void EncodeTrack(ByteWriter& w, const SongSource& song, const SongTrack& track, bool withTempo, int& lastStep,
+                 std::vector<NoteChange>& changes) {
     const std::size_t lengthAt = w.bytes.size() + 4;
     w.Tag("MTrk");
     w.bytes.insert(w.bytes.end(), 4, 0);
@@ -63,34 +58,20 @@ void EncodeTrack(ByteWriter& w, const SongSource& song, const SongTrack& track, 
 
     // Every event falls on the tick of its step, step s on tick s + 1, whatever was written
     // before it: the delta counts from the last event written.
+    changes.clear();
+    AppendNoteChanges(track, song.NumSteps, 0, song.NumSteps, true, lastStep, changes);
     long long lastTick = 0;
-    long long notesStep = lastStep;
-    auto event = [&](long long tick, std::uint8_t note, std::uint8_t velocity) {
-        if (note > 127) return;
+    for (const NoteChange& c : changes) {
+        if (c.note > 127) continue;
+        const long long tick = static_cast<long long>(c.step) + 1;
         w.Vlq(static_cast<std::uint64_t>(tick - lastTick));
         w.Byte(0x90 | channel);
-        w.Byte(note);
-        w.Byte(velocity);
+        w.Byte(c.note);
+        w.Byte(c.start ? kVelocityStart : 0);
         lastTick = tick;
-    };
-    auto release = [&](long long tick) {
-        for (std::uint8_t note : NotesOf(track, song.NumSteps, notesStep)) event(tick, note, 0);
-    };
-    const long long steps = std::min<long long>(song.NumSteps, static_cast<long long>(track.Steps.size()));
-    for (long long s = 0; s < steps; ++s) {
-        const SongStep& step = track.Steps[static_cast<std::size_t>(s)];
-        if (step.StepType == StepBreak) {
-            release(s + 1);
-        } else if (step.StepType == StepNotes) {
-            release(s + 1);
-            for (std::uint8_t note : NotesOf(track, song.NumSteps, s)) event(s + 1, note, kVelocityStart);
-            notesStep = s;
-        }
     }
-    release(static_cast<long long>(song.NumSteps) + 1);
     for (std::uint8_t b : {0x00, 0xFF, 0x2F, 0x00}) w.Byte(b);
     w.Be32At(lengthAt, static_cast<std::uint32_t>(w.bytes.size() - (lengthAt + 4)));
-    lastStep = static_cast<int>(notesStep);
 }
 
 }  // namespace
@@ -105,7 +86,9 @@ std::vector<std::uint8_t> EncodeMIDIFile(const SongSource& song, std::vector<int
     w.Be16(static_cast<std::uint16_t>(std::clamp(song.NotesPerBeat, 1, 0x7FFF)));
     if (lastStep.size() < trackCount) lastStep.resize(trackCount, 0);
     const bool withTempo = song.Tempo != 120 && song.Tempo > 0;
-    for (std::size_t t = 0; t < trackCount; ++t) EncodeTrack(w, song, song.Tracks[t], withTempo && t == 0, lastStep[t]);
+    std::vector<NoteChange> changes;
+    for (std::size_t t = 0; t < trackCount; ++t)
+        EncodeTrack(w, song, song.Tracks[t], withTempo && t == 0, lastStep[t], changes);
     return std::move(w.bytes);
 }
 

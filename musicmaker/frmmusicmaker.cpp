@@ -79,6 +79,8 @@ frmMusicMaker::frmMusicMaker(QWidget* parent) : QMainWindow(parent) {
 
     chkRecord = Place<QCheckBox>(client, "chkRecord", Twips(6480, 4560, 2055, 255), QStringLiteral("Record"));
     chkPlay = Place<QCheckBox>(client, "chkPlay", Twips(6480, 4800, 2055, 255), QStringLiteral("Play"));
+    // On Play's row, right of its caption: Play's box takes clicks on its indicator and caption only.
+    chkLoop = Place<QCheckBox>(client, "chkLoop", Twips(7560, 4800, 975, 255), QStringLiteral("Loop"));
 
     mnuFile = menuBar()->addMenu(QStringLiteral("&File"));
     mnuFile->setObjectName(QStringLiteral("mnuFile"));
@@ -128,8 +130,11 @@ frmMusicMaker::frmMusicMaker(QWidget* parent) : QMainWindow(parent) {
     connect(chkPlay, &QCheckBox::toggled, &core, &MusicMaker::SetPlay);
     connect(&core, &MusicMaker::recordChanged, chkRecord, &QCheckBox::setChecked);
     connect(&core, &MusicMaker::playChanged, chkPlay, &QCheckBox::setChecked);
+    connect(chkLoop, &QCheckBox::toggled, &core, &MusicMaker::SetLoop);
+    connect(&core, &MusicMaker::loopChanged, chkLoop, &QCheckBox::setChecked);
     chkRecord->setChecked(core.RecordChecked());
     chkPlay->setChecked(core.PlayChecked());
+    chkLoop->setChecked(core.LoopChecked());
 
     SetSongView(this);
     ShowSong();

@@ -1,6 +1,6 @@
 #pragma once
 // The Music Maker window: shows the song five tracks at a time, edits the song settings and the
-// current track's channel, and holds the Record and Play boxes. The song, recording and playback
+// current track's channel, and holds the Record, Play and Loop boxes. The song, recording and playback
 // live in the core (songops.h, musicmaker.h); this window shows them and forwards events.
 
 #include "musicmaker/songops.h"
@@ -69,6 +69,7 @@ private:
     QScrollBar* hscChannel;
     QCheckBox* chkRecord;
     QCheckBox* chkPlay;
+    QCheckBox* chkLoop;
     QMenu* mnuFile;
     QLabel* lblStatus = nullptr;  // made with the status bar by the first note, so a plain window keeps its size
 };

@@ -5,7 +5,7 @@
 #include <QCoreApplication>
 #include <QPointer>
 
-#include <array>
+#include <algorithm>
 #include <chrono>
 #include <cmath>
 
@@ -49,7 +49,7 @@ void MusicMaker::SetPlay(bool on) {
     m_bPlay = on;
     if (on) {
         SetRecord(false);
-        g_lCurStep = 0;
+        g_lCurStep = m_bLoop ? LoopSteps().first : 0;
         if (m_lSoloTrack >= g_lNumTracks) m_lSoloTrack = -1;  // the track went away since
         if (m_lSoloTrack < 0) {
             for (int c = 0; c < 16; ++c) SetPatch(g_bytChannelPatch[static_cast<std::size_t>(c)], c);
@@ -68,6 +68,17 @@ void MusicMaker::SetPlay(bool on) {
         }
     }
     emit playChanged(on);
+}
+
+void MusicMaker::SetLoop(bool on) {
+    if (on == m_bLoop) return;
+    m_bLoop = on;
+    emit loopChanged(on);
+}
+
+std::pair<int, int> MusicMaker::LoopSteps() const {
+    const int end = std::clamp(m_loopRange.second, 0, std::max(g_lNumSteps, 0));
+    return {std::clamp(m_loopRange.first, 0, end), end};
 }
 
 void MusicMaker::PlayTrackAlone(int track) {
@@ -93,6 +104,7 @@ void MusicMaker::ArmTimer() {
 }
 
 void MusicMaker::OnTimer() {
+    DropMissedPasses();
     // Every deadline is counted from the start, so lateness of one step never shifts the next.
     while (m_bPlay) {
         const double due = m_startMs + static_cast<double>(m_nextStep) * m_lInterval;
@@ -105,45 +117,52 @@ void MusicMaker::OnTimer() {
     ArmTimer();
 }
 
-void MusicMaker::StopTrackNotes(int track) {
+void MusicMaker::DropMissedPasses() {
+    if (!m_bPlay || !m_bLoop) return;
+    const auto [first, end] = LoopSteps();
+    const long long pass = end - first;
+    if (pass < 1 || g_lCurStep < first || g_lCurStep > end) return;
+    const double late = m_clock->NowMs() - (m_startMs + static_cast<double>(m_nextStep) * m_lInterval);
+    if (late < 0) return;
+    // The passes are alike, so skipping whole ones sends nothing and leaves the same notes sounding;
+    // what is left (one step at least) is played late as usual.
+    const long long due = static_cast<long long>(late / m_lInterval) + 1;
+    m_nextStep += (due - 1) / pass * pass;
+}
+
+void MusicMaker::PlayTrackSteps(int track, int first, int end, bool releaseAtEnd) {
     const auto t = static_cast<std::size_t>(track);
-    if (t >= g_lLastStep.size()) return;
-    // An entry left beyond the song (shortened or imported since) names no notes to stop.
-    const SongStep* last = StepAt(track, g_lLastStep[t]);
-    if (!last) return;
+    int last = t < g_lLastStep.size() ? g_lLastStep[t] : -1;
+    // Gathered before any is played: with Record checked during playback, PlayNote records, and
+    // recording may grow the song and move the steps read here.
+    m_changes.clear();
+    AppendNoteChanges(g_Tracks[t], g_lNumSteps, first, end, releaseAtEnd, last, m_changes);
     const int channel = g_Tracks[t].Channel;
-    std::array<std::uint8_t, 255> notes{};
-    const std::size_t count = std::min<std::size_t>(last->NoteCount, last->Notes.size());
-    std::copy_n(last->Notes.begin(), count, notes.begin());
-    for (std::size_t k = 0; k < count; ++k) StopNote(notes[k], channel);
+    for (const NoteChange& c : m_changes) {
+        if (c.start) PlayNote(c.note, 100, channel);
+        else StopNote(c.note, channel);
+    }
+    // After the release at the end nothing of the track sounds: the next notes step stops nothing.
+    if (t < g_lLastStep.size()) g_lLastStep[t] = releaseAtEnd ? -1 : last;
 }
 
 void MusicMaker::PlayStep() {
-    if (g_lCurStep >= g_lNumSteps) {
+    const auto [first, end] = LoopSteps();
+    if (m_bLoop && g_lCurStep >= end && first < end) {
+        // The wrap: what sounds is released as the next notes step would release it, and that
+        // step follows in this same tick, so the pass boundary takes no time of its own.
+        for (int t = 0; t < g_lNumTracks && t < static_cast<int>(g_Tracks.size()); ++t) {
+            if (TrackPlays(t)) PlayTrackSteps(t, g_lCurStep, g_lCurStep, true);
+        }
+        g_lCurStep = first;
+    } else if (g_lCurStep >= (m_bLoop ? end : g_lNumSteps)) {
         m_lSoloTrack = -1;
         SetPlay(false);
         return;
     }
     const int step = g_lCurStep;
     for (int t = 0; t < g_lNumTracks && t < static_cast<int>(g_Tracks.size()); ++t) {
-        if (m_lSoloTrack >= 0 && t != m_lSoloTrack) continue;
-        const SongStep* s = StepAt(t, step);
-        if (!s) continue;
-        if (s->StepType == StepNotes) {
-            // Copied first: with Record checked during playback, PlayNote records, and recording
-            // may grow the song and move the step this loop reads.
-            std::array<std::uint8_t, 255> notes{};
-            const std::size_t count = std::min<std::size_t>(s->NoteCount, s->Notes.size());
-            std::copy_n(s->Notes.begin(), count, notes.begin());
-            const int channel = g_Tracks[static_cast<std::size_t>(t)].Channel;
-            StopTrackNotes(t);
-            for (std::size_t k = 0; k < count; ++k) {
-                PlayNote(notes[k], 100, channel);
-                if (static_cast<std::size_t>(t) < g_lLastStep.size()) g_lLastStep[static_cast<std::size_t>(t)] = step;
-            }
-        } else if (s->StepType == StepBreak) {
-            StopTrackNotes(t);
-        }
+        if (TrackPlays(t)) PlayTrackSteps(t, step, step + 1, false);
     }
     ++g_lCurStep;
 }

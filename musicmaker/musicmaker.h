@@ -3,12 +3,16 @@
 // playback schedule. The window mirrors this state and forwards its events here. UI thread only.
 
 #include "midi/midiio.h"
+#include "musicmaker/notespans.h"
 
 #include <QObject>
 #include <QTimer>
 
+#include <climits>
 #include <functional>
 #include <memory>
+#include <utility>
+#include <vector>
 
 namespace kivra {
 
@@ -40,7 +44,8 @@ public:
     void SetRecord(bool on);
 
     bool PlayChecked() const { return m_bPlay; }
-    // Play on: Record off, cursor to 0, programs sent, first step one interval later.
+    // Play on: Record off, cursor to 0 (with Loop on, to the loop's first step), programs sent,
+    // first step one interval later.
     // Play off: all 2048 notes stopped, timer stopped; the cursor stays.
     void SetPlay(bool on);
     // Plays `track` alone (the track buttons); an index naming no track is ignored.
@@ -48,11 +53,25 @@ public:
     int SoloTrack() const { return m_lSoloTrack; }
     void SetSoloTrack(int track) { m_lSoloTrack = track; }
 
+    // Loop on: at the end of the loop range playback goes on with its first step instead of
+    // stopping, on the same schedule (the first step of the next pass one interval after the last
+    // of this one). The notes sounding at the wrap are released first, as a following notes step
+    // would. Off at start; the window's Loop box mirrors it.
+    bool LoopChecked() const { return m_bLoop; }
+    void SetLoop(bool on);
+    // The steps Loop plays, [first, end); kSongEnd as the end reaches the end of the song however
+    // long it grows. Clamped to the song when played; a range with no step in the song stops
+    // playback at the wrap as the end of the song would. Default: the whole song.
+    static constexpr int kSongEnd = INT_MAX;
+    void SetLoopRange(int first, int end) { m_loopRange = {first, end}; }
+    std::pair<int, int> LoopRange() const { return m_loopRange; }
+
     // The interval fixed at the last start of Play, in milliseconds.
     int RunningInterval() const { return m_lInterval; }
 
     // Plays every step that has fallen due by the clock's time (the timer's handler; tests call
-    // it by hand after moving a fake clock). Steps due while the thread was busy are played late.
+    // it by hand after moving a fake clock). Steps due while the thread was busy are played late;
+    // a loop drops the whole passes it missed.
     void OnTimer();
 
     // Replaces the clock (tests); null restores the steady clock.
@@ -68,14 +87,26 @@ public:
 signals:
     void recordChanged(bool on);
     void playChanged(bool on);
+    void loopChanged(bool on);
 
 private:
     void PlayStep();
-    void StopTrackNotes(int track);
+    // The note starts and releases of a track from step `first` up to `end` (releaseAtEnd: and
+    // the release of what still sounds there), played through the note entry points.
+    void PlayTrackSteps(int track, int first, int end, bool releaseAtEnd);
+    bool TrackPlays(int track) const { return m_lSoloTrack < 0 || track == m_lSoloTrack; }
+    // After a long stall (a machine waking from sleep) a loop would replay every pass it missed in
+    // one burst of notes: whole passes are dropped instead, and the beat stays on the schedule.
+    void DropMissedPasses();
+    // The loop range as it falls in the song now.
+    std::pair<int, int> LoopSteps() const;
     void ArmTimer();
 
     bool m_bRecord = false;
     bool m_bPlay = false;
+    bool m_bLoop = false;
+    std::pair<int, int> m_loopRange{0, kSongEnd};
+    std::vector<NoteChange> m_changes;  // reused from step to step
     int m_lSoloTrack = -1;
     int m_lInterval = 125;
     double m_startMs = 0;

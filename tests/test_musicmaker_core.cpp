@@ -1,6 +1,8 @@
-// The song model, note recording through the real note entry points, and playback on a fake clock.
+// The song model, note recording through the real note entry points, the note spans shared by
+// playback and export, and playback on a fake clock.
 #include "midi/midiio.h"
 #include "musicmaker/musicmaker.h"
+#include "musicmaker/notespans.h"
 #include "musicmaker/songops.h"
 #include "testsupport.h"
 
@@ -37,6 +39,8 @@ protected:
         mm.SetPlay(false);
         mm.SetRecord(false);
         mm.SetSoloTrack(-1);
+        mm.SetLoop(false);
+        mm.SetLoopRange(0, MusicMaker::kSongEnd);
         NewSong();
         g_bytChannelPatch.fill(0);
         mm.SetClock(std::make_unique<FakeClock>(&now));
@@ -177,6 +181,52 @@ TEST_F(MusicMakerCore, RecordSwitchRoutesNotesAndLocksThePiano) {
     EXPECT_EQ(PlayChannel(), 0);
 }
 
+// Steps written "60 64|.|-": notes, "." empty, "-" break; notes after "." or "-" are stale notes
+// left under an empty step or a break. Changes shown as "+60@0" (start at step 0), "-60@2" (release).
+TEST(NoteSpans, StepsBecomeStartsAndReleasesInTheOrderTheySound) {
+    const struct {
+        const char* steps;
+        int numSteps, first, end;
+        bool releaseAtEnd;
+        int lastIn;
+        const char* changes;
+        int lastOut;
+    } cases[] = {
+        // The last notes step is released before the first notes, even when it is the step itself.
+        {"60 64|.|-", 3, 0, 3, true, 0, "-60@0 -64@0 +60@0 +64@0 -60@2 -64@2 -60@3 -64@3", 0},
+        // A chord in recorded order; a note in two notes steps is released and struck again.
+        {"67 60|60", 2, 0, 2, true, 1, "-60@0 +67@0 +60@0 -67@1 -60@1 +60@1 -60@2", 1},
+        // Empty steps hold; a break releases and leaves the last notes step, released again later.
+        {"-|.|62|-|.|64", 6, 0, 6, false, -1, "+62@2 -62@3 -62@5 +64@5", 5},
+        // Stale notes are released when the last notes step names them, never started.
+        {"-70|.71|60", 3, 0, 3, false, 0, "-70@0 -70@2 +60@2", 2},
+        {"60", 1, 0, 1, false, 7, "+60@0", 0},  // a last step outside the song names no notes
+        {"60|62|64", 3, 1, 2, true, 0, "-60@1 +62@1 -62@2", 1},  // one step and what sounds after it
+        {"60|62", 2, 2, 2, true, 1, "-62@2", 1},                  // no step: only the release
+        {"60|62|64", 2, 0, 9, false, -1, "+60@0 -60@1 +62@1", 1},  // the song ends before the track
+    };
+    for (const auto& c : cases) {
+        SongTrack track;
+        std::istringstream rows(c.steps);
+        for (std::string row; std::getline(rows, row, '|');) {
+            SongStep step;
+            step.StepType = row[0] == '-' ? StepBreak : row[0] == '.' ? StepEmpty : StepNotes;
+            std::istringstream notes(row[0] == '-' || row[0] == '.' ? row.substr(1) : row);
+            for (int n; notes >> n;) step.Notes.push_back(static_cast<std::uint8_t>(n));
+            step.NoteCount = static_cast<std::uint8_t>(step.Notes.size());
+            track.Steps.push_back(step);
+        }
+        std::vector<NoteChange> out;
+        int last = c.lastIn;
+        AppendNoteChanges(track, c.numSteps, c.first, c.end, c.releaseAtEnd, last, out);
+        std::string shown;
+        for (const NoteChange& n : out)
+            shown += (shown.empty() ? "" : " ") + std::string(n.start ? "+" : "-") + std::to_string(n.note) + "@" + std::to_string(n.step);
+        EXPECT_EQ(shown, c.changes) << c.steps;
+        EXPECT_EQ(last, c.lastOut) << c.steps;
+    }
+}
+
 TEST_F(MusicMakerCore, IntervalRoundsHalvesToEven) {
     const int cases[][3] = {{4, 120, 125}, {3, 120, 167}, {8, 120, 62}, {4, 80, 188}, {1, 30, 2000}, {255, 240, 1}};
     for (const auto& c : cases) EXPECT_EQ(PlayInterval(c[0], c[1]), c[2]) << c[0] << " per beat at " << c[1];
@@ -246,17 +296,6 @@ TEST_F(MusicMakerCore, TempoChangesTakeEffectAtTheNextStart) {
     EXPECT_NE(At(250), "");
 }
 
-TEST_F(MusicMakerCore, PlaybackSurvivesStaleEntriesAndEmptySongs) {
-    Restart();
-    At(125);  // no steps: the first tick ends the song
-    EXPECT_FALSE(mm.PlayChecked());
-    Keys("R 60 B R");
-    g_lLastStep[0] = 50;  // beyond the song: names no notes to stop
-    Restart();
-    EXPECT_EQ(At(125), "90 3C 64");
-    EXPECT_EQ(g_lLastStep[0], 0);
-}
-
 TEST_F(MusicMakerCore, RecordingDuringPlaybackMayGrowTheSongBeingPlayed) {
     Keys("R +60 +64 -60 -64");
     SetStepCount(1);
@@ -265,6 +304,65 @@ TEST_F(MusicMakerCore, RecordingDuringPlaybackMayGrowTheSongBeingPlayed) {
     mm.SetRecord(true);
     EXPECT_EQ(At(125), "90 3C 00 90 40 00 90 3C 64 90 40 64");
     EXPECT_EQ(Song(), "60 64 | | @2");
+}
+
+TEST_F(MusicMakerCore, LoopPassesAreTwoPlaysBackToBack) {
+    Keys("R +60 +64 -60 -64 64 R");  // a chord, a held note struck again, an empty step: notes sound at the end
+    std::vector<double> due;
+    mm.SetStepObserver([&](long long, double at, double) { due.push_back(at); });
+    std::vector<std::string> twoPlays, looped;
+    g_lLastStep = {0};
+    Restart(0);
+    for (double t : {125, 250, 375}) twoPlays.push_back(At(t));
+    Restart(375);  // the second play's first step falls one interval after the first play's last
+    for (double t : {500, 625, 750}) twoPlays.push_back(At(t));
+    const std::vector<double> playedDue = due;
+    due.clear();
+    g_lLastStep = {0};
+    mm.SetLoop(true);
+    Restart(0);
+    for (double t : {125, 250, 375, 500, 625, 750}) looped.push_back(At(t));
+    EXPECT_EQ(looped, twoPlays);
+    EXPECT_EQ(due, playedDue);
+    EXPECT_EQ(looped[3], "90 40 00 90 3C 64 90 40 64");  // what sounded at the wrap, released before the chord
+    EXPECT_EQ(At(874.9), "");
+    EXPECT_EQ(At(875), looped[3]);
+    // A thousand passes missed in a stall are dropped: the three steps left of the last pass play.
+    At(875 + 375 * 1000);
+    EXPECT_EQ(midi.out->sent.size(), 6u);
+    mm.SetLoop(false);  // the pass under way plays to the end of the song, which stops
+    At(1e9);
+    EXPECT_FALSE(mm.PlayChecked());
+}
+
+TEST_F(MusicMakerCore, LoopRangeWrapsToItsFirstStep) {
+    Keys("R 60 61 62 63 R");  // steps 0 to 3, then the empty step under the cursor
+    const struct {
+        bool loop;
+        int first, end;
+        const char* started;  // per tick: the notes started, "." none, "end" when Play stopped
+    } cases[] = {
+        {true, 0, MusicMaker::kSongEnd, "60 61 62 63 . 60 61 62"},
+        {true, 1, 3, "61 62 61 62 61 62 61 62"},
+        {true, 3, 99, "63 . 63 . 63 . 63 ."},
+        {true, 6, 9, "end"},  // no step of the song
+        {true, 3, 1, "end"},
+        {false, 1, 3, "60 61 62 63 . end"},  // without Loop the range plays no part
+    };
+    for (const auto& c : cases) {
+        mm.SetLoop(c.loop);
+        mm.SetLoopRange(c.first, c.end);
+        Restart();
+        std::string started;
+        for (int tick = 1; tick <= 8 && mm.PlayChecked(); ++tick) {
+            At(125.0 * tick);
+            std::string notes;
+            for (std::uint32_t m : midi.out->sent)
+                if ((m & 0xF0) == 0x90 && (m >> 16) != 0) notes += (notes.empty() ? "" : ",") + std::to_string((m >> 8) & 0x7F);
+            started += (started.empty() ? "" : " ") + (!mm.PlayChecked() ? "end" : notes.empty() ? "." : notes);
+        }
+        EXPECT_EQ(started, c.started) << c.first << ".." << c.end;
+    }
 }
 
 }  // namespace

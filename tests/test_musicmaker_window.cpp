@@ -28,6 +28,7 @@ protected:
     void SetUp() override {
         mm.SetPlay(false);
         mm.SetRecord(false);
+        mm.SetLoop(false);
         NewSong();
         window = std::make_unique<frmMusicMaker>();
         window->show();
@@ -150,6 +151,23 @@ TEST_F(MusicMakerWindow, RecordPlayAndTrackButtonsAndClosingSwitchThemOff) {
     click(Child<QCheckBox>("chkPlay"));  // Play switches Record off
     EXPECT_TRUE(!record->isChecked() && mm.PlayChecked());
     mm.SetPlay(false);
+    // Loop, off at first, beside Play's caption.
+    auto* play = Child<QCheckBox>("chkPlay");
+    auto* loop = Child<QCheckBox>("chkLoop");
+    EXPECT_FALSE(loop->isChecked() || mm.LoopChecked());
+    click(loop);
+    EXPECT_TRUE(mm.LoopChecked() && !mm.PlayChecked());
+    mm.SetLoop(false);
+    EXPECT_FALSE(loop->isChecked());
+    EXPECT_EQ(loop->y(), play->y());
+    EXPECT_GT(loop->x(), play->x() + play->sizeHint().width());
+    EXPECT_TRUE(window->centralWidget()->rect().contains(loop->geometry()));
+    EXPECT_LE(loop->sizeHint().width(), loop->width());
+    // Loop lies on Play's empty right part; only Record's last pixel row, which lies on Play already, touches it.
+    for (auto* w : window->centralWidget()->findChildren<QWidget*>(Qt::FindDirectChildrenOnly)) {
+        const QRect overlap = w->geometry().intersected(loop->geometry());
+        EXPECT_TRUE(w == loop || overlap.isEmpty() || play->geometry().contains(overlap)) << w->objectName().toStdString();
+    }
     // A track button plays its track alone; a dash does nothing.
     RecordNote(60);
     Click("cmdTrack1");
