@@ -1,6 +1,7 @@
 #pragma once
-// The Music Maker's state besides the song: the Record and Play switches, the solo track and the
-// playback schedule. The window mirrors this state and forwards its events here. UI thread only.
+// The Music Maker's state besides the song: the Record, Play and Loop switches, the solo track,
+// the loop range and the playback schedule. The window mirrors this state and forwards its events
+// here. UI thread only.
 
 #include "midi/midiio.h"
 #include "musicmaker/notespans.h"

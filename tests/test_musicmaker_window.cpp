@@ -141,6 +141,8 @@ TEST_F(MusicMakerWindow, LongSongListScrollsToTheCursorAndFewerTracksMoveTheCurr
 
 TEST_F(MusicMakerWindow, RecordPlayAndTrackButtonsAndClosingSwitchThemOff) {
     auto* record = Child<QCheckBox>("chkRecord");
+    auto* play = Child<QCheckBox>("chkPlay");
+    auto* loop = Child<QCheckBox>("chkLoop");
     // On the box itself: a check box takes clicks on its indicator and caption only.
     auto click = [](QCheckBox* box) { QTest::mouseClick(box, Qt::LeftButton, {}, QPoint(6, box->height() / 2)); };
     click(record);
@@ -148,32 +150,30 @@ TEST_F(MusicMakerWindow, RecordPlayAndTrackButtonsAndClosingSwitchThemOff) {
     click(record);
     EXPECT_EQ(piano.locks, (std::vector<bool>{true, false}));
     click(record);
-    click(Child<QCheckBox>("chkPlay"));  // Play switches Record off
+    click(play);  // Play switches Record off
     EXPECT_TRUE(!record->isChecked() && mm.PlayChecked());
     mm.SetPlay(false);
-    // Loop, off at first, beside Play's caption.
-    auto* play = Child<QCheckBox>("chkPlay");
-    auto* loop = Child<QCheckBox>("chkLoop");
+    // Loop, off at first, on Play's row right of its caption, whole, and on no other control: only
+    // Record's last pixel row, which lies on Play already, touches it.
     EXPECT_FALSE(loop->isChecked() || mm.LoopChecked());
     click(loop);
     EXPECT_TRUE(mm.LoopChecked() && !mm.PlayChecked());
     mm.SetLoop(false);
     EXPECT_FALSE(loop->isChecked());
-    EXPECT_EQ(loop->y(), play->y());
-    EXPECT_GT(loop->x(), play->x() + play->sizeHint().width());
-    EXPECT_TRUE(window->centralWidget()->rect().contains(loop->geometry()));
-    EXPECT_LE(loop->sizeHint().width(), loop->width());
-    // Loop lies on Play's empty right part; only Record's last pixel row, which lies on Play already, touches it.
+    EXPECT_TRUE(loop->y() == play->y() && loop->x() > play->x() + play->sizeHint().width() &&
+                loop->width() >= loop->sizeHint().width() &&
+                window->centralWidget()->rect().contains(loop->geometry()));
     for (auto* w : window->centralWidget()->findChildren<QWidget*>(Qt::FindDirectChildrenOnly)) {
         const QRect overlap = w->geometry().intersected(loop->geometry());
-        EXPECT_TRUE(w == loop || overlap.isEmpty() || play->geometry().contains(overlap)) << w->objectName().toStdString();
+        EXPECT_TRUE(w == loop || overlap.isEmpty() || play->geometry().contains(overlap))
+            << w->objectName().toStdString();
     }
     // A track button plays its track alone; a dash does nothing.
     RecordNote(60);
     Click("cmdTrack1");
     EXPECT_FALSE(mm.PlayChecked());
     Click("cmdTrack0");
-    EXPECT_TRUE(Child<QCheckBox>("chkPlay")->isChecked());
+    EXPECT_TRUE(play->isChecked());
     EXPECT_EQ(mm.SoloTrack(), 0);
     // Closing keeps the song and switches Record and Play off.
     mm.SetRecord(true);  // both on while playing
