@@ -46,8 +46,8 @@ void BenchPlayback(int steps, int notesPerBeat, int tempo) {
         RecordNote(60 + k % 12);
     }
     SetStepCount(steps);
-    g_lNotesPerBeat = notesPerBeat;
-    g_lTempo = tempo;
+    SetNotesPerBeat(notesPerBeat);
+    SetTempo(tempo);
 
     std::vector<double> lateness;
     double lastDue = 0, lastPlayed = 0;
@@ -96,19 +96,17 @@ long PeakKiB() {
 void BenchRecording() {
     constexpr int kTracks = 32, kSteps = 100'000, kNotes = 2'000;
     MusicMaker& mm = TheMusicMaker();
-    NewSong();
-    SetTrackCount(kTracks);
-    SetStepCount(kSteps);
-    for (int t = 0; t < kTracks; ++t) {
-        for (auto& step : g_Tracks[static_cast<std::size_t>(t)].Steps) step = SongStep{StepNotes, 1, {60}};
-    }
+    SongData song;
+    song.Tracks.assign(kTracks, SongTrack{0, std::vector<SongStep>(kSteps, SongStep{StepNotes, 1, {60}})});
+    song.NumSteps = kSteps;
+    ApplySong(std::move(song));
     frmMusicMaker window;
     window.ShowSong();
     window.show();
     QCoreApplication::processEvents();
 
     // At the end of the song, so every note also grows all 32 tracks by one step.
-    g_lCurStep = kSteps - 1;
+    SetCursor(0, kSteps - 1);
     mm.SetRecord(true);
     std::vector<double> micros, recordMicros;
     using Micros = std::chrono::duration<double, std::micro>;

@@ -38,7 +38,7 @@ protected:
         mm.SetRecord(false);
         mm.SetSoloTrack(-1);
         NewSong();
-        g_bytChannelPatch.fill(0);
+        for (int c = 0; c < 16; ++c) SetChannelPatch(c, 0);
         mm.SetClock(std::make_unique<FakeClock>(&now));
         midi.ClearSent();
     }
@@ -58,7 +58,7 @@ protected:
             if (k == "R") mm.SetRecord(!mm.RecordChecked());
             else if (k == "B") InsertBreak();
             else if (k == "S") InsertSpace();
-            else if (k[0] == '@') g_lCurStep = std::stoi(k.substr(1));
+            else if (k[0] == '@') SetCursor(g_lCurTrack, std::stoi(k.substr(1)));
             else {
                 const int note = std::abs(std::stoi(k));
                 if (k[0] != '-') Press(note);
@@ -125,7 +125,7 @@ TEST_F(MusicMakerCore, BreaksSpacesAndDeletesWriteOnlyTheCurrentTrack) {
     EXPECT_EQ(Size(), (Pos{2, 1}));
     SetTrackCount(2);
     SetStepCount(10);
-    g_lCurTrack = 1;
+    SetCursor(1, 0);
     // At or past the last step the song grows to hold the cursor; a delete goes back one and empties it.
     const struct { int at; void (*op)(); Pos after; int step, type; } ops[] = {
         {3, InsertBreak, {10, 4}, 3, StepBreak},          {9, InsertBreak, {11, 10}, 9, StepBreak},
@@ -133,7 +133,7 @@ TEST_F(MusicMakerCore, BreaksSpacesAndDeletesWriteOnlyTheCurrentTrack) {
         {0, DeleteStepAtCursor, {13, 0}, 0, StepEmpty}};
     for (const auto& o : ops) {
         SCOPED_TRACE(o.at);
-        g_lCurStep = o.at;
+        SetCursor(1, o.at);
         o.op();
         EXPECT_EQ(Size(), o.after);
         EXPECT_EQ(StepAt(1, o.step)->StepType, o.type);
@@ -145,19 +145,19 @@ TEST_F(MusicMakerCore, BreaksSpacesAndDeletesWriteOnlyTheCurrentTrack) {
 TEST_F(MusicMakerCore, TrackAndStepCountsAndResetKeepTheirPromises) {
     SetTrackCount(3);
     SetStepCount(10);
-    g_Tracks[2].Channel = 7;
-    g_lLastStep = {4, 5, 6};
+    SetTrackChannel(2, 7);
+    SetLastSteps({4, 5, 6});
     SetTrackCount(5);
     EXPECT_EQ(std::pair(g_Tracks[4].Steps.size(), int{g_Tracks[4].Channel}), std::pair(std::size_t{10}, 0));
-    g_lCurTrack = 4;
+    SetCursor(4, 0);
     SetTrackCount(2);
     EXPECT_EQ(g_lLastStep, (std::vector<int>{4, 5}));
     EXPECT_EQ(Pos(g_lNumTracks, g_lCurTrack), Pos(2, 1));  // the last track became current
     SetStepCount(3);
     SetStepCount(0);  // the steps stay for a later count
     EXPECT_EQ(std::pair(g_lNumSteps, g_Tracks[1].Steps.size()), std::pair(0, std::size_t{3}));
-    g_bytChannelPatch[3] = 41;
-    g_lTempo = 200;
+    SetChannelPatch(3, 41);
+    SetTempo(200);
     ResetSong();
     EXPECT_TRUE(g_Tracks.empty() && g_lLastStep.empty());
     EXPECT_EQ(std::vector<int>({g_lNumTracks, g_lTempo, g_lNotesPerBeat, g_bytChannelPatch[3]}),
@@ -165,8 +165,8 @@ TEST_F(MusicMakerCore, TrackAndStepCountsAndResetKeepTheirPromises) {
 }
 
 TEST_F(MusicMakerCore, RecordSwitchRoutesNotesAndLocksThePiano) {
-    g_Tracks[0].Channel = 3;
-    g_bytChannelPatch[3] = 19;
+    SetTrackChannel(0, 3);
+    SetChannelPatch(3, 19);
     mm.SetRecord(true);
     EXPECT_EQ(piano.instruments, std::vector<int>{19});
     midi.ClearSent();
@@ -185,7 +185,7 @@ TEST_F(MusicMakerCore, IntervalRoundsHalvesToEven) {
 TEST_F(MusicMakerCore, PlaysTheWorkedScheduleAndStopsAtTheEnd) {
     Keys("R 60 B @2");
     SetStepCount(3);
-    g_bytChannelPatch[1] = 5;
+    SetChannelPatch(1, 5);
     EXPECT_EQ(Restart(1000).substr(0, 17), "C0 00 C1 05 C2 00");
     EXPECT_EQ(midi.out->sent.size(), 16u);
     EXPECT_EQ(Pos(mm.RecordChecked(), g_lCurStep), Pos(false, 0));
@@ -213,11 +213,10 @@ TEST_F(MusicMakerCore, LateStepsArePlayedNotSkippedAndEmptyStepsHoldNotes) {
 
 TEST_F(MusicMakerCore, SoloTrackPlaysAloneUntilTheSongEnds) {
     SetTrackCount(2);
-    g_Tracks[1].Channel = 2;
-    g_bytChannelPatch[2] = 33;
+    SetTrackChannel(1, 2);
+    SetChannelPatch(2, 33);
     RecordNote(60);
-    g_lCurTrack = 1;
-    g_lCurStep = 0;
+    SetCursor(1, 0);
     RecordNote(70);
     mm.PlayTrackAlone(5);  // names no track
     EXPECT_FALSE(mm.PlayChecked());
@@ -237,7 +236,7 @@ TEST_F(MusicMakerCore, SoloTrackPlaysAloneUntilTheSongEnds) {
 TEST_F(MusicMakerCore, TempoChangesTakeEffectAtTheNextStart) {
     Keys("R 60 62");
     Restart();
-    g_lTempo = 60;
+    SetTempo(60);
     EXPECT_EQ(mm.RunningInterval(), 125);
     EXPECT_EQ(At(125), "90 3C 00 90 3C 64");
     Restart();
@@ -251,7 +250,7 @@ TEST_F(MusicMakerCore, PlaybackSurvivesStaleEntriesAndEmptySongs) {
     At(125);  // no steps: the first tick ends the song
     EXPECT_FALSE(mm.PlayChecked());
     Keys("R 60 B R");
-    g_lLastStep[0] = 50;  // beyond the song: names no notes to stop
+    SetLastSteps({50});  // beyond the song: names no notes to stop
     Restart();
     EXPECT_EQ(At(125), "90 3C 64");
     EXPECT_EQ(g_lLastStep[0], 0);

@@ -84,9 +84,9 @@ TEST_F(MusicMakerWindow, BarsAndArrowsShowTracksAndSettingsWithinTheSong) {
         {"fewer tracks", bar("hscTracks", 2), "1 2 - - - | 2 90 8 5 *"},
     };
     for (const auto& [what, act, shown] : steps) {
-        g_bSongChanged = false;
+        MarkSongSaved();
         act();
-        EXPECT_EQ(Shown() + (g_bSongChanged ? " *" : ""), shown) << what;
+        EXPECT_EQ(Shown() + (SongChanged() ? " *" : ""), shown) << what;
         EXPECT_EQ(Rows(0) + Rows(1) + Rows(2) + Rows(3) + Rows(4), "") << what;
     }
     EXPECT_EQ(std::vector<int>({g_lNumTracks, g_lTempo, g_lNotesPerBeat, g_Tracks[0].Channel}),
@@ -101,7 +101,6 @@ TEST_F(MusicMakerWindow, RowsShowChordsBreaksAndEmptyStepsWithTheCursorSelected)
     InsertBreak();
     InsertSpace();
     SetStepCount(3);
-    window->RefreshCaptions();
     EXPECT_EQ(Rows(0), "60 64 |-| |");
     EXPECT_EQ(List(0)->SelectedRow(), -1);  // the cursor (3) lies past the last row
 }
@@ -109,9 +108,8 @@ TEST_F(MusicMakerWindow, RowsShowChordsBreaksAndEmptyStepsWithTheCursorSelected)
 TEST_F(MusicMakerWindow, ClickingARowMovesTheCursorAndTheChannelControls) {
     Bar("hscTracks")->setValue(2);
     SetStepCount(6);
-    g_Tracks[1].Channel = 5;
-    g_bytChannelPatch[5] = 24;
-    window->RefreshCaptions();
+    SetTrackChannel(1, 5);
+    SetChannelPatch(5, 24);
     mm.SetRecord(true);
     QTest::mouseClick(List(1)->viewport(), Qt::LeftButton, {}, List(1)->RowRect(2).center());
     EXPECT_EQ(std::vector<int>({g_lCurTrack, g_lCurStep, List(0)->SelectedRow(), List(1)->SelectedRow(),
@@ -129,9 +127,7 @@ TEST_F(MusicMakerWindow, ClickingARowMovesTheCursorAndTheChannelControls) {
 TEST_F(MusicMakerWindow, LongSongListScrollsToTheCursorAndFewerTracksMoveTheCurrentOne) {
     Bar("hscTracks")->setValue(4);
     SetStepCount(1000);
-    g_lCurStep = 500;
-    g_lCurTrack = 3;
-    window->RefreshCaptions();
+    SetCursor(3, 500);
     EXPECT_EQ(List(0)->SelectedRow(), 500);
     EXPECT_TRUE(List(0)->FirstVisibleRow() <= 500 && List(0)->FirstVisibleRow() > 450) << List(0)->FirstVisibleRow();
     Bar("hscTracks")->setValue(2);
@@ -172,15 +168,15 @@ TEST_F(MusicMakerWindow, EditsOfWhatAFileHoldsMarkTheSongChanged) {
         {"record a note", [] { RecordNote(60); }},
         {"insert a break", [] { InsertBreak(); }},
         {"insert a space", [] { InsertSpace(); }},
-        {"delete a note", [] { RecordNote(60), g_bSongChanged = false, DeleteStepAtCursor(); }},
+        {"delete a note", [] { RecordNote(60), MarkSongSaved(), DeleteStepAtCursor(); }},
         {"", [this] { window->ShowSong(), mm.SetPlay(true), mm.SetPlay(false); }},  // refresh and play: no change
     };
     for (const auto& [what, edit] : changes) {
         NewSong();
         window->ShowSong();
-        EXPECT_FALSE(g_bSongChanged) << what;
+        EXPECT_FALSE(SongChanged()) << what;
         edit();
-        EXPECT_EQ(g_bSongChanged, *what != '\0') << what;
+        EXPECT_EQ(SongChanged(), *what != '\0') << what;
     }
 }
 
