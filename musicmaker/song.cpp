@@ -34,7 +34,7 @@ StepsEdit EditOf(int track, int first, int count) {
 }
 
 void CommitSteps(StepsEdit&& e) {
-    const std::size_t bytes = sizeof(StepsEdit) + StepsBytes(e.before) + StepsBytes(e.after);
+    const std::size_t bytes = StepsBytes(e.before) + StepsBytes(e.after);
     Commit(std::move(e), bytes);
 }
 
@@ -118,7 +118,7 @@ void SetTrackCount(int lCount, int gesture) {
     e.currentBefore = g_lCurTrack;
     e.currentAfter = g_lCurTrack >= lCount ? std::max(lCount - 1, 0) : g_lCurTrack;
     e.gesture = gesture;
-    const std::size_t bytes = sizeof(TracksEdit) + TracksBytes(g_Tracks, static_cast<std::size_t>(e.keep));
+    const std::size_t bytes = TracksBytes(g_Tracks, static_cast<std::size_t>(e.keep));
     Commit(std::move(e), bytes);
 }
 

@@ -125,9 +125,9 @@ private:
         g_historyBytes = g_historyBytes - bytes_ + bytes;
         bytes_ = bytes;
     }
-    static std::size_t Held(const StepsEdit& e) { return sizeof(SongCommand) + StepsBytes(e.before) + StepsBytes(e.after); }
-    static std::size_t Held(const SettingEdit&) { return sizeof(SongCommand); }
-    static std::size_t Held(const TracksEdit& e) { return sizeof(SongCommand) + TracksBytes(e.removed); }
+    static std::size_t Held(const StepsEdit& e) { return sizeof(SongCommand) + 64 + StepsBytes(e.before) + StepsBytes(e.after); }
+    static std::size_t Held(const SettingEdit&) { return sizeof(SongCommand) + 64; }
+    static std::size_t Held(const TracksEdit& e) { return sizeof(SongCommand) + 64 + TracksBytes(e.removed); }
     static std::size_t Held(const WholeEdit&) { return 0; }  // never merged
 
     // A chord note joins the command of the note that opened its step.
@@ -233,7 +233,8 @@ QUndoStack& SongHistory() {
 }
 
 void Commit(SongEdit&& edit, std::size_t bytes) {
-    SongHistory().push(new SongCommand(std::move(edit), bytes));  // owned by the stack
+    // Counted with the command itself and what Qt keeps for it.
+    SongHistory().push(new SongCommand(std::move(edit), bytes + sizeof(SongCommand) + 64));  // owned by the stack
     KeepWithinBytes();
 }
 

@@ -1,12 +1,17 @@
 // The song model, note recording through the real note entry points, and playback on a fake clock.
+#include "formats/smf_export.h"
 #include "midi/midiio.h"
 #include "musicmaker/musicmaker.h"
 #include "musicmaker/songops.h"
 #include "testsupport.h"
 
+#include <QUndoStack>
+
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <functional>
+#include <tuple>
 #include <sstream>
 #include <string>
 #include <utility>
@@ -29,6 +34,14 @@ std::string Song(int track = 0) {
     std::string shown;
     for (int s = 0; s < g_lNumSteps; ++s) shown += StepCaption(*StepAt(track, s)).toStdString() + "|";
     return shown + " @" + std::to_string(g_lCurStep);
+}
+
+// The song as the exporter writes it, then the cursor and the number of tracks.
+std::string Exported() {
+    std::vector<int> lastStep;
+    std::string text;
+    for (std::uint8_t b : EncodeMIDIFile(CurrentSong(), lastStep)) text += std::to_string(b) + ",";
+    return text + " @" + std::to_string(g_lCurTrack) + ":" + std::to_string(g_lCurStep);
 }
 
 class MusicMakerCore : public ::testing::Test {
@@ -264,6 +277,102 @@ TEST_F(MusicMakerCore, RecordingDuringPlaybackMayGrowTheSongBeingPlayed) {
     mm.SetRecord(true);
     EXPECT_EQ(At(125), "90 3C 00 90 40 00 90 3C 64 90 40 64");
     EXPECT_EQ(Song(), "60 64 | | @2");
+}
+
+// Every kind of change, applied to a two-track song, undone and redone: the song before and after,
+// byte for byte as exported.
+TEST_F(MusicMakerCore, EveryChangeUndoesAndRedoesExactly) {
+    const auto select = [] { ExtendSelection(0); };
+    const std::tuple<const char*, std::function<void()>, std::function<void()>> changes[] = {
+        {"record a note", {}, [] { RecordNote(70); }},
+        {"insert a break", {}, InsertBreak},
+        {"insert a space", {}, InsertSpace},
+        {"delete a note", {}, DeleteStepAtCursor},
+        {"delete steps", select, DeleteSteps},
+        {"cut", select, CutSteps},
+        {"paste in another track", [=] { select(), CopySteps(), SetCursor(1, 1); }, PasteSteps},
+        {"insert a step", {}, InsertStep},
+        {"tempo", {}, [] { SetTempo(90); }},
+        {"notes per beat", {}, [] { SetNotesPerBeat(6); }},
+        {"more tracks", {}, [] { SetTrackCount(4); }},
+        {"fewer tracks", {}, [] { SetTrackCount(1); }},
+        {"channel", {}, [] { SetTrackChannel(1, 9); }},
+        {"instrument", {}, [] { SetChannelPatch(0, 40); }},
+        {"new song", {}, NewSong},
+        {"open", {}, [] { ApplySong(SongData{{SongTrack{3, {SongStep{StepNotes, 1, {80}}}}}, 1, 100, 2, {}, 0}); }},
+    };
+    for (const auto& [what, prepare, change] : changes) {
+        SetUp();
+        SetTrackCount(2);
+        Keys("R +60 +64 -60 -64 62 B 65 @1 R");
+        SetCursor(1, 0);
+        Keys("R 48 R");
+        SetCursor(0, 2);
+        if (prepare) prepare();
+        const std::string before = Exported();
+        change();
+        const std::string after = Exported();
+        EXPECT_NE(after, before) << what;
+        SongHistory().undo();
+        EXPECT_EQ(Exported(), before) << what;
+        SongHistory().redo();
+        EXPECT_EQ(Exported(), after) << what;
+    }
+}
+
+TEST_F(MusicMakerCore, AChordIsOneChangeAndTheHistoryIsBounded) {
+    Keys("R 50 +60 +64 -60 +67 -64 -67");
+    EXPECT_EQ(Song(), "50 |60 64 67 | | @2");
+    SongHistory().undo();
+    EXPECT_EQ(Song(), "50 | | @1");
+    for (int k = 0; k < kHistoryCommands + 5; ++k) SetTempo(k % 2 ? 100 : 110);
+    EXPECT_EQ(SongHistory().count(), kHistoryCommands);
+    // Over the byte bound the oldest changes go, the latest stays; what is kept still undoes exactly.
+    std::vector<std::string> songs;
+    std::vector<std::size_t> bytes;
+    for (int n = 1; n <= 4; ++n) {
+        songs.push_back(Exported());
+        bytes.push_back(HistoryBytes());
+        ApplySong(SongData{{SongTrack{0, std::vector<SongStep>(10'000 * n, SongStep{StepNotes, 1, {60}})}}, 10'000 * n});
+    }
+    // Room for the last two replacements only (and the few small changes the count bound dropped meanwhile).
+    SetHistoryByteLimit(HistoryBytes() - bytes[2] + 4096);
+    SetHistoryByteLimit(kHistoryBytes);
+    EXPECT_EQ(SongHistory().count(), 2);
+    while (SongHistory().canUndo()) SongHistory().undo();
+    EXPECT_EQ(Exported(), songs[2]);
+    while (SongHistory().canRedo()) SongHistory().redo();
+    SetHistoryByteLimit(1);
+    EXPECT_EQ(SongHistory().count(), 1);
+}
+
+// Selecting from an anchor to the cursor (either way round) in one track, then editing.
+TEST_F(MusicMakerCore, StepEditingMovesLaterStepsAndKeepsNotes) {
+    const struct { int anchor, cursor; void (*edit)(); const char *track0, *track1; } cases[] = {
+        // Later steps move up and the song gets shorter, in the middle, at either end, with the
+        // cursor after or before the range.
+        {1, 2, DeleteSteps, "60 |63 | | @1", "48 | | | @1"},
+        {2, 1, DeleteSteps, "60 |63 | | @1", "48 | | | @1"},
+        {0, 0, DeleteSteps, "61 |62 |63 | | @0", "48 | | | | @0"},
+        {4, 3, DeleteSteps, "60 |61 |62 | @3", "48 | | | @3"},
+        {1, 1, InsertStep, "60 | |61 |62 |63 | | @1", "48 | | | | | | @1"},
+        {5, 5, InsertStep, "60 |61 |62 |63 | | | @5", "48 | | | | | | @5"},  // past the end
+        {2, 3, [] { CutSteps(), SetCursor(1, 1), PasteSteps(); }, "60 |61 | | | | @3", "48 |62 |63 | | | @3"},
+        {0, 1, [] { CopySteps(), SetCursor(0, 4), PasteSteps(); }, "60 |61 |62 |63 |60 |61 | | @6", "48 | | | | | | | @6"},
+    };
+    for (const auto& c : cases) {
+        SetUp();
+        SetTrackCount(2);
+        SetTrackChannel(1, 5);
+        Keys("R 60 61 62 63 R");
+        SetCursor(1, 0);
+        Keys("R 48 R");
+        SetCursor(0, c.anchor);
+        ExtendSelection(c.cursor);
+        c.edit();
+        EXPECT_EQ(Song(0), c.track0) << c.anchor << " to " << c.cursor;
+        EXPECT_EQ(Song(1), c.track1) << c.anchor << " to " << c.cursor;
+    }
 }
 
 }  // namespace

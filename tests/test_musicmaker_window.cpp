@@ -1,4 +1,5 @@
 // The Music Maker window driven by real clicks: what it shows and what its controls do to the song.
+#include "formats/smf_export.h"
 #include "midi/midiio.h"
 #include "musicmaker/frmmusicmaker.h"
 #include "musicmaker/musicmaker.h"
@@ -13,6 +14,7 @@
 #include <QRegularExpression>
 #include <QScrollBar>
 #include <QTest>
+#include <QUndoStack>
 
 #include <gtest/gtest.h>
 
@@ -194,6 +196,55 @@ TEST_F(MusicMakerWindow, NewAsksBeforeDroppingASongWithSteps) {
     EXPECT_EQ(std::pair(g_lNumSteps, g_lNumTracks), std::pair(0, 1));
     EXPECT_EQ(Shown(), "1 - - - - | 1 120 4 0");
     EXPECT_EQ(Rows(0), "");
+}
+
+TEST_F(MusicMakerWindow, EditMenuUndoesRecordingAndEditsSelectedSteps) {
+    QStringList items;
+    for (QAction* a : window->EditMenu()->actions()) items << a->text() + " " + a->shortcuts().value(0).toString();
+    EXPECT_EQ(items.join(", "), "Undo Ctrl+Z, Redo Ctrl+Shift+Z,  , Cut Ctrl+X, Copy Ctrl+C, Paste Ctrl+V, "
+                                "Delete Del, Insert Step Ins");
+    // Two notes recorded, undone and redone from the keyboard: the exported song has one note, then two.
+    auto notesExported = [] {
+        std::vector<int> last;
+        const auto bytes = EncodeMIDIFile(CurrentSong(), last);
+        long starts = 0;  // note-ons with velocity 100
+        for (std::size_t i = 2; i < bytes.size(); ++i) starts += bytes[i - 2] == 0x90 && bytes[i] == 100;
+        return starts;
+    };
+    mm.SetRecord(true);
+    for (int note : {60, 62}) PlayNote(note, 100, PlayChannel()), StopNote(note, PlayChannel());
+    mm.SetRecord(false);
+    QTest::keyClick(window.get(), Qt::Key_Z, Qt::ControlModifier);
+    EXPECT_EQ(std::pair(notesExported(), Rows(0)), std::pair(1L, QString("60 | |")));
+    QTest::keyClick(window.get(), Qt::Key_Z, Qt::ControlModifier | Qt::ShiftModifier);
+    EXPECT_EQ(std::pair(notesExported(), List(0)->SelectedRow()), std::pair(2L, 2));
+    // Click a row, shift-click another: both and the rows between are selected; Delete removes them.
+    RecordNote(64);
+    QTest::mouseClick(List(0)->viewport(), Qt::LeftButton, {}, List(0)->RowRect(0).center());
+    QTest::mouseClick(List(0)->viewport(), Qt::LeftButton, Qt::ShiftModifier, List(0)->RowRect(1).center());
+    EXPECT_EQ(std::pair(List(0)->AnchorRow(), List(0)->SelectedRow()), std::pair(0, 1));
+    QTest::keyClick(List(0), Qt::Key_Down, Qt::ShiftModifier);  // shift+arrows extend it, the cursor follows
+    EXPECT_EQ(std::pair(SelectedSteps().count, g_lCurStep), std::pair(3, 2));
+    QTest::keyClick(window.get(), Qt::Key_Delete);
+    EXPECT_EQ(Rows(0), " |");
+    QTest::keyClick(window.get(), Qt::Key_Z, Qt::ControlModifier);
+    EXPECT_EQ(Rows(0), "60 |62 |64 | |");
+}
+
+// One drag of a bar is one change, whatever the values it passes through.
+TEST_F(MusicMakerWindow, AScrollBarDragIsUndoneInOneStep) {
+    const std::pair<const char*, int> bars[] = {{"hscTempo", 140}, {"hscNPB", 8}, {"hscTracks", 6}, {"hscChannel", 7}};
+    for (const auto& [name, to] : bars) {
+        QScrollBar* bar = Bar(name);
+        const int from = bar->value(), changes = SongHistory().index();
+        bar->setSliderDown(true);
+        for (int v = from + 1; v <= to; ++v) bar->setValue(v);
+        bar->setSliderDown(false);
+        EXPECT_EQ(SongHistory().index(), changes + 1) << name;
+        SongHistory().undo();
+        EXPECT_EQ(bar->value(), from) << name;
+    }
+    EXPECT_EQ(Shown(), "1 - - - - | 1 120 4 0");
 }
 
 }  // namespace
