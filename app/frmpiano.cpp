@@ -6,7 +6,7 @@
 #include "app/keylayout.h"
 #include "app/pianokey.h"
 #include "app/twips.h"
-#include "musicmaker/song.h"
+#include "musicmaker/songops.h"
 
 #include "keyboard/keymap.h"
 
@@ -272,10 +272,7 @@ void frmPiano::OnInstrumentChosen(int row) {
         const int channel = recorder->CurrentTrackChannel();
         SetPatch(patch, channel);
         // The song remembers the channel's instrument even when nothing could be sent.
-        if (channel >= 0 && channel < static_cast<int>(g_bytChannelPatch.size())) {
-            g_bytChannelPatch[static_cast<std::size_t>(channel)] = static_cast<std::uint8_t>(patch);
-            g_bSongChanged = true;
-        }
+        SetChannelPatch(channel, patch);
     } else {
         SetPatch(patch, g_lChannel);
     }

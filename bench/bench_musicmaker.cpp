@@ -1,5 +1,6 @@
 // Figures for the Music Maker: how punctually playback plays its steps on the real timer, how long
-// recording one note into a long song takes with the window refreshing, and the song's memory.
+// recording one note into a long song takes with the history and the window refreshing, the song's
+// and the history's memory, and how long undoing the replacement of a long song takes.
 #include "benchsupport.h"
 #include "midi/backends/fake/fake_backend.h"
 #include "midi/midiio.h"
@@ -10,6 +11,7 @@
 #include <QApplication>
 #include <QEventLoop>
 #include <QFile>
+#include <QUndoStack>
 
 #include <algorithm>
 #include <chrono>
@@ -46,8 +48,8 @@ void BenchPlayback(int steps, int notesPerBeat, int tempo) {
         RecordNote(60 + k % 12);
     }
     SetStepCount(steps);
-    g_lNotesPerBeat = notesPerBeat;
-    g_lTempo = tempo;
+    SetNotesPerBeat(notesPerBeat);
+    SetTempo(tempo);
 
     std::vector<double> lateness;
     double lastDue = 0, lastPlayed = 0;
@@ -96,19 +98,17 @@ long PeakKiB() {
 void BenchRecording() {
     constexpr int kTracks = 32, kSteps = 100'000, kNotes = 2'000;
     MusicMaker& mm = TheMusicMaker();
-    NewSong();
-    SetTrackCount(kTracks);
-    SetStepCount(kSteps);
-    for (int t = 0; t < kTracks; ++t) {
-        for (auto& step : g_Tracks[static_cast<std::size_t>(t)].Steps) step = SongStep{StepNotes, 1, {60}};
-    }
+    SongData song;
+    song.Tracks.assign(kTracks, SongTrack{0, std::vector<SongStep>(kSteps, SongStep{StepNotes, 1, {60}})});
+    song.NumSteps = kSteps;
+    ApplySong(std::move(song));
     frmMusicMaker window;
     window.ShowSong();
     window.show();
     QCoreApplication::processEvents();
 
     // At the end of the song, so every note also grows all 32 tracks by one step.
-    g_lCurStep = kSteps - 1;
+    SetCursor(0, kSteps - 1);
     mm.SetRecord(true);
     std::vector<double> micros, recordMicros;
     using Micros = std::chrono::duration<double, std::micro>;
@@ -122,13 +122,44 @@ void BenchRecording() {
         recordMicros.push_back(Micros(recorded - start).count());
         micros.push_back(Micros(painted - start).count());
     }
+    // Up to 10,000 notes in all, for what the history holds after them.
+    for (int k = kNotes; k < 10'000; ++k) {
+        PlayNote(60 + k % 12, 100, PlayChannel());
+        StopNote(60 + k % 12, PlayChannel());
+    }
     mm.SetRecord(false);
+    std::printf("history after 10,000 recorded notes: %d changes holding %.2f MiB\n", SongHistory().count(),
+                static_cast<double>(HistoryBytes()) / (1 << 20));
     const Figures r = Summarise(recordMicros);
     const Figures f = Summarise(micros);
     std::printf("record one note into %d tracks x %d steps (%d notes, each growing the song):\n", kTracks, kSteps, kNotes);
     std::printf("  note routed, recorded, lists refreshed: median %.1f us, p99 %.1f us, max %.1f us\n", r.median, r.p99, r.max);
     std::printf("  the same plus the repaint:              median %.1f us, p99 %.1f us, max %.1f us\n", f.median, f.p99, f.max);
     std::printf("peak memory (VmHWM) with that song: %.1f MiB\n", static_cast<double>(PeakKiB()) / 1024.0);
+}
+
+// Opening a 400,000-step song replaces the whole song as one change; undoing it swaps the songs back.
+void BenchUndoReplace() {
+    frmMusicMaker window;
+    window.show();
+    QCoreApplication::processEvents();
+    std::vector<double> undo, redo;
+    using Millis = std::chrono::duration<double, std::milli>;
+    for (int k = 0; k < 9; ++k) {
+        SongData song;
+        song.Tracks.assign(1, SongTrack{0, std::vector<SongStep>(400'000, SongStep{StepNotes, 1, {60}})});
+        song.NumSteps = 400'000;
+        ApplySong(std::move(song));
+        QCoreApplication::processEvents();
+        for (auto* times : {&undo, &redo}) {
+            const auto start = std::chrono::steady_clock::now();
+            times == &undo ? SongHistory().undo() : SongHistory().redo();
+            QCoreApplication::processEvents();  // the window shows the other song
+            times->push_back(Millis(std::chrono::steady_clock::now() - start).count());
+        }
+    }
+    std::printf("undo of opening a 400,000-step song, window shown: median %.2f ms, max %.2f ms; redo median %.2f ms\n",
+                bench::Percentile(undo, 0.5), bench::Percentile(undo, 1.0), bench::Percentile(redo, 0.5));
 }
 
 }  // namespace
@@ -143,6 +174,7 @@ int main(int argc, char** argv) {
     BenchPlayback(2000, 255, 240);  // 1 ms
     BenchPlayback(200, 4, 120);     // 125 ms; 200 steps keep the run at 25 s
     BenchRecording();
+    BenchUndoReplace();
     ReleaseMidi();
     return 0;
 }

@@ -2,6 +2,7 @@
 
 #include "formats/filestream.h"
 #include "musicmaker/notespans.h"
+#include "musicmaker/songops.h"
 
 #include <QFileInfo>
 
@@ -119,10 +120,8 @@ ExportResult ExportMIDIFile(const QString& sFileName) {
     }
     ExportResult result = WriteFileReplacing(sFileName, bytes);
     if (result.ok) {
-        // The song's own length of g_lLastStep stays; only the tracks' entries change.
-        if (g_lLastStep.size() < lastStep.size()) g_lLastStep.resize(lastStep.size(), 0);
-        std::copy(lastStep.begin(), lastStep.end(), g_lLastStep.begin());
-        g_bSongChanged = false;
+        SetLastSteps(lastStep);
+        MarkSongSaved();
     }
     return result;
 }

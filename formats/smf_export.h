@@ -3,7 +3,7 @@
 // per step (step s on tick s + 1), the notes per beat as the division. Nothing here shows or
 // prints anything: the caller decides what to tell the user.
 
-#include "formats/smf_song.h"
+#include "musicmaker/songdata.h"
 
 #include <QString>
 

@@ -20,7 +20,7 @@
 //   event of the file marks the end of the song: it is as long as the last step any event
 //   reaches, and at least one step past the last note.
 
-#include "formats/smf_song.h"
+#include "musicmaker/songdata.h"
 
 #include <QString>
 

@@ -13,9 +13,10 @@
 #include <QPushButton>
 #include <QScrollBar>
 #include <QSignalBlocker>
+#include <QUndoStack>
 #include <QStatusBar>
 
-#include <type_traits>
+#include <tuple>
 
 namespace kivra {
 
@@ -58,7 +59,8 @@ frmMusicMaker::frmMusicMaker(QWidget* parent) : QMainWindow(parent) {
         cmdTrack[i] = Place<QPushButton>(client, button.constData(), Twips(240 + 1200 * i, 120, 1215, 495));
         lstTrack[i] = Place<StepList>(client, list.constData(), Twips(240 + 1200 * i, 720, 1215, 4350));
         connect(cmdTrack[i], &QPushButton::clicked, this, [this, i] { TrackClicked(i); });
-        connect(lstTrack[i], &StepList::released, this, [this, i] { ListReleased(i); });
+        connect(lstTrack[i], &StepList::released, this, [this, i](bool extend) { ListReleased(i, extend); });
+        connect(lstTrack[i], &StepList::extended, this, [this, i] { ListReleased(i, true); });
     }
     cmdPrevTrack->raise();
     cmdNextTrack->raise();
@@ -89,6 +91,29 @@ frmMusicMaker::frmMusicMaker(QWidget* parent) : QMainWindow(parent) {
     mnuNew->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_N));
     connect(mnuNew, &QAction::triggered, this, &frmMusicMaker::NewSongAsked);
 
+    mnuEdit = menuBar()->addMenu(QStringLiteral("&Edit"));
+    mnuEdit->setObjectName(QStringLiteral("mnuEdit"));
+    auto addEdit = [this](QAction* action, const char* name, QList<QKeySequence> keys) {
+        action->setObjectName(QString::fromLatin1(name));
+        action->setShortcuts(keys);
+        mnuEdit->addAction(action);
+        return action;
+    };
+    // The stack's own actions follow whether there is anything to undo or redo.
+    addEdit(SongHistory().createUndoAction(mnuEdit, QStringLiteral("Undo")), "mnuUndo", {Qt::CTRL | Qt::Key_Z});
+    addEdit(SongHistory().createRedoAction(mnuEdit, QStringLiteral("Redo")), "mnuRedo",
+            {Qt::CTRL | Qt::SHIFT | Qt::Key_Z, Qt::CTRL | Qt::Key_Y});
+    mnuEdit->addSeparator();
+    const std::tuple<const char*, const char*, QKeySequence, void (*)()> steps[] = {
+        {"mnuCut", "Cut", Qt::CTRL | Qt::Key_X, CutSteps},
+        {"mnuCopy", "Copy", Qt::CTRL | Qt::Key_C, CopySteps},
+        {"mnuPaste", "Paste", Qt::CTRL | Qt::Key_V, PasteSteps},
+        {"mnuDelete", "Delete", Qt::Key_Delete, DeleteSteps},
+        {"mnuInsertStep", "Insert Step", Qt::Key_Insert, InsertStep},
+    };
+    for (const auto& [name, caption, key, edit] : steps)
+        connect(addEdit(new QAction(QString::fromLatin1(caption), mnuEdit), name, {key}), &QAction::triggered, this, edit);
+
     connect(cmdNextTrack, &QPushButton::clicked, this, [this] {
         if (m_lTrackOffset < g_lNumTracks - 5) {
             ++m_lTrackOffset;
@@ -101,33 +126,40 @@ frmMusicMaker::frmMusicMaker(QWidget* parent) : QMainWindow(parent) {
             RefreshCaptions();
         }
     });
-    // The refresh sets the channel bar to the track's own channel: only a different value is an edit.
-    auto store = [](auto& field, int value) {
-        if (field == value) return;
-        field = static_cast<std::remove_reference_t<decltype(field)>>(value);
-        g_bSongChanged = true;
-    };
-    connect(hscChannel, &QScrollBar::valueChanged, this, [this, store](int value) {
-        if (g_lCurTrack >= 0 && g_lCurTrack < static_cast<int>(g_Tracks.size()))
-            store(g_Tracks[static_cast<std::size_t>(g_lCurTrack)].Channel, value);
+    // Each bar writes its setting through the song, which tells this window back; a value the
+    // song already holds is no change.
+    for (QScrollBar* bar : {hscChannel, hscNPB, hscTempo, hscTracks})
+        connect(bar, &QScrollBar::sliderPressed, this, [this] { ++m_gesture; });
+    connect(hscChannel, &QScrollBar::valueChanged, this, [this](int value) {
         lblChannel->setText(QStringLiteral("Output Channel: %1").arg(value));
+        SetTrackChannel(g_lCurTrack, value, Gesture(hscChannel));
     });
-    connect(hscNPB, &QScrollBar::valueChanged, this, [this, store](int value) {
-        store(g_lNotesPerBeat, value);
+    connect(hscNPB, &QScrollBar::valueChanged, this, [this](int value) {
         lblNPB->setText(QStringLiteral("Notes Per Beat: %1").arg(value));
+        SetNotesPerBeat(value, Gesture(hscNPB));
     });
-    connect(hscTempo, &QScrollBar::valueChanged, this, [this, store](int value) {
-        store(g_lTempo, value);
+    connect(hscTempo, &QScrollBar::valueChanged, this, [this](int value) {
         lblTempo->setText(QStringLiteral("Tempo: %1 BPM").arg(value));
+        SetTempo(value, Gesture(hscTempo));
     });
     connect(hscTracks, &QScrollBar::valueChanged, this, [this](int value) {
         lblNumTracks->setText(QStringLiteral("Number of Tracks: %1").arg(value));
-        SetTrackCount(value);
-        RefreshCaptions();
+        SetTrackCount(value, Gesture(hscTracks));
     });
 
     connect(chkRecord, &QCheckBox::toggled, &core, &MusicMaker::SetRecord);
-    connect(chkPlay, &QCheckBox::toggled, &core, &MusicMaker::SetPlay);
+    connect(chkPlay, &QCheckBox::toggled, this, [&core](bool on) {
+        // Loop plays the selected steps when several are selected, else the whole song; read
+        // before Play moves the cursor, which collapses the selection.
+        if (on && !core.PlayChecked()) {
+            const StepRange selected = SelectedSteps();
+            if (selected.count > 1)
+                core.SetLoopRange(selected.first, selected.first + selected.count);
+            else
+                core.SetLoopRange(0, MusicMaker::kSongEnd);
+        }
+        core.SetPlay(on);
+    });
     connect(&core, &MusicMaker::recordChanged, chkRecord, &QCheckBox::setChecked);
     connect(&core, &MusicMaker::playChanged, chkPlay, &QCheckBox::setChecked);
     connect(chkLoop, &QCheckBox::toggled, &core, &MusicMaker::SetLoop);
@@ -136,29 +168,33 @@ frmMusicMaker::frmMusicMaker(QWidget* parent) : QMainWindow(parent) {
     chkPlay->setChecked(core.PlayChecked());
     chkLoop->setChecked(core.LoopChecked());
 
-    SetSongView(this);
+    AddSongView(this);
     ShowSong();
 }
 
-frmMusicMaker::~frmMusicMaker() {
-    if (GetSongView() == this) SetSongView(nullptr);
-}
+frmMusicMaker::~frmMusicMaker() { RemoveSongView(this); }
 
 void frmMusicMaker::ShowSong() {
-    if (g_lNumTracks < 1) NewSong();
+    ShowSettings();
+    RefreshCaptions();
+    for (StepList* list : lstTrack) list->RowsChanged(0, -1);
+}
+
+void frmMusicMaker::ShowSettings() {
     // The bars only show the song here: a value outside a bar's range must not be clamped back
     // into the song, so their change handling is held off and the labels are written directly.
+    const int channel = TheMusicMaker().CurrentTrackChannel();
     {
-        const QSignalBlocker tracks(hscTracks), tempo(hscTempo), notesPerBeat(hscNPB);
+        const QSignalBlocker tracks(hscTracks), tempo(hscTempo), notesPerBeat(hscNPB), channels(hscChannel);
         hscTracks->setValue(g_lNumTracks);
         hscTempo->setValue(g_lTempo);
         hscNPB->setValue(g_lNotesPerBeat);
+        hscChannel->setValue(channel);
     }
     lblNumTracks->setText(QStringLiteral("Number of Tracks: %1").arg(g_lNumTracks));
     lblTempo->setText(QStringLiteral("Tempo: %1 BPM").arg(g_lTempo));
     lblNPB->setText(QStringLiteral("Notes Per Beat: %1").arg(g_lNotesPerBeat));
-    RefreshCaptions();
-    lblChannel->setText(QStringLiteral("Output Channel: %1").arg(hscChannel->value()));
+    lblChannel->setText(QStringLiteral("Output Channel: %1").arg(channel));
 }
 
 void frmMusicMaker::RefreshCaptions() {
@@ -171,9 +207,28 @@ void frmMusicMaker::RefreshCaptions() {
         }
         cmdTrack[i]->setText(QStringLiteral("Track %1").arg(n));
         lstTrack[i]->SetRows(n - 1, g_lNumSteps);
-        lstTrack[i]->SelectRow(g_lCurStep);
     }
+    SelectCursorRows();
+}
+
+void frmMusicMaker::SelectCursorRows() {
+    // Every list selects the cursor row; the current track's list also the rest of the selection.
+    const int anchor = SelectionAnchor();
+    for (StepList* list : lstTrack) list->SelectRow(g_lCurStep, list->Track() == g_lCurTrack ? anchor : g_lCurStep);
+    const QSignalBlocker blocker(hscChannel);
     hscChannel->setValue(TheMusicMaker().CurrentTrackChannel());
+    lblChannel->setText(QStringLiteral("Output Channel: %1").arg(hscChannel->value()));
+}
+
+void frmMusicMaker::SongChanged(const SongChange& change) {
+    if (change.parts == SongChange::Whole) return ShowSong();
+    if (change.parts & SongChange::Settings) ShowSettings();
+    if (change.parts & (SongChange::Tracks | SongChange::Length)) RefreshCaptions();
+    if (change.parts & SongChange::Steps) {
+        for (StepList* list : lstTrack)
+            if (list->Track() == change.track) list->RowsChanged(change.first, change.count);
+    }
+    if (change.parts & SongChange::Cursor) SelectCursorRows();
 }
 
 void frmMusicMaker::TrackClicked(int index) {
@@ -181,19 +236,19 @@ void frmMusicMaker::TrackClicked(int index) {
     TheMusicMaker().PlayTrackAlone(m_lTrackOffset + index);
 }
 
-void frmMusicMaker::ListReleased(int index) {
+void frmMusicMaker::ListReleased(int index, bool extend) {
     const int t = m_lTrackOffset + index;
     const int row = lstTrack[index]->SelectedRow();
     // A release over an empty list has no row to move the cursor to.
     if (t >= g_lNumTracks || row < 0) return;
-    g_lCurTrack = t;
-    g_lCurStep = row;
+    // A selection stays within one track: Shift in another track's list starts a new one there.
+    if (extend && t == g_lCurTrack) return ExtendSelection(row);
+    SetCursor(t, row);
     MusicMaker& core = TheMusicMaker();
     if (core.RecordChecked()) {
         if (PianoPort* piano = GetPianoPort())
             piano->UpdateInstrument(g_bytChannelPatch[static_cast<std::size_t>(core.CurrentTrackChannel() & 15)]);
     }
-    RefreshCaptions();
 }
 
 void frmMusicMaker::NewSongAsked() {

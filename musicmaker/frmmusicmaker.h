@@ -1,11 +1,13 @@
 #pragma once
-// The Music Maker window: shows the song five tracks at a time, edits the song settings and the
-// current track's channel, and holds the Record, Play and Loop boxes. The song, recording and playback
+// The Music Maker window: shows the song five tracks at a time, edits the song settings, the
+// current track's channel and the steps of the track lists (Edit menu, with undo and redo), and
+// holds the Record, Play and Loop boxes. The song, recording and playback
 // live in the core (songops.h, musicmaker.h); this window shows them and forwards events.
 
 #include "musicmaker/songops.h"
 
 #include <QMainWindow>
+#include <QScrollBar>
 
 #include <array>
 
@@ -14,7 +16,6 @@ class QGroupBox;
 class QLabel;
 class QMenu;
 class QPushButton;
-class QScrollBar;
 
 namespace kivra {
 
@@ -27,12 +28,15 @@ public:
     ~frmMusicMaker() override;
 
     // Rebuilds the track buttons and lists from the song and selects the cursor row.
-    void RefreshCaptions() override;
+    void RefreshCaptions();
+    // Shows what changed: the rows of one track, the settings, the cursor, or everything.
+    void SongChanged(const SongChange& change) override;
     // Refreshes every control (tempo, notes per beat, tracks, channel, lists) from the song, as
     // after an import.
     void ShowSong();
     // The File menu, for the import and export items.
     QMenu* FileMenu() const { return mnuFile; }
+    QMenu* EditMenu() const { return mnuEdit; }
     // A note about the song shown below the tracks without interrupting (how an imported file's
     // timing fitted the grid); empty clears it.
     void ShowStatus(const QString& text);
@@ -49,9 +53,14 @@ protected:
 private:
     void NewSongAsked();
     void TrackClicked(int index);
-    void ListReleased(int index);
+    void ListReleased(int index, bool extend);
+    void ShowSettings();
+    void SelectCursorRows();
+    // The drag a bar's value change belongs to (0: none), so that one drag is one change.
+    int Gesture(const QScrollBar* bar) const { return bar->isSliderDown() ? m_gesture : 0; }
 
     int m_lTrackOffset = 0;  // the track shown in the first list; kept while the window lives
+    int m_gesture = 0;       // counts the scroll-bar drags
 
     QPushButton* cmdPrevTrack;
     std::array<QPushButton*, 5> cmdTrack;
@@ -71,6 +80,7 @@ private:
     QCheckBox* chkPlay;
     QCheckBox* chkLoop;
     QMenu* mnuFile;
+    QMenu* mnuEdit;
     QLabel* lblStatus = nullptr;  // made with the status bar by the first note, so a plain window keeps its size
 };
 

@@ -28,14 +28,12 @@ void SnapshotMusicMaker(const QString& pngPath) {
     InsertBreak();
     InsertSpace();
     RecordNote(62);
-    g_lCurTrack = 1;
-    g_lCurStep = 0;
+    SetCursor(1, 0);
     RecordNote(48);
     InsertSpace();
     RecordNote(55);
     g_lNotesDown = notesDown;
-    g_lCurTrack = 0;
-    g_lCurStep = 2;  // the cursor row: the empty step
+    SetCursor(0, 2);  // the cursor row: the empty step
 
     frmMusicMaker window;
     window.ShowSong();

@@ -1,6 +1,8 @@
 #pragma once
 // The song model: one song for the whole run, a grid of steps several tracks wide.
-// Called on the UI thread only.
+// Read anywhere on the UI thread; written only through the operations of songops.h, which record
+// each change in the history and tell the views what changed. Playback alone moves g_lCurStep and
+// g_lLastStep itself, as its transport.
 
 #include <array>
 #include <cstdint>
@@ -30,9 +32,5 @@ inline int g_lCurStep = 0;
 inline int g_lNumSteps = 0;
 inline int g_lCurTrack = 0;
 inline std::vector<int> g_lLastStep;  // per track: step whose notes were started last
-// The song changed since it was last exported, opened or started: set by every edit of what a
-// file would hold (steps, tracks, channels, tempo, notes per beat, instruments), cleared by a
-// new song, an opened file and a successful export.
-inline bool g_bSongChanged = false;
 
 }  // namespace kivra

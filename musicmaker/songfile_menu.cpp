@@ -57,7 +57,7 @@ public:
     bool Save() { return exported_.isEmpty() ? ExportThroughDialog(ProposedName()) : ExportTo(exported_); }
 
     bool MayDrop(const QString& title) {
-        if (!g_bSongChanged) return true;
+        if (!SongChanged()) return true;
         switch (UserDialogs().AskSave(title, kSaveChanges)) {
         case SaveChoice::Save:
             return Save();
@@ -119,7 +119,7 @@ public:
         : QObject(&closing), musicMaker_(std::move(musicMaker)) {}
 
     bool eventFilter(QObject* watched, QEvent* event) override {
-        if (event->type() != QEvent::Close || !g_bSongChanged) return QObject::eventFilter(watched, event);
+        if (event->type() != QEvent::Close || !SongChanged()) return QObject::eventFilter(watched, event);
         if (MayDropSong(musicMaker_(), QStringLiteral("Kivra"))) return false;
         event->ignore();
         return true;

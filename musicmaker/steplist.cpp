@@ -23,47 +23,42 @@ int StepList::RowHeight() const { return fontMetrics().height() + 1; }
 
 void StepList::SetRows(int track, int rowCount) {
     rowCount = std::max(rowCount, 0);
+    const int before = m_rowCount;
     const bool otherTrack = track != m_track;
-    const bool resized = rowCount != m_rowCount;
     m_track = track;
     m_rowCount = rowCount;
-    if (m_selected >= m_rowCount) m_selected = -1;
-    if (resized) UpdateScrollBar();
+    if (m_selected >= m_rowCount) m_selected = m_anchor = -1;
+    if (rowCount != before) UpdateScrollBar();
     if (otherTrack) {
         viewport()->update();
-    } else {
-        RepaintChangedRows();
+    } else if (rowCount != before) {
+        UpdateRows(std::min(before, rowCount), std::max(before, rowCount) - 1);
     }
+}
+
+void StepList::RowsChanged(int first, int count) { UpdateRows(first, count < 0 ? m_rowCount - 1 : first + count - 1); }
+
+void StepList::UpdateRows(int first, int last) {
+    first = std::max(first, FirstVisibleRow());
+    last = std::min(last, FirstVisibleRow() + VisibleRowCount() - 1);
+    if (first <= last) viewport()->update(RowRect(first).united(RowRect(last)));
 }
 
 int StepList::VisibleRowCount() const { return viewport()->height() / RowHeight() + 1; }
-
-void StepList::RepaintChangedRows() {
-    const int first = FirstVisibleRow();
-    const int count = VisibleRowCount();
-    if (first != m_paintedFirst || static_cast<int>(m_painted.size()) != count) {
-        viewport()->update();
-        return;
-    }
-    for (int i = 0; i < count; ++i) {
-        const int row = first + i;
-        const std::optional<QString> text =
-            row < m_rowCount ? std::optional<QString>(RowText(row)) : std::nullopt;
-        if (text != m_painted[static_cast<std::size_t>(i)]) viewport()->update(RowRect(row));
-    }
-}
 
 QString StepList::RowText(int row) const {
     const SongStep* step = StepAt(m_track, row);
     return row < m_rowCount && step ? StepCaption(*step) : QString();
 }
 
-void StepList::SelectRow(int row) {
+void StepList::SelectRow(int row, int anchor) {
     if (row < 0 || row >= m_rowCount) row = -1;
-    if (row != m_selected) {
-        if (m_selected >= 0) viewport()->update(RowRect(m_selected));
-        if (row >= 0) viewport()->update(RowRect(row));
+    anchor = row < 0 ? -1 : std::clamp(anchor, 0, m_rowCount - 1);
+    if (row != m_selected || anchor != m_anchor) {
+        UpdateRows(std::min(m_selected, m_anchor), std::max(m_selected, m_anchor));
+        UpdateRows(std::min(row, anchor), std::max(row, anchor));
         m_selected = row;
+        m_anchor = anchor;
     }
     if (row >= 0) EnsureVisible(row);
 }
@@ -102,14 +97,12 @@ void StepList::paintEvent(QPaintEvent*) {
     const int first = FirstVisibleRow();
     const int count = VisibleRowCount();
     const QPalette& pal = palette();
-    m_paintedFirst = first;
-    m_painted.assign(static_cast<std::size_t>(count), std::nullopt);
+    const int low = std::min(m_selected, m_anchor), high = std::max(m_selected, m_anchor);
     for (int i = 0; i < count && first + i < m_rowCount; ++i) {
         const int row = first + i;
         const QString text = RowText(row);
-        m_painted[static_cast<std::size_t>(i)] = text;
         const QRect rect = RowRect(row);
-        const bool selected = row == m_selected;
+        const bool selected = row >= low && row <= high && low >= 0;
         if (selected) painter.fillRect(rect, pal.brush(QPalette::Highlight));
         painter.setPen(pal.color(selected ? QPalette::HighlightedText : QPalette::Text));
         painter.drawText(rect.adjusted(2, 0, -2, 0), Qt::AlignLeft | Qt::AlignVCenter, text);
@@ -123,15 +116,18 @@ void StepList::scrollContentsBy(int, int dy) {
 
 void StepList::mousePressEvent(QMouseEvent* event) {
     // Any button selects the row under the pointer; a press below the last row keeps the selection.
+    // With Shift the selection grows from the anchor.
     const int row = RowAt(event->position().toPoint().y());
-    if (row >= 0) SelectRow(row);
+    m_extending = (event->modifiers() & Qt::ShiftModifier) && m_anchor >= 0;
+    if (row >= 0) SelectRow(row, m_extending ? m_anchor : row);
     setFocus(Qt::MouseFocusReason);
 }
 
-void StepList::mouseReleaseEvent(QMouseEvent*) { emit released(); }
+void StepList::mouseReleaseEvent(QMouseEvent*) { emit released(m_extending); }
 
 void StepList::keyPressEvent(QKeyEvent* event) {
-    // The keyboard moves the selection only; the cursor follows a mouse release alone.
+    // Plain keys move the selection only (the cursor follows a mouse release); with Shift they
+    // extend it, and the cursor follows.
     const int pageRows = std::max(1, viewport()->height() / RowHeight());
     int row = m_selected;
     switch (event->key()) {
@@ -143,7 +139,10 @@ void StepList::keyPressEvent(QKeyEvent* event) {
     case Qt::Key_End: row = m_rowCount - 1; break;
     default: QAbstractScrollArea::keyPressEvent(event); return;
     }
-    if (m_rowCount > 0) SelectRow(row);
+    if (m_rowCount == 0) return;
+    const bool extend = (event->modifiers() & Qt::ShiftModifier) && m_anchor >= 0;
+    SelectRow(row, extend ? m_anchor : row);
+    if (extend) emit extended();
 }
 
 void StepList::resizeEvent(QResizeEvent* event) {

@@ -1,12 +1,12 @@
 #pragma once
-// A single-selection list of a track's steps that draws only the rows in view. It holds no row
-// texts: each row is read from the song when painted, so a long song costs nothing to show and
-// an edit costs one repaint, whatever the song's length.
+// A list of a track's steps that draws only the rows in view. It holds no row texts: each row is
+// read from the song when painted, so a long song costs nothing to show, and the window tells it
+// which rows changed, so an edit repaints those rows alone, whatever the song's length.
+//
+// One row is the list's selected row (the cursor row); shift-click and shift+arrows extend the
+// selection from the anchor row to it.
 
 #include <QAbstractScrollArea>
-
-#include <optional>
-#include <vector>
 
 namespace kivra {
 
@@ -17,20 +17,26 @@ public:
 
     // Shows `rowCount` steps of song track `track` (-1: an empty list).
     void SetRows(int track, int rowCount);
+    // Rows from `first` changed (count -1: every row from there on).
+    void RowsChanged(int first, int count);
     int Track() const { return m_track; }
     int RowCount() const { return m_rowCount; }
     QString RowText(int row) const;
     // -1 for no selected row. Selecting scrolls the row into view.
     int SelectedRow() const { return m_selected; }
-    void SelectRow(int row);
+    int AnchorRow() const { return m_anchor; }
+    void SelectRow(int row, int anchor);
+    void SelectRow(int row) { SelectRow(row, row); }
     int RowHeight() const;
-    // Rows fully or partly in view: first and count.
     int FirstVisibleRow() const;
     QRect RowRect(int row) const;  // in viewport coordinates
 
 signals:
-    // A mouse button was released over the list (the cursor follows the selected row).
-    void released();
+    // A mouse button was released over the list (the cursor follows the selected row);
+    // `extend`: the press held Shift, so the selection grew from the anchor.
+    void released(bool extend);
+    // Shift+arrows moved the selected row, keeping the anchor.
+    void extended();
 
 protected:
     void paintEvent(QPaintEvent* event) override;
@@ -41,19 +47,17 @@ protected:
     void scrollContentsBy(int dx, int dy) override;
 
 private:
-    // Repaints the rows in view whose text differs from what was last painted.
-    void RepaintChangedRows();
     int VisibleRowCount() const;
     void UpdateScrollBar();
     void EnsureVisible(int row);
     int RowAt(int y) const;
+    void UpdateRows(int first, int last);  // repaints the rows of that range that are in view
 
     int m_track = -1;
     int m_rowCount = 0;
     int m_selected = -1;
-    // The rows in view as last painted, from row m_paintedFirst; empty where there was no row.
-    std::vector<std::optional<QString>> m_painted;
-    int m_paintedFirst = -1;
+    int m_anchor = -1;
+    bool m_extending = false;
 };
 
 }  // namespace kivra

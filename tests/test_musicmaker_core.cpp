@@ -1,14 +1,19 @@
-// The song model, note recording through the real note entry points, the note spans shared by
-// playback and export, and playback on a fake clock.
+// The song model and its undo history, note recording through the real note entry points, the
+// note spans shared by playback and export, and playback on a fake clock.
+#include "formats/smf_export.h"
 #include "midi/midiio.h"
 #include "musicmaker/musicmaker.h"
 #include "musicmaker/notespans.h"
 #include "musicmaker/songops.h"
 #include "testsupport.h"
 
+#include <QUndoStack>
+
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <functional>
+#include <tuple>
 #include <sstream>
 #include <string>
 #include <utility>
@@ -33,6 +38,14 @@ std::string Song(int track = 0) {
     return shown + " @" + std::to_string(g_lCurStep);
 }
 
+// The song as the exporter writes it, then the cursor and the number of tracks.
+std::string Exported() {
+    std::vector<int> lastStep;
+    std::string text;
+    for (std::uint8_t b : EncodeMIDIFile(CurrentSong(), lastStep)) text += std::to_string(b) + ",";
+    return text + " @" + std::to_string(g_lCurTrack) + ":" + std::to_string(g_lCurStep);
+}
+
 class MusicMakerCore : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -42,7 +55,7 @@ protected:
         mm.SetLoop(false);
         mm.SetLoopRange(0, MusicMaker::kSongEnd);
         NewSong();
-        g_bytChannelPatch.fill(0);
+        for (int c = 0; c < 16; ++c) SetChannelPatch(c, 0);
         mm.SetClock(std::make_unique<FakeClock>(&now));
         midi.ClearSent();
     }
@@ -62,7 +75,7 @@ protected:
             if (k == "R") mm.SetRecord(!mm.RecordChecked());
             else if (k == "B") InsertBreak();
             else if (k == "S") InsertSpace();
-            else if (k[0] == '@') g_lCurStep = std::stoi(k.substr(1));
+            else if (k[0] == '@') SetCursor(g_lCurTrack, std::stoi(k.substr(1)));
             else {
                 const int note = std::abs(std::stoi(k));
                 if (k[0] != '-') Press(note);
@@ -129,7 +142,7 @@ TEST_F(MusicMakerCore, BreaksSpacesAndDeletesWriteOnlyTheCurrentTrack) {
     EXPECT_EQ(Size(), (Pos{2, 1}));
     SetTrackCount(2);
     SetStepCount(10);
-    g_lCurTrack = 1;
+    SetCursor(1, 0);
     // At or past the last step the song grows to hold the cursor; a delete goes back one and empties it.
     const struct { int at; void (*op)(); Pos after; int step, type; } ops[] = {
         {3, InsertBreak, {10, 4}, 3, StepBreak},          {9, InsertBreak, {11, 10}, 9, StepBreak},
@@ -137,7 +150,7 @@ TEST_F(MusicMakerCore, BreaksSpacesAndDeletesWriteOnlyTheCurrentTrack) {
         {0, DeleteStepAtCursor, {13, 0}, 0, StepEmpty}};
     for (const auto& o : ops) {
         SCOPED_TRACE(o.at);
-        g_lCurStep = o.at;
+        SetCursor(1, o.at);
         o.op();
         EXPECT_EQ(Size(), o.after);
         EXPECT_EQ(StepAt(1, o.step)->StepType, o.type);
@@ -149,19 +162,19 @@ TEST_F(MusicMakerCore, BreaksSpacesAndDeletesWriteOnlyTheCurrentTrack) {
 TEST_F(MusicMakerCore, TrackAndStepCountsAndResetKeepTheirPromises) {
     SetTrackCount(3);
     SetStepCount(10);
-    g_Tracks[2].Channel = 7;
-    g_lLastStep = {4, 5, 6};
+    SetTrackChannel(2, 7);
+    SetLastSteps({4, 5, 6});
     SetTrackCount(5);
     EXPECT_EQ(std::pair(g_Tracks[4].Steps.size(), int{g_Tracks[4].Channel}), std::pair(std::size_t{10}, 0));
-    g_lCurTrack = 4;
+    SetCursor(4, 0);
     SetTrackCount(2);
     EXPECT_EQ(g_lLastStep, (std::vector<int>{4, 5}));
     EXPECT_EQ(Pos(g_lNumTracks, g_lCurTrack), Pos(2, 1));  // the last track became current
     SetStepCount(3);
     SetStepCount(0);  // the steps stay for a later count
     EXPECT_EQ(std::pair(g_lNumSteps, g_Tracks[1].Steps.size()), std::pair(0, std::size_t{3}));
-    g_bytChannelPatch[3] = 41;
-    g_lTempo = 200;
+    SetChannelPatch(3, 41);
+    SetTempo(200);
     ResetSong();
     EXPECT_TRUE(g_Tracks.empty() && g_lLastStep.empty());
     EXPECT_EQ(std::vector<int>({g_lNumTracks, g_lTempo, g_lNotesPerBeat, g_bytChannelPatch[3]}),
@@ -169,8 +182,8 @@ TEST_F(MusicMakerCore, TrackAndStepCountsAndResetKeepTheirPromises) {
 }
 
 TEST_F(MusicMakerCore, RecordSwitchRoutesNotesAndLocksThePiano) {
-    g_Tracks[0].Channel = 3;
-    g_bytChannelPatch[3] = 19;
+    SetTrackChannel(0, 3);
+    SetChannelPatch(3, 19);
     mm.SetRecord(true);
     EXPECT_EQ(piano.instruments, std::vector<int>{19});
     midi.ClearSent();
@@ -236,7 +249,7 @@ TEST_F(MusicMakerCore, IntervalRoundsHalvesToEven) {
 TEST_F(MusicMakerCore, PlaysTheWorkedScheduleAndStopsAtTheEnd) {
     Keys("R 60 B @2");
     SetStepCount(3);
-    g_bytChannelPatch[1] = 5;
+    SetChannelPatch(1, 5);
     EXPECT_EQ(Restart(1000).substr(0, 17), "C0 00 C1 05 C2 00");
     EXPECT_EQ(midi.out->sent.size(), 16u);
     EXPECT_EQ(Pos(mm.RecordChecked(), g_lCurStep), Pos(false, 0));
@@ -264,11 +277,10 @@ TEST_F(MusicMakerCore, LateStepsArePlayedNotSkippedAndEmptyStepsHoldNotes) {
 
 TEST_F(MusicMakerCore, SoloTrackPlaysAloneUntilTheSongEnds) {
     SetTrackCount(2);
-    g_Tracks[1].Channel = 2;
-    g_bytChannelPatch[2] = 33;
+    SetTrackChannel(1, 2);
+    SetChannelPatch(2, 33);
     RecordNote(60);
-    g_lCurTrack = 1;
-    g_lCurStep = 0;
+    SetCursor(1, 0);
     RecordNote(70);
     mm.PlayTrackAlone(5);  // names no track
     EXPECT_FALSE(mm.PlayChecked());
@@ -300,17 +312,17 @@ TEST_F(MusicMakerCore, LoopPassesAreTwoPlaysBackToBack) {
     std::vector<double> due;
     mm.SetStepObserver([&](long long, double at, double) { due.push_back(at); });
     std::vector<std::string> twoPlays, looped;
-    g_lLastStep = {0};
+    SetLastSteps({0});
     Restart(0);
     for (double t : {125, 250, 375}) twoPlays.push_back(At(t));
     Restart(375);  // the second play's first step falls one interval after the first play's last
     for (double t : {500, 625, 750}) twoPlays.push_back(At(t));
     const std::vector<double> playedDue = due;
     due.clear();
-    g_lLastStep = {0};
+    SetLastSteps({0});
     mm.SetLoop(true);
     Restart(0);
-    g_lTempo = 60;  // a tempo change waits for the next start of Play, not for the next pass
+    SetTempo(60);  // a tempo change waits for the next start of Play, not for the next pass
     for (double t : {125, 250, 375, 500, 625, 750}) looped.push_back(At(t));
     EXPECT_EQ(looped, twoPlays);
     EXPECT_EQ(due, playedDue);
@@ -355,6 +367,102 @@ TEST_F(MusicMakerCore, LoopRangeWrapsToItsFirstStep) {
             started += (started.empty() ? "" : " ") + (!mm.PlayChecked() ? "end" : notes.empty() ? "." : notes);
         }
         EXPECT_EQ(started, c.started) << c.first << ".." << c.end;
+    }
+}
+
+// Every kind of change, applied to a two-track song, undone and redone: the song before and after,
+// byte for byte as exported.
+TEST_F(MusicMakerCore, EveryChangeUndoesAndRedoesExactly) {
+    const auto select = [] { ExtendSelection(0); };
+    const std::tuple<const char*, std::function<void()>, std::function<void()>> changes[] = {
+        {"record a note", {}, [] { RecordNote(70); }},
+        {"insert a break", {}, InsertBreak},
+        {"insert a space", {}, InsertSpace},
+        {"delete a note", {}, DeleteStepAtCursor},
+        {"delete steps", select, DeleteSteps},
+        {"cut", select, CutSteps},
+        {"paste in another track", [=] { select(), CopySteps(), SetCursor(1, 1); }, PasteSteps},
+        {"insert a step", {}, InsertStep},
+        {"tempo", {}, [] { SetTempo(90); }},
+        {"notes per beat", {}, [] { SetNotesPerBeat(6); }},
+        {"more tracks", {}, [] { SetTrackCount(4); }},
+        {"fewer tracks", {}, [] { SetTrackCount(1); }},
+        {"channel", {}, [] { SetTrackChannel(1, 9); }},
+        {"instrument", {}, [] { SetChannelPatch(0, 40); }},
+        {"new song", {}, NewSong},
+        {"open", {}, [] { ApplySong(SongData{{SongTrack{3, {SongStep{StepNotes, 1, {80}}}}}, 1, 100, 2, {}, 0}); }},
+    };
+    for (const auto& [what, prepare, change] : changes) {
+        SetUp();
+        SetTrackCount(2);
+        Keys("R +60 +64 -60 -64 62 B 65 @1 R");
+        SetCursor(1, 0);
+        Keys("R 48 R");
+        SetCursor(0, 2);
+        if (prepare) prepare();
+        const std::string before = Exported();
+        change();
+        const std::string after = Exported();
+        EXPECT_NE(after, before) << what;
+        SongHistory().undo();
+        EXPECT_EQ(Exported(), before) << what;
+        SongHistory().redo();
+        EXPECT_EQ(Exported(), after) << what;
+    }
+}
+
+TEST_F(MusicMakerCore, AChordIsOneChangeAndTheHistoryIsBounded) {
+    Keys("R 50 +60 +64 -60 +67 -64 -67");
+    EXPECT_EQ(Song(), "50 |60 64 67 | | @2");
+    SongHistory().undo();
+    EXPECT_EQ(Song(), "50 | | @1");
+    for (int k = 0; k < kHistoryCommands + 5; ++k) SetTempo(k % 2 ? 100 : 110);
+    EXPECT_EQ(SongHistory().count(), kHistoryCommands);
+    // Over the byte bound the oldest changes go, the latest stays; what is kept still undoes exactly.
+    std::vector<std::string> songs;
+    std::vector<std::size_t> bytes;
+    for (int n = 1; n <= 4; ++n) {
+        songs.push_back(Exported());
+        bytes.push_back(HistoryBytes());
+        ApplySong(SongData{{SongTrack{0, std::vector<SongStep>(10'000 * n, SongStep{StepNotes, 1, {60}})}}, 10'000 * n});
+    }
+    // Room for the last two replacements only (and the few small changes the count bound dropped meanwhile).
+    SetHistoryByteLimit(HistoryBytes() - bytes[2] + 4096);
+    SetHistoryByteLimit(kHistoryBytes);
+    EXPECT_EQ(SongHistory().count(), 2);
+    while (SongHistory().canUndo()) SongHistory().undo();
+    EXPECT_EQ(Exported(), songs[2]);
+    while (SongHistory().canRedo()) SongHistory().redo();
+    SetHistoryByteLimit(1);
+    EXPECT_EQ(SongHistory().count(), 1);
+}
+
+// Selecting from an anchor to the cursor (either way round) in one track, then editing.
+TEST_F(MusicMakerCore, StepEditingMovesLaterStepsAndKeepsNotes) {
+    const struct { int anchor, cursor; void (*edit)(); const char *track0, *track1; } cases[] = {
+        // Later steps move up and the song gets shorter, in the middle, at either end, with the
+        // cursor after or before the range.
+        {1, 2, DeleteSteps, "60 |63 | | @1", "48 | | | @1"},
+        {2, 1, DeleteSteps, "60 |63 | | @1", "48 | | | @1"},
+        {0, 0, DeleteSteps, "61 |62 |63 | | @0", "48 | | | | @0"},
+        {4, 3, DeleteSteps, "60 |61 |62 | @3", "48 | | | @3"},
+        {1, 1, InsertStep, "60 | |61 |62 |63 | | @1", "48 | | | | | | @1"},
+        {5, 5, InsertStep, "60 |61 |62 |63 | | | @5", "48 | | | | | | @5"},  // past the end
+        {2, 3, [] { CutSteps(), SetCursor(1, 1), PasteSteps(); }, "60 |61 | | | | @3", "48 |62 |63 | | | @3"},
+        {0, 1, [] { CopySteps(), SetCursor(0, 4), PasteSteps(); }, "60 |61 |62 |63 |60 |61 | | @6", "48 | | | | | | | @6"},
+    };
+    for (const auto& c : cases) {
+        SetUp();
+        SetTrackCount(2);
+        SetTrackChannel(1, 5);
+        Keys("R 60 61 62 63 R");
+        SetCursor(1, 0);
+        Keys("R 48 R");
+        SetCursor(0, c.anchor);
+        ExtendSelection(c.cursor);
+        c.edit();
+        EXPECT_EQ(Song(0), c.track0) << c.anchor << " to " << c.cursor;
+        EXPECT_EQ(Song(1), c.track1) << c.anchor << " to " << c.cursor;
     }
 }
 

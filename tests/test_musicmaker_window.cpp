@@ -1,4 +1,5 @@
 // The Music Maker window driven by real clicks: what it shows and what its controls do to the song.
+#include "formats/smf_export.h"
 #include "midi/midiio.h"
 #include "musicmaker/frmmusicmaker.h"
 #include "musicmaker/musicmaker.h"
@@ -13,6 +14,7 @@
 #include <QRegularExpression>
 #include <QScrollBar>
 #include <QTest>
+#include <QUndoStack>
 
 #include <gtest/gtest.h>
 
@@ -85,9 +87,9 @@ TEST_F(MusicMakerWindow, BarsAndArrowsShowTracksAndSettingsWithinTheSong) {
         {"fewer tracks", bar("hscTracks", 2), "1 2 - - - | 2 90 8 5 *"},
     };
     for (const auto& [what, act, shown] : steps) {
-        g_bSongChanged = false;
+        MarkSongSaved();
         act();
-        EXPECT_EQ(Shown() + (g_bSongChanged ? " *" : ""), shown) << what;
+        EXPECT_EQ(Shown() + (SongChanged() ? " *" : ""), shown) << what;
         EXPECT_EQ(Rows(0) + Rows(1) + Rows(2) + Rows(3) + Rows(4), "") << what;
     }
     EXPECT_EQ(std::vector<int>({g_lNumTracks, g_lTempo, g_lNotesPerBeat, g_Tracks[0].Channel}),
@@ -102,7 +104,6 @@ TEST_F(MusicMakerWindow, RowsShowChordsBreaksAndEmptyStepsWithTheCursorSelected)
     InsertBreak();
     InsertSpace();
     SetStepCount(3);
-    window->RefreshCaptions();
     EXPECT_EQ(Rows(0), "60 64 |-| |");
     EXPECT_EQ(List(0)->SelectedRow(), -1);  // the cursor (3) lies past the last row
 }
@@ -110,9 +111,8 @@ TEST_F(MusicMakerWindow, RowsShowChordsBreaksAndEmptyStepsWithTheCursorSelected)
 TEST_F(MusicMakerWindow, ClickingARowMovesTheCursorAndTheChannelControls) {
     Bar("hscTracks")->setValue(2);
     SetStepCount(6);
-    g_Tracks[1].Channel = 5;
-    g_bytChannelPatch[5] = 24;
-    window->RefreshCaptions();
+    SetTrackChannel(1, 5);
+    SetChannelPatch(5, 24);
     mm.SetRecord(true);
     QTest::mouseClick(List(1)->viewport(), Qt::LeftButton, {}, List(1)->RowRect(2).center());
     EXPECT_EQ(std::vector<int>({g_lCurTrack, g_lCurStep, List(0)->SelectedRow(), List(1)->SelectedRow(),
@@ -130,9 +130,7 @@ TEST_F(MusicMakerWindow, ClickingARowMovesTheCursorAndTheChannelControls) {
 TEST_F(MusicMakerWindow, LongSongListScrollsToTheCursorAndFewerTracksMoveTheCurrentOne) {
     Bar("hscTracks")->setValue(4);
     SetStepCount(1000);
-    g_lCurStep = 500;
-    g_lCurTrack = 3;
-    window->RefreshCaptions();
+    SetCursor(3, 500);
     EXPECT_EQ(List(0)->SelectedRow(), 500);
     EXPECT_TRUE(List(0)->FirstVisibleRow() <= 500 && List(0)->FirstVisibleRow() > 450) << List(0)->FirstVisibleRow();
     Bar("hscTracks")->setValue(2);
@@ -190,15 +188,15 @@ TEST_F(MusicMakerWindow, EditsOfWhatAFileHoldsMarkTheSongChanged) {
         {"record a note", [] { RecordNote(60); }},
         {"insert a break", [] { InsertBreak(); }},
         {"insert a space", [] { InsertSpace(); }},
-        {"delete a note", [] { RecordNote(60), g_bSongChanged = false, DeleteStepAtCursor(); }},
+        {"delete a note", [] { RecordNote(60), MarkSongSaved(), DeleteStepAtCursor(); }},
         {"", [this] { window->ShowSong(), mm.SetPlay(true), mm.SetPlay(false); }},  // refresh and play: no change
     };
     for (const auto& [what, edit] : changes) {
         NewSong();
         window->ShowSong();
-        EXPECT_FALSE(g_bSongChanged) << what;
+        EXPECT_FALSE(SongChanged()) << what;
         edit();
-        EXPECT_EQ(g_bSongChanged, *what != '\0') << what;
+        EXPECT_EQ(SongChanged(), *what != '\0') << what;
     }
 }
 
@@ -216,6 +214,65 @@ TEST_F(MusicMakerWindow, NewAsksBeforeDroppingASongWithSteps) {
     EXPECT_EQ(std::pair(g_lNumSteps, g_lNumTracks), std::pair(0, 1));
     EXPECT_EQ(Shown(), "1 - - - - | 1 120 4 0");
     EXPECT_EQ(Rows(0), "");
+}
+
+TEST_F(MusicMakerWindow, EditMenuUndoesRecordingAndEditsSelectedSteps) {
+    QStringList items;
+    for (QAction* a : window->EditMenu()->actions()) items << a->text() + " " + a->shortcuts().value(0).toString();
+    EXPECT_EQ(items.join(", "), "Undo Ctrl+Z, Redo Ctrl+Shift+Z,  , Cut Ctrl+X, Copy Ctrl+C, Paste Ctrl+V, "
+                                "Delete Del, Insert Step Ins");
+    // Two notes recorded, undone and redone from the keyboard: the exported song has one note, then two.
+    auto notesExported = [] {
+        std::vector<int> last;
+        const auto bytes = EncodeMIDIFile(CurrentSong(), last);
+        long starts = 0;  // note-ons with velocity 100
+        for (std::size_t i = 2; i < bytes.size(); ++i) starts += bytes[i - 2] == 0x90 && bytes[i] == 100;
+        return starts;
+    };
+    mm.SetRecord(true);
+    for (int note : {60, 62}) PlayNote(note, 100, PlayChannel()), StopNote(note, PlayChannel());
+    mm.SetRecord(false);
+    QTest::keyClick(window.get(), Qt::Key_Z, Qt::ControlModifier);
+    EXPECT_EQ(std::pair(notesExported(), Rows(0)), std::pair(1L, QString("60 | |")));
+    QTest::keyClick(window.get(), Qt::Key_Z, Qt::ControlModifier | Qt::ShiftModifier);
+    EXPECT_EQ(std::pair(notesExported(), List(0)->SelectedRow()), std::pair(2L, 2));
+    // Click a row, shift-click another: both and the rows between are selected; Delete removes them.
+    RecordNote(64);
+    QTest::mouseClick(List(0)->viewport(), Qt::LeftButton, {}, List(0)->RowRect(0).center());
+    QTest::mouseClick(List(0)->viewport(), Qt::LeftButton, Qt::ShiftModifier, List(0)->RowRect(1).center());
+    EXPECT_EQ(std::pair(List(0)->AnchorRow(), List(0)->SelectedRow()), std::pair(0, 1));
+    QTest::keyClick(List(0), Qt::Key_Down, Qt::ShiftModifier);  // shift+arrows extend it, the cursor follows
+    EXPECT_EQ(std::pair(SelectedSteps().count, g_lCurStep), std::pair(3, 2));
+    QTest::keyClick(window.get(), Qt::Key_Delete);
+    EXPECT_EQ(Rows(0), " |");
+    QTest::keyClick(window.get(), Qt::Key_Z, Qt::ControlModifier);
+    EXPECT_EQ(Rows(0), "60 |62 |64 | |");
+    // With Loop, Play plays the selected steps over and over; one row selected is the whole song.
+    mm.SetLoop(true);
+    for (int last : {2, 1}) {
+        QTest::mouseClick(List(0)->viewport(), Qt::LeftButton, {}, List(0)->RowRect(1).center());
+        QTest::mouseClick(List(0)->viewport(), Qt::LeftButton, Qt::ShiftModifier, List(0)->RowRect(last).center());
+        Child<QCheckBox>("chkPlay")->setChecked(true);
+        const auto whole = std::pair(0, MusicMaker::kSongEnd), selected = std::pair(1, 3);
+        EXPECT_EQ(std::pair(mm.LoopRange(), g_lCurStep), std::pair(last == 2 ? selected : whole, last == 2 ? 1 : 0));
+        mm.SetPlay(false);
+    }
+}
+
+// One drag of a bar is one change, whatever the values it passes through.
+TEST_F(MusicMakerWindow, AScrollBarDragIsUndoneInOneStep) {
+    const std::pair<const char*, int> bars[] = {{"hscTempo", 140}, {"hscNPB", 8}, {"hscTracks", 6}, {"hscChannel", 7}};
+    for (const auto& [name, to] : bars) {
+        QScrollBar* bar = Bar(name);
+        const int from = bar->value(), changes = SongHistory().index();
+        bar->setSliderDown(true);
+        for (int v = from + 1; v <= to; ++v) bar->setValue(v);
+        bar->setSliderDown(false);
+        EXPECT_EQ(SongHistory().index(), changes + 1) << name;
+        SongHistory().undo();
+        EXPECT_EQ(bar->value(), from) << name;
+    }
+    EXPECT_EQ(Shown(), "1 - - - - | 1 120 4 0");
 }
 
 }  // namespace

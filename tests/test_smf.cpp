@@ -1,6 +1,7 @@
 // Standard MIDI File export and import: bytes written, songs read back, files refused.
 #include "formats/smf_export.h"
 #include "formats/smf_import.h"
+#include "musicmaker/songops.h"
 #include "testsupport.h"
 
 #include <QByteArray>
@@ -128,7 +129,7 @@ TEST(SmfExport, SongsBecomeTheseBytes) {
 // Failures of a device and of a folder that takes no new file: see the song file menu and file stream suites.
 TEST_F(SongGlobals, ExportWritesTheFileWholeOrNotAtAll) {
     ApplySong(OneTrack({Notes({60, 64}), Empty(), Break()}));
-    g_lLastStep = {7};  // beyond the song: names no notes
+    SetLastSteps({7});  // beyond the song: names no notes
     Put(Path("plain"), "x");
     Put(Path("song.mid"), "precious");
     const std::pair<QString, const char*> failures[] = {
@@ -277,7 +278,7 @@ TEST_F(SongGlobals, RefusedFileKeepsTheSongAndAnAcceptedOneReplacesIt) {
     EXPECT_EQ(ImportMIDIFile(Path("gone.mid")).Describe(), "the file could not be opened: No such file or directory");
     EXPECT_EQ(Rows(g_Tracks[0]), "60 |-|");
     // Instruments of channels the file does not set stay; every track's last step is 0.
-    g_bytChannelPatch[1] = 50;
+    SetChannelPatch(1, 50);
     Put(Path("ok.mid"), Q(File(1, 6, {"00C220 01923C64 00FF2F00", "01924064 00FF2F00"})));
     ASSERT_TRUE(ImportMIDIFile(Path("ok.mid")).Accepted());
     EXPECT_EQ(std::vector<int>({g_lNumTracks, g_lNotesPerBeat, g_lNumSteps, g_bytChannelPatch[2],

@@ -66,7 +66,7 @@ protected:
         ASSERT_TRUE(f.open(QIODevice::WriteOnly));
         f.write(QByteArray::fromHex(hex));
     }
-    void OneNoteSong(int note) { NewSong(), g_lCurStep = 0, RecordNote(note); }
+    void OneNoteSong(int note) { NewSong(), RecordNote(note); }
 
     test::FakeMidi midi;
     test::FakePiano piano;

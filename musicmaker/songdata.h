@@ -1,7 +1,6 @@
 #pragma once
 // A song held apart from the program's song: what the MIDI file reader builds before the file is
-// accepted, and what the MIDI file writer encodes. Only CurrentSong and ApplySong touch the
-// program's song, and they are called on the UI thread only.
+// accepted, what the MIDI file writer encodes, and what the history keeps of a replaced song.
 
 #include "musicmaker/song.h"
 
@@ -34,10 +33,10 @@ SongSource SourceOf(const SongData& song);
 // The program's song (g_Tracks, g_lNumSteps, ...); valid until the song changes.
 SongSource CurrentSong();
 
-// Replaces the program's song: tracks, length, tempo, notes per beat, and the instruments of the
-// channels in PatchSet (the others keep theirs). The cursor and the current track go to 0 and
-// g_lLastStep to 0 for every track, so no entry points outside the new song. The song counts as
-// unchanged afterwards.
+// Replaces the program's song, as one change the user can undo: tracks, length, tempo, notes per
+// beat, and the instruments of the channels in PatchSet (the others keep theirs). The cursor and
+// the current track go to 0 and g_lLastStep to 0 for every track, so no entry points outside the
+// new song. The song counts as unchanged afterwards.
 void ApplySong(SongData&& song);
 
 }  // namespace kivra
