@@ -1,6 +1,7 @@
-// Device names as the lists show and the settings keep them, the silence of failed opens, and
-// the system's MIDI ports.
+// Device names as the lists show and the settings keep them, what a failed open says, and the
+// system's MIDI ports.
 #include "midi/backends/rtmidi/rtmidi_backend.h"
+#include "midi/backends/system_backends.h"
 #include "midi/devices.h"
 #include "midi/midiio.h"
 #include "midi/notifier.h"
@@ -54,29 +55,42 @@ TEST(DeviceLookup, NamesAreTheFirst31CharactersOfTheField) {
     EXPECT_EQ(FindMIDIOutDevice(QString::fromStdString(cut)), 1);
 }
 
-TEST(OpenSavedDevicesTest, MissingOrRefusingDevicesShowAndPrintNothing) {
+TEST(OpenSavedDevicesTest, OutputProblemNamesTheDeviceAndTheReasonButShowsNothing) {
+    const struct {
+        const char* saved;
+        std::vector<std::string> outs;
+        bool refuse;
+        const char* openError;
+        QString problem;
+    } cases[] = {
+        {"Synth", {"Synth"}, false, "", ""},
+        {"Unplugged", {"Synth"}, false, "",
+         "The output device \"Unplugged\" could not be opened: there is no such device now. Choose one in MIDI Devices."},
+        {"", {}, false, "", "No output device could be opened: there is no such device now. Choose one in MIDI Devices."},
+        {"Syn", {"Synth"}, true, "no General MIDI SoundFont was found; looked for /a. Install the package x.",
+         "The output device \"Synth\" could not be opened: no General MIDI SoundFont was found; looked for /a. "
+         "Install the package x."},
+        {"Synth", {"Synth"}, true, "", "The output device \"Synth\" could not be opened: the device refused to open."},
+    };
     ClearSettings();
     test::ScriptedDialogs dialogs;
-    test::FakeMidi midi(true, {"Synth"}, {"(None) Keys", "Keys"});
-    SaveSetting(kSettingsSection, kOutputDeviceKey, QStringLiteral("Unplugged"));
-    SaveSetting(kSettingsSection, kInputDeviceKey, QStringLiteral("(None)"));
-    midi.out->openCalls.clear();
-    const auto openSaved = [] {
-        OpenSavedDevices();
+    QStringList told;
+    SetOutputProblemListener([&](const QString& problem) { told << problem; });
+    for (const auto& c : cases) {
+        test::FakeMidi midi(false, c.outs, {"(None) Keys", "Keys"});
+        midi.out->refuseOpen = c.refuse;
+        midi.out->openError = c.openError;
+        SaveSetting(kSettingsSection, kOutputDeviceKey, QString::fromLatin1(c.saved));
+        told.clear();
+        EXPECT_EQ(OpenSavedDevices(), c.problem);
         test::ProcessEvents();
-    };
-    std::string noise = StandardErrorOf(openSaved);
-    EXPECT_TRUE(midi.out->openCalls.empty());
-    EXPECT_TRUE(midi.in->openCalls.empty());  // "(None)" is never compared with device names
-
-    SaveSetting(kSettingsSection, kInputDeviceKey, QStringLiteral("Keys"));
-    midi.in->refuseOpen = true;
-    noise += StandardErrorOf(openSaved);
-    EXPECT_EQ(midi.in->openCalls, std::vector<int>{1});
-    EXPECT_EQ(midi.in->openedId, -1);
-    EXPECT_FALSE(g_bMidiOutOpen);
+        EXPECT_EQ(OutputProblem(), c.problem);
+        EXPECT_EQ(told, QStringList{c.problem});
+        EXPECT_EQ(g_bMidiOutOpen, c.problem.isEmpty());
+        EXPECT_TRUE(midi.in->openCalls.empty());  // "(None)" is never compared with device names
+    }
+    SetOutputProblemListener(nullptr);
     EXPECT_TRUE(dialogs.shown.empty());
-    EXPECT_EQ(noise, "");
     ClearSettings();
 }
 
@@ -102,6 +116,11 @@ TEST(SystemMidiPorts, UseThemWithoutASequencerOrWithOneAndNothingIsPrinted) {
         }
         EXPECT_FALSE(out.Open(-1, notifier));
         EXPECT_FALSE(in.Open(1000, notifier));
+        EXPECT_NE(out.OpenError(), "");
+        EXPECT_NE(in.OpenError(), "");
+        auto system = MakeSystemMidiOut();  // the synthesizer, then these ports
+        EXPECT_FALSE(system->Open(1000, notifier));
+        EXPECT_EQ(system->OpenError(), out.OpenError());
         if (!MidiSequencerAvailable()) {
             EXPECT_TRUE(out.DeviceNames().empty());
             EXPECT_FALSE(in.Open(0, notifier));

@@ -52,12 +52,6 @@ QString Describe(const SynthSettingValue& value) {
     return QString::number(std::get<double>(value));
 }
 
-int LatencyFromSettings() {
-    bool ok = false;
-    const int ms = GetSetting(kSoundSection, kLatencyKey, QString::number(kDefaultLatencyMs)).trimmed().toInt(&ok);
-    return ok ? std::clamp(ms, kMinLatencyMs, kMaxLatencyMs) : kDefaultLatencyMs;
-}
-
 }  // namespace
 
 const std::vector<std::string>& GmSoundFontPaths() {
@@ -73,6 +67,12 @@ std::string FindGmSoundFont() {
     for (const auto& path : GmSoundFontPaths())
         if (std::filesystem::exists(path, ec)) return path;
     return {};
+}
+
+int SoundLatencyMs() {
+    bool ok = false;
+    const int ms = GetSetting(kSoundSection, kLatencyKey, QString::number(kDefaultLatencyMs)).trimmed().toInt(&ok);
+    return ok ? std::clamp(ms, kMinLatencyMs, kMaxLatencyMs) : kDefaultLatencyMs;
 }
 
 int PeriodFrames(int latencyMs, double sampleRate) {
@@ -219,7 +219,7 @@ bool SoftSynthOut::Open(int id, MidiNotifier& notifier) {
                   ", or any package that provides sf2-soundfont-gm.";
         return false;
     }
-    auto synth = std::make_unique<SoftSynth>(soundFont, 44100.0, LatencyFromSettings());
+    auto synth = std::make_unique<SoftSynth>(soundFont, 44100.0, SoundLatencyMs());
     if (!synth->Ready() || !synth->StartAudio()) {
         error_ = synth->Error();
         return false;

@@ -31,6 +31,9 @@ std::string FindGmSoundFont();
 inline constexpr int kDefaultLatencyMs = 20;
 inline constexpr int kMinLatencyMs = 2;
 inline constexpr int kMaxLatencyMs = 500;
+// The "[Sound] Latency" setting, within kMinLatencyMs..kMaxLatencyMs; the default when absent or
+// not a number.
+int SoundLatencyMs();
 // Frames per audio period for `latencyMs` at `sampleRate`, within what FluidSynth accepts.
 int PeriodFrames(int latencyMs, double sampleRate);
 
