@@ -3,7 +3,7 @@
 # cores are busy, for each audio latency (ms) given; the default latency is the lowest with none.
 #   sound_gaps.sh <bench_sound> [seconds per take] [takes] [latency ms...]
 # The player runs without the right to real-time scheduling, as an ordinary desktop user does,
-# unless KIVRA_REALTIME=1.
+# unless KIVRA_REALTIME=1. KIVRA_LOAD=0 leaves the cores idle (to check the measurement itself).
 set -euo pipefail
 BENCH=$1
 SECONDS_PER_TAKE=${2:-8}
@@ -41,13 +41,13 @@ if [ "$(id -u)" = 0 ] && [ "${KIVRA_REALTIME:-0}" != 1 ] && command -v setpriv >
 fi
 
 # Both cores busy, as with a build running.
-for _ in $(seq "$(nproc)"); do
+for _ in $(seq "$(( ${KIVRA_LOAD:-1} ? $(nproc) : 0 ))"); do
   ( while :; do :; done ) &
   PIDS+=($!)
 done
 sleep 2
 
-echo "cores: $(nproc)  load average at start: $(cut -d' ' -f1-3 /proc/loadavg)  real-time: ${KIVRA_REALTIME:-0}"
+echo "cores: $(nproc)  load average at start: $(cut -d' ' -f1-3 /proc/loadavg)  real-time: ${KIVRA_REALTIME:-0}  busy loops: $(( ${KIVRA_LOAD:-1} ? $(nproc) : 0 ))"
 printf '%-12s %-14s %s\n' "latency_ms" "gaps_per_s" "per take"
 for latency in "${LATENCIES[@]}"; do
   rates=()

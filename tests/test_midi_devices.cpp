@@ -1,5 +1,4 @@
-// Device names as the lists show and the settings keep them, what a failed open says, and the
-// system's MIDI ports.
+// Device names as the lists show and the settings keep them, and the system's MIDI ports.
 #include "midi/backends/rtmidi/rtmidi_backend.h"
 #include "midi/backends/system_backends.h"
 #include "midi/devices.h"
@@ -9,7 +8,6 @@
 
 #include <gtest/gtest.h>
 
-#include <QSettings>
 #include <QTemporaryFile>
 
 #include <cstdio>
@@ -18,8 +16,6 @@
 using namespace kivra;
 
 namespace {
-
-void ClearSettings() { QSettings(QStringLiteral("Kivra"), QStringLiteral("Kivra")).clear(); }
 
 // Everything written to file descriptor 2 (C and C++ streams alike) while `action` runs.
 template <typename F> std::string StandardErrorOf(F action) {
@@ -47,51 +43,11 @@ TEST(DeviceLookup, NamesAreTheFirst31CharactersOfTheField) {
     EXPECT_EQ(DeviceName31(std::string("Pad\0junk", 8)), "Pad");
     // A cut inside a UTF-8 character moves back to its start, so the name survives the settings.
     const std::string accented = std::string(30, 'x') + "étude";  // é is bytes 30 and 31
-    ASSERT_GT(accented.size(), 31u);
     const std::string cut = DeviceName31(accented);
     EXPECT_EQ(cut, accented.substr(0, 30));
     EXPECT_EQ(QString::fromStdString(cut).toStdString(), cut);
     midi.out->names = {"Synth", accented};
     EXPECT_EQ(FindMIDIOutDevice(QString::fromStdString(cut)), 1);
-}
-
-TEST(OpenSavedDevicesTest, OutputProblemNamesTheDeviceAndTheReasonButShowsNothing) {
-    const struct {
-        const char* saved;
-        std::vector<std::string> outs;
-        bool refuse;
-        const char* openError;
-        QString problem;
-    } cases[] = {
-        {"Synth", {"Synth"}, false, "", ""},
-        {"Unplugged", {"Synth"}, false, "",
-         "The output device \"Unplugged\" could not be opened: there is no such device now. Choose one in MIDI Devices."},
-        {"", {}, false, "", "No output device could be opened: there is no such device now. Choose one in MIDI Devices."},
-        {"Syn", {"Synth"}, true, "no General MIDI SoundFont was found; looked for /a. Install the package x.",
-         "The output device \"Synth\" could not be opened: no General MIDI SoundFont was found; looked for /a. "
-         "Install the package x."},
-        {"Synth", {"Synth"}, true, "", "The output device \"Synth\" could not be opened: the device refused to open."},
-    };
-    ClearSettings();
-    test::ScriptedDialogs dialogs;
-    QStringList told;
-    SetOutputProblemListener([&](const QString& problem) { told << problem; });
-    for (const auto& c : cases) {
-        test::FakeMidi midi(false, c.outs, {"(None) Keys", "Keys"});
-        midi.out->refuseOpen = c.refuse;
-        midi.out->openError = c.openError;
-        SaveSetting(kSettingsSection, kOutputDeviceKey, QString::fromLatin1(c.saved));
-        told.clear();
-        EXPECT_EQ(OpenSavedDevices(), c.problem);
-        test::ProcessEvents();
-        EXPECT_EQ(OutputProblem(), c.problem);
-        EXPECT_EQ(told, QStringList{c.problem});
-        EXPECT_EQ(g_bMidiOutOpen, c.problem.isEmpty());
-        EXPECT_TRUE(midi.in->openCalls.empty());  // "(None)" is never compared with device names
-    }
-    SetOutputProblemListener(nullptr);
-    EXPECT_TRUE(dialogs.shown.empty());
-    ClearSettings();
 }
 
 TEST(SystemMidiPorts, NamesDropTheClientAndPortNumbers) {
@@ -116,8 +72,7 @@ TEST(SystemMidiPorts, UseThemWithoutASequencerOrWithOneAndNothingIsPrinted) {
         }
         EXPECT_FALSE(out.Open(-1, notifier));
         EXPECT_FALSE(in.Open(1000, notifier));
-        EXPECT_NE(out.OpenError(), "");
-        EXPECT_NE(in.OpenError(), "");
+        EXPECT_FALSE(out.OpenError().empty() || in.OpenError().empty());
         auto system = MakeSystemMidiOut();  // the synthesizer, then these ports
         EXPECT_FALSE(system->Open(1000, notifier));
         EXPECT_EQ(system->OpenError(), out.OpenError());
@@ -131,8 +86,6 @@ TEST(SystemMidiPorts, UseThemWithoutASequencerOrWithOneAndNothingIsPrinted) {
             in.Close();
             EXPECT_EQ(out.DeviceNames(), before);  // our input port does not become a device
         }
-        out.Close();
-        in.Close();
     });
     EXPECT_EQ(noise, "");
 }

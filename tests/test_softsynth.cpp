@@ -34,38 +34,24 @@ std::vector<float> PlayAndRender(SoftSynth& synth, int note) {
 // Messages of the "kivra.synth" category while it lives.
 struct SynthLog {
     static inline QStringList lines;
-    QtMessageHandler previous;
-    SynthLog() : previous(qInstallMessageHandler(&Keep)) { lines.clear(); }
-    ~SynthLog() { qInstallMessageHandler(previous); }
-    static void Keep(QtMsgType, const QMessageLogContext& context, const QString& text) {
+    QtMessageHandler previous = qInstallMessageHandler([](QtMsgType, const QMessageLogContext& context, const QString& text) {
         if (context.category && QByteArray(context.category) == "kivra.synth") lines << text;
-    }
-};
-
-class SoftSynthTest : public ::testing::Test {
-protected:
-    void SetUp() override {
-        if (FindGmSoundFont().empty()) GTEST_SKIP() << "no General MIDI SoundFont installed";
-    }
+    });
+    SynthLog() { lines.clear(); }
+    ~SynthLog() { qInstallMessageHandler(previous); }
 };
 
 }  // namespace
 
-TEST_F(SoftSynthTest, SoundsThePitchOfTheNoteAfterProgramAndBendChangesThenFallsSilent) {
+TEST(SoftSynth, SoundsThePitchOfTheNoteAfterProgramAndBendChangesThenFallsSilent) {
+    if (FindGmSoundFont().empty()) GTEST_SKIP() << "no General MIDI SoundFont installed";
     SoftSynth synth(FindGmSoundFont(), kRate);
     ASSERT_TRUE(synth.Ready()) << synth.Error();
     EXPECT_LT(test::Rms(RenderMono(synth, 4410)), 1e-4) << "silent before any note";
-    const struct {
-        std::uint32_t before;
-        int note;
-        double hz;
-    } cases[] = {
-        {0, 69, 440.0},
-        {0, 60, 261.6},
+    const struct { std::uint32_t before; int note; double hz; } cases[] = {{0, 69, 440.0}, {0, 60, 261.6},
         {PackShortMessage(0xE0, 0, 0x7F), 69, 440.0 * std::pow(2.0, 2.0 / 12.0)},  // bend up two semitones
         {PackShortMessage(0xE0, 0, 0x40), 69, 440.0},
-        {PackShortMessage(0xC0, 40), 69, 440.0},  // violin: still the note's pitch
-    };
+        {PackShortMessage(0xC0, 40), 69, 440.0}};  // violin: still the note's pitch
     for (const auto& c : cases) {
         if (c.before) synth.Play(c.before);
         EXPECT_NEAR(test::EstimatePitch(PlayAndRender(synth, c.note), kRate), c.hz, c.hz * 0.03) << c.note;
@@ -74,29 +60,20 @@ TEST_F(SoftSynthTest, SoundsThePitchOfTheNoteAfterProgramAndBendChangesThenFalls
     }
 }
 
-TEST(SoftSynth, UnloadableSoundFontIsNotReadySaysWhyAndFluidSynthTellsTheLog) {
-    SynthLog log;
-    SoftSynth synth("/nonexistent.sf2", kRate);
-    EXPECT_FALSE(synth.Ready());
-    EXPECT_FALSE(synth.Play(PackShortMessage(0x90, 60, 100)));
-    EXPECT_FALSE(synth.StartAudio());
-    EXPECT_NE(synth.Error().find("/nonexistent.sf2"), std::string::npos) << synth.Error();
-    EXPECT_FALSE(log.lines.isEmpty());
-}
-
-// The "[Sound] Latency" setting, in milliseconds, gives the audio period at the sample rate.
-TEST(SoftSynth, SettingsInEffectAreTheOnesAskedFor) {
-    const struct {
-        const char* latency;  // null: absent
-        double rate;
-        int periodFrames;
-    } cases[] = {{nullptr, 44100, 882}, {"10", 48000, 480}, {" 7 ", 44100, 309}, {"0", 44100, 88},
-                 {"fast", 44100, 882}, {"2", 22050, 64}, {"100000", 44100, 8192}};
+// The "[Sound] Latency" setting, in milliseconds, gives the audio period at the sample rate. A
+// SoundFont that does not load leaves the engine not ready, saying why.
+TEST(SoftSynth, SettingsInEffectAreTheOnesAskedForAndFailuresSayWhy) {
+    const struct { const char* latency; double rate; int periodFrames; } cases[] = {  // latency null: absent
+        {nullptr, 44100, 882}, {"10", 48000, 480}, {" 7 ", 44100, 309}, {"0", 44100, 88},
+        {"fast", 44100, 882}, {"2", 22050, 64}, {"100000", 44100, 8192}};
     for (const auto& c : cases) {
         QSettings(QStringLiteral("Kivra"), QStringLiteral("Kivra")).clear();
         if (c.latency) SaveSetting(kSoundSection, kLatencyKey, QString::fromLatin1(c.latency));
         SynthLog log;
         SoftSynth synth("/nonexistent.sf2", c.rate, SoundLatencyMs());  // the settings stay, loaded or not
+        EXPECT_FALSE(synth.Ready() || synth.Play(PackShortMessage(0x90, 60, 100)) || synth.StartAudio());
+        EXPECT_NE(synth.Error().find("/nonexistent.sf2"), std::string::npos) << synth.Error();
+        EXPECT_FALSE(log.lines.isEmpty()) << "FluidSynth's own complaint reaches kivra.synth";
         for (const auto& [name, value] : SoftSynthSettings(c.rate, SoundLatencyMs())) {
             double number = 0;
             if (int whole = 0; fluid_settings_getint(synth.Settings(), name, &whole) == FLUID_OK) number = whole;
@@ -113,11 +90,7 @@ TEST(SoftSynth, SettingsInEffectAreTheOnesAskedFor) {
 
 TEST(SoftSynth, EachSettingIsSetWithItsOwnTypeAndARefusalIsLogged) {
     fluid_settings_t* settings = new_fluid_settings();
-    const struct {
-        const char* name;
-        SynthSettingValue value;
-        bool taken;
-    } cases[] = {
+    const struct { const char* name; SynthSettingValue value; bool taken; } cases[] = {
         {"audio.pulseaudio.adjust-latency", std::string("yes"), false},  // an integer setting
         {"audio.pulseaudio.adjust-latency", 0.0, true},  {"audio.period-size", 64.5, false},
         {"audio.period-size", 10.0, false},  // below FluidSynth's range
@@ -129,8 +102,5 @@ TEST(SoftSynth, EachSettingIsSetWithItsOwnTypeAndARefusalIsLogged) {
         EXPECT_EQ(SetSynthSetting(settings, c.name, c.value), c.taken) << c.name;
         EXPECT_EQ(log.lines.isEmpty(), c.taken) << c.name;
     }
-    int adjust = 1;
-    fluid_settings_getint(settings, "audio.pulseaudio.adjust-latency", &adjust);
-    EXPECT_EQ(adjust, 0);
     delete_fluid_settings(settings);
 }
