@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Gaps of silence per second in a held organ note through a PulseAudio null sink while both
-# cores are busy, for each audio latency (ms) given; the default latency is the lowest with none.
+# cores are busy, for each audio latency (ms) given (the default latency is the lowest with none);
+# then bench_sound's report for the default latency under the same load.
 #   sound_gaps.sh <bench_sound> [seconds per take] [takes] [latency ms...]
 # The player runs without the right to real-time scheduling, as an ordinary desktop user does,
 # unless KIVRA_REALTIME=1. KIVRA_LOAD=0 leaves the cores idle (to check the measurement itself).
@@ -65,3 +66,5 @@ for latency in "${LATENCIES[@]}"; do
   printf '%-12s %-14s %s\n' "$latency" "$mean" "${rates[*]}"
 done
 echo "load average at end: $(cut -d' ' -f1-3 /proc/loadavg)"
+# The default latency's delay and buffering, under the same load.
+"${PLAYER[@]}"

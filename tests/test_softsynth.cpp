@@ -64,8 +64,8 @@ TEST(SoftSynth, SoundsThePitchOfTheNoteAfterProgramAndBendChangesThenFallsSilent
 // SoundFont that does not load leaves the engine not ready, saying why.
 TEST(SoftSynth, SettingsInEffectAreTheOnesAskedForAndFailuresSayWhy) {
     const struct { const char* latency; double rate; int periodFrames; } cases[] = {  // latency null: absent
-        {nullptr, 44100, 882}, {"10", 48000, 480}, {" 7 ", 44100, 309}, {"0", 44100, 88},
-        {"fast", 44100, 882}, {"2", 22050, 64}, {"100000", 44100, 8192}};
+        {nullptr, 44100, kDefaultLatencyMs * 441 / 10}, {"10", 48000, 480}, {" 7 ", 44100, 309}, {"0", 44100, 88},
+        {"fast", 44100, kDefaultLatencyMs * 441 / 10}, {"2", 22050, 64}, {"100000", 44100, 8192}};
     for (const auto& c : cases) {
         QSettings(QStringLiteral("Kivra"), QStringLiteral("Kivra")).clear();
         if (c.latency) SaveSetting(kSoundSection, kLatencyKey, QString::fromLatin1(c.latency));

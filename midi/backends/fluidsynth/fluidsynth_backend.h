@@ -26,9 +26,10 @@ inline constexpr const char* kSoundFontPackage = "timgm6mb-soundfont";
 // The first of GmSoundFontPaths() that exists, or empty.
 std::string FindGmSoundFont();
 
-// Audio buffering in milliseconds, the "[Sound] Latency" setting: measured as the lowest that
-// keeps a held note free of gaps while both cores of a 2-core machine are busy.
-inline constexpr int kDefaultLatencyMs = 20;
+// Audio buffering in milliseconds, the "[Sound] Latency" setting. The default is the lowest that
+// kept a held note free of gaps while both cores of a 2-core machine were busy (bench/sound_gaps.sh):
+// 60 ms still broke up now and then, 80 ms never did.
+inline constexpr int kDefaultLatencyMs = 80;
 inline constexpr int kMinLatencyMs = 2;
 inline constexpr int kMaxLatencyMs = 500;
 // The "[Sound] Latency" setting, within kMinLatencyMs..kMaxLatencyMs; the default when absent or
