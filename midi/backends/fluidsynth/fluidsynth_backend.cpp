@@ -9,7 +9,6 @@
 
 #include <algorithm>
 #include <cmath>
-#include <cstring>
 #include <filesystem>
 
 namespace kivra {
@@ -43,7 +42,7 @@ void RouteFluidSynthLog() {
     (void)routed;
 }
 
-// " (FluidSynth: <its last error>)", or nothing when it logged none since `Forget`.
+// " (<FluidSynth's last error>)", or nothing when it logged none since ForgetLastError().
 void ForgetLastError() { t_lastError.clear(); }
 std::string LastErrorSuffix() { return t_lastError.empty() ? std::string() : " (" + t_lastError + ")"; }
 
@@ -213,10 +212,10 @@ bool SoftSynthOut::Open(int id, MidiNotifier& notifier) {
     if (id != 0) return false;
     const std::string soundFont = FindGmSoundFont();
     if (soundFont.empty()) {
-        error_ = "no General MIDI SoundFont was found; looked for";
-        for (const auto& path : GmSoundFontPaths()) error_ += (&path == &GmSoundFontPaths().front() ? " " : ", ") + path;
-        error_ += std::string(". Install the package ") + kSoundFontPackage +
-                  ", or any package that provides sf2-soundfont-gm.";
+        std::string tried;
+        for (const auto& path : GmSoundFontPaths()) tried += (tried.empty() ? "" : ", ") + path;
+        error_ = "no General MIDI SoundFont was found; looked for " + tried + ". Install the package " +
+                 kSoundFontPackage + ", or any package that provides sf2-soundfont-gm.";
         return false;
     }
     auto synth = std::make_unique<SoftSynth>(soundFont, 44100.0, SoundLatencyMs());
