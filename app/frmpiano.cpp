@@ -9,6 +9,7 @@
 #include "musicmaker/songops.h"
 
 #include "keyboard/keymap.h"
+#include "midi/devices.h"
 
 #include <QCloseEvent>
 #include <QComboBox>
@@ -110,6 +111,13 @@ frmPiano::frmPiano(QWidget* parent) : QMainWindow(parent) {
     setWindowTitle(QStringLiteral("Kivra"));
     BuildControls();
     SetPianoPort(this);
+    // While no output is open the caption says so and the piano area's tooltip says why.
+    const auto showOutputProblem = [this](const QString& problem) {
+        setWindowTitle(problem.isEmpty() ? QStringLiteral("Kivra") : QStringLiteral("Kivra - No sound output"));
+        picPiano_->setToolTip(problem);
+    };
+    showOutputProblem(OutputProblem());
+    SetOutputProblemListener(showOutputProblem);
 
     // Load step. The octave starts at 0, so setting 4 runs the change handler: label, 128
     // note-offs on the piano channel and the captions.
@@ -120,6 +128,7 @@ frmPiano::frmPiano(QWidget* parent) : QMainWindow(parent) {
 }
 
 frmPiano::~frmPiano() {
+    SetOutputProblemListener(nullptr);
     if (GetPianoPort() == this) SetPianoPort(nullptr);
 }
 

@@ -84,6 +84,8 @@ void Main() {
         window.activateWindow();
     });
     g_piano->show();
+    // Once, over the shown window; the piano's caption keeps saying it while no output is open.
+    QMetaObject::invokeMethod(g_piano, [] { ReportOutputProblem(OutputProblem()); }, Qt::QueuedConnection);
 }
 
 void Shutdown() {

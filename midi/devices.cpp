@@ -72,12 +72,38 @@ int FindMIDIInDevice(const QString& name) {
     return in ? FindByPrefix(in->DeviceNames(), name) : -1;
 }
 
-void OpenSavedDevices() {
+namespace {
+QString g_outputProblem;
+std::function<void(const QString&)> g_outputProblemListener;
+}  // namespace
+
+QString OpenSavedDevices() {
     CloseMIDIDevices();
-    const int out = FindMIDIOutDevice(GetSetting(kSettingsSection, kOutputDeviceKey, kDefaultOutputDevice));
-    if (out >= 0) OpenMIDIOut(out);
+    const QString outName = GetSetting(kSettingsSection, kOutputDeviceKey, kDefaultOutputDevice);
+    const int out = FindMIDIOutDevice(outName);
+    QString reason;
+    if (out < 0) {
+        reason = QStringLiteral("there is no such device now. Choose one in MIDI Devices.");
+    } else if (!OpenMIDIOut(out)) {
+        reason = QString::fromStdString(OutBackend()->OpenError());
+        if (reason.isEmpty()) reason = QStringLiteral("the device refused to open.");
+    }
+    // A name that found a device is shown as the device calls itself (the saved one may be a prefix).
+    const QString device = out >= 0 ? GetMIDIOutName(out) : outName;
+    if (!reason.isEmpty() && !reason.endsWith(QLatin1Char('.'))) reason += QLatin1Char('.');
+    if (reason.isEmpty()) g_outputProblem.clear();
+    else if (device.isEmpty()) g_outputProblem = QStringLiteral("No output device could be opened: %1").arg(reason);
+    else g_outputProblem = QStringLiteral("The output device \"%1\" could not be opened: %2").arg(device, reason);
     const int in = FindMIDIInDevice(GetSetting(kSettingsSection, kInputDeviceKey, kNoInputDevice));
     if (in >= 0) OpenMIDIIn(in);
+    if (g_outputProblemListener) g_outputProblemListener(g_outputProblem);
+    return g_outputProblem;
+}
+
+QString OutputProblem() { return g_outputProblem; }
+
+void SetOutputProblemListener(std::function<void(const QString&)> listener) {
+    g_outputProblemListener = std::move(listener);
 }
 
 QString GetSetting(const QString& section, const QString& key, const QString& defaultValue) {

@@ -3,6 +3,8 @@
 
 #include <QString>
 
+#include <functional>
+
 namespace kivra {
 
 inline const QString kSettingsSection = QStringLiteral("MIDI Devices");
@@ -15,6 +17,11 @@ inline const QString kDefaultOutputDevice = QStringLiteral("Microsoft GS Wavetab
 #else
 inline const QString kDefaultOutputDevice = QStringLiteral("Kivra Software Synth");
 #endif
+// The audio buffering of the built-in synthesizer, in milliseconds.
+inline const QString kSoundSection = QStringLiteral("Sound");
+inline const QString kLatencyKey = QStringLiteral("Latency");
+// Title of the message that says why the output did not open.
+inline const QString kOutputProblemTitle = QStringLiteral("MIDI Devices");
 
 // The device lists as the platform offers them now: ids 0..count-1, names of at most 31
 // characters. An id out of range gives an empty name.
@@ -29,8 +36,15 @@ int FindMIDIOutDevice(const QString& name);
 // As above over the input devices; -1 at once for "(None)".
 int FindMIDIInDevice(const QString& name);
 
-// Closes both devices, then opens the ones the settings name. Shows nothing.
-void OpenSavedDevices();
+// Closes both devices, then opens the ones the settings name. Shows nothing; returns
+// OutputProblem().
+QString OpenSavedDevices();
+
+// Why the output device named in the settings is not open after the last OpenSavedDevices, as a
+// sentence that names the device and the reason; empty when it opened.
+QString OutputProblem();
+// Told OutputProblem() after every OpenSavedDevices, on the UI thread; one listener, null for none.
+void SetOutputProblemListener(std::function<void(const QString&)> listener);
 
 // The per-user settings store (application "Kivra").
 QString GetSetting(const QString& section, const QString& key, const QString& defaultValue);

@@ -1,5 +1,6 @@
 #include "midi/frmdevices.h"
 
+#include "app/dialogs.h"
 #include "app/twips.h"
 #include "midi/devices.h"
 
@@ -42,6 +43,10 @@ QString SelectedText(const QListWidget* list) {
 }
 
 }  // namespace
+
+void ReportOutputProblem(const QString& problem) {
+    if (!problem.isEmpty()) UserDialogs().Message(kOutputProblemTitle, problem, MessageIcon::Warning);
+}
 
 frmDevices::frmDevices(QWidget* parent) : QDialog(parent) {
     setObjectName(QStringLiteral("frmDevices"));
@@ -94,8 +99,9 @@ void frmDevices::Form_Load() {
 void frmDevices::cmdOK_Click() {
     SaveSetting(kSettingsSection, kOutputDeviceKey, SelectedText(lstOut));
     SaveSetting(kSettingsSection, kInputDeviceKey, SelectedText(lstIn));
-    OpenSavedDevices();
+    const QString problem = OpenSavedDevices();
     accept();
+    ReportOutputProblem(problem);
 }
 
 // Escape reaches here too, through reject().

@@ -11,6 +11,9 @@ class QShowEvent;
 
 namespace kivra {
 
+// Tells the user, in a message, why the output did not open; nothing when `problem` is empty.
+void ReportOutputProblem(const QString& problem);
+
 class frmDevices : public QDialog {
     Q_OBJECT
 public:

@@ -1,4 +1,5 @@
 // The device dialog: what it lists and selects, what OK and Cancel save and reopen.
+#include "app/frmpiano.h"
 #include "midi/devices.h"
 #include "midi/frmdevices.h"
 #include "midi/midiio.h"
@@ -50,6 +51,7 @@ class DevicesDialog : public ::testing::Test {
 protected:
     void SetUp() override { ClearSettings(); }
     void TearDown() override { ClearSettings(); }
+    test::ScriptedDialogs dialogs;
 };
 
 }  // namespace
@@ -57,11 +59,6 @@ protected:
 TEST_F(DevicesDialog, ShowsItsLayoutAndEveryDeviceWithTheSavedChoiceOrTheDefaults) {
     test::FakeMidi midi(false, {"A name well over thirty-one characters long", "Kivra Software Synth", "USB Port"},
                         {"Keys A", "Keys B"});
-    {
-        OpenDialog first;  // nothing saved yet
-        EXPECT_EQ(Selected(first.lstOut), QStringList{"Kivra Software Synth"});
-        EXPECT_EQ(Selected(first.lstIn), QStringList{"(None)"});
-    }
     Save(kOutputDeviceKey, QStringLiteral("USB Port"));
     Save(kInputDeviceKey, QStringLiteral("Keys B"));
     OpenDialog d;
@@ -72,11 +69,10 @@ TEST_F(DevicesDialog, ShowsItsLayoutAndEveryDeviceWithTheSavedChoiceOrTheDefault
     EXPECT_EQ(d.lstIn->geometry(), QRect(8, 152, 265, 89));
     EXPECT_EQ(d.cmdOK->geometry(), QRect(8, 248, 81, 33));
     EXPECT_EQ(d.cmdCancel->geometry(), QRect(192, 248, 81, 33));
-    QStringList labels;
-    for (auto* l : d.dialog.findChildren<QLabel*>()) labels << l->text();
-    EXPECT_EQ(labels, QStringList({"Output Device", "Input Device"}));
-    EXPECT_EQ(d.cmdOK->text(), "OK");
-    EXPECT_EQ(d.cmdCancel->text(), "Cancel");
+    QStringList captions;
+    for (auto* l : d.dialog.findChildren<QLabel*>()) captions << l->text();
+    EXPECT_EQ(captions << d.cmdOK->text() << d.cmdCancel->text(),
+              QStringList({"Output Device", "Input Device", "OK", "Cancel"}));
 
     EXPECT_EQ(Texts(d.lstOut), QStringList({"A name well over thirty-one cha", "Kivra Software Synth", "USB Port"}));
     EXPECT_EQ(Texts(d.lstIn), QStringList({"(None)", "Keys A", "Keys B"}));
@@ -84,31 +80,62 @@ TEST_F(DevicesDialog, ShowsItsLayoutAndEveryDeviceWithTheSavedChoiceOrTheDefault
     EXPECT_EQ(Selected(d.lstIn), QStringList{"Keys B"});
 }
 
-TEST_F(DevicesDialog, OkSavesTheNamesAndReopensBothDevicesAtOnce) {
-    test::FakeMidi midi(true, {"Kivra Software Synth", "USB Port"}, {"Keys A", "Keys B"});
-    midi.out->openCalls.clear();
-    OpenDialog d;
-    ClickRow(d.lstOut, 1);
-    ClickRow(d.lstIn, 2);
-    QTest::mouseClick(d.cmdOK, Qt::LeftButton);
-    EXPECT_FALSE(d.dialog.isVisible());
-    EXPECT_EQ(d.dialog.result(), QDialog::Accepted);
-    EXPECT_EQ(Out(), "USB Port");
-    EXPECT_EQ(In(), "Keys B");
-    EXPECT_EQ(midi.out->openCalls, std::vector<int>{1});
-    EXPECT_EQ(midi.out->openedId, 1);
-    EXPECT_EQ(midi.in->openedId, 1);
-    EXPECT_FALSE(g_bMidiOutOpen);  // usable once the driver's notification is handled
-    test::ProcessEvents();
-    EXPECT_TRUE(g_bMidiOutOpen);
-
-    // Enter presses OK from the list too; "(None)" closes the input.
-    OpenDialog again;
-    ClickRow(again.lstIn, 0);
-    QTest::keyClick(again.lstIn, Qt::Key_Return);
-    EXPECT_FALSE(again.dialog.isVisible());
-    EXPECT_EQ(In(), "(None)");
-    EXPECT_EQ(midi.in->openedId, -1);
+TEST_F(DevicesDialog, OkSavesTheNamesReopensBothDevicesAndSaysWhyAnOutputDidNotOpen) {
+    const struct {
+        const char* what;
+        std::vector<std::string> outs, ins;
+        QString savedOut, savedIn;  // null: not saved
+        int clickOut, clickIn;      // -1: no click
+        const char* refusal;        // null: the output opens; else why it refuses ("": no reason)
+        bool enter;                 // Enter in the input list instead of a click on OK
+        QString out, in;            // saved by OK
+        int outId, inId;            // opened by OK
+        QString problem;            // the message shown after OK, and the piano's tooltip
+    } cases[] = {
+        {"refusing output, the default chosen", {"Kivra Software Synth"}, {}, {}, {}, -1, -1,
+         "no sound output could be opened", false, "Kivra Software Synth", "(None)", -1, -1,
+         "The output device \"Kivra Software Synth\" could not be opened: no sound output could be opened."},
+        {"refusing without a reason", {"Synth"}, {}, {}, {}, 0, -1, "", false, "Synth", "(None)", -1, -1,
+         "The output device \"Synth\" could not be opened: the device refused to open."},
+        {"chosen rows", {"Kivra Software Synth", "USB Port"}, {"Keys A", "Keys B"}, {}, {}, 1, 2, nullptr, false,
+         "USB Port", "Keys B", 1, 1, ""},
+        {"Enter; (None) is never compared with names", {"Kivra Software Synth"}, {"(None) Keys", "Keys"}, {}, "Keys",
+         -1, 0, nullptr, true, "Kivra Software Synth", "(None)", 0, -1, ""},
+        {"unplugged: empty text saved, device 0 opened", {"Synth", "USB Port"}, {"Keys A", "Keys B"}, "Unplugged",
+         "Gone", -1, -1, nullptr, false, "", "", 0, 0, ""},
+        {"no output at all", {}, {"Keys"}, {}, {}, -1, 1, nullptr, false, "", "Keys", -1, 0,
+         "No output device could be opened: there is no such device now. Choose one in MIDI Devices."},
+        {"twins: the lower id", {"Synth", "Twin", "Twin"}, {"Pad", "Pad"}, {}, {}, 2, 2, nullptr, false, "Twin", "Pad",
+         1, 0, ""},
+    };
+    frmPiano piano;
+    for (const auto& c : cases) {
+        ClearSettings();
+        dialogs.shown.clear();
+        test::FakeMidi midi(false, c.outs, c.ins);
+        midi.out->refuseOpen = c.refusal != nullptr;
+        midi.out->openError = c.refusal ? c.refusal : "";
+        if (!c.savedOut.isNull()) Save(kOutputDeviceKey, c.savedOut);
+        if (!c.savedIn.isNull()) Save(kInputDeviceKey, c.savedIn);
+        OpenDialog d;
+        if (c.clickOut >= 0) ClickRow(d.lstOut, c.clickOut);
+        if (c.clickIn >= 0) ClickRow(d.lstIn, c.clickIn);
+        if (c.enter) QTest::keyClick(d.lstIn, Qt::Key_Return);
+        else QTest::mouseClick(d.cmdOK, Qt::LeftButton);
+        EXPECT_FALSE(d.dialog.isVisible()) << c.what;
+        EXPECT_EQ(d.dialog.result(), QDialog::Accepted) << c.what;
+        EXPECT_EQ(QStringList({Out(), In()}), QStringList({c.out, c.in})) << c.what;
+        EXPECT_EQ(std::pair(midi.out->openedId, midi.in->openedId), std::pair(c.outId, c.inId)) << c.what;
+        EXPECT_FALSE(g_bMidiOutOpen) << c.what;  // usable once the driver's notification is handled
+        test::ProcessEvents();
+        EXPECT_EQ(g_bMidiOutOpen, c.outId >= 0) << c.what;
+        QStringList shown;  // once, as a warning titled by the operation
+        for (const auto& m : dialogs.shown)
+            shown << m.title + ": " + m.text + (m.icon == MessageIcon::Warning ? " (!)" : "");
+        EXPECT_EQ(shown, c.problem.isEmpty() ? QStringList() : QStringList{"MIDI Devices: " + c.problem + " (!)"});
+        EXPECT_EQ(piano.windowTitle(), c.problem.isEmpty() ? "Kivra" : "Kivra - No sound output") << c.what;
+        EXPECT_EQ(piano.picPiano()->toolTip(), c.problem) << c.what;
+    }
 }
 
 TEST_F(DevicesDialog, CancelAndEscapeChangeNothing) {
@@ -126,61 +153,19 @@ TEST_F(DevicesDialog, CancelAndEscapeChangeNothing) {
         EXPECT_FALSE(d.dialog.isVisible());
         EXPECT_EQ(d.dialog.result(), QDialog::Rejected);
     }
-    EXPECT_EQ(Out(), "<absent>");
-    EXPECT_EQ(In(), "Keys");
-    EXPECT_TRUE(midi.out->openCalls.empty());
-    EXPECT_TRUE(midi.in->openCalls.empty());
-    EXPECT_EQ(midi.out->openedId, 0);
-    EXPECT_EQ(midi.in->openedId, 0);
-}
-
-TEST_F(DevicesDialog, UnpluggedSavedDevicesSelectNothingAndOkSavesEmptyTextWhichOpensDeviceZero) {
-    test::FakeMidi midi(false, {"Synth", "USB Port"}, {"Keys A", "Keys B"});
-    Save(kOutputDeviceKey, QStringLiteral("Unplugged"));
-    Save(kInputDeviceKey, QStringLiteral("Gone"));
-    OpenDialog d;
-    EXPECT_TRUE(Selected(d.lstOut).isEmpty());
-    EXPECT_TRUE(Selected(d.lstIn).isEmpty());
-    QTest::mouseClick(d.cmdOK, Qt::LeftButton);
-    EXPECT_EQ(Out(), "");
-    EXPECT_EQ(In(), "");
-    EXPECT_EQ(midi.out->openedId, 0);
-    EXPECT_EQ(midi.in->openedId, 0);
-    CloseMIDIDevices();  // and so does the next start
-    OpenSavedDevices();
-    EXPECT_EQ(midi.out->openedId, 0);
-    EXPECT_EQ(midi.in->openedId, 0);
-}
-
-TEST_F(DevicesDialog, TwoDevicesWithOneNameSaveThatNameAndOpenTheLowerId) {
-    test::FakeMidi midi(false, {"Synth", "Twin", "Twin"}, {"Pad", "Pad"});
-    OpenDialog d;
-    EXPECT_EQ(Texts(d.lstOut), QStringList({"Synth", "Twin", "Twin"}));
-    ClickRow(d.lstOut, 2);
-    ClickRow(d.lstIn, 2);
-    QTest::mouseClick(d.cmdOK, Qt::LeftButton);
-    EXPECT_EQ(Out(), "Twin");
-    EXPECT_EQ(In(), "Pad");
-    EXPECT_EQ(midi.out->openedId, 1);
-    EXPECT_EQ(midi.in->openedId, 0);
+    EXPECT_EQ(Out() + '|' + In(), "<absent>|Keys");
+    EXPECT_EQ(midi.out->openCalls.size() + midi.in->openCalls.size(), 0u);  // nothing reopened
+    EXPECT_EQ(std::pair(midi.out->openedId, midi.in->openedId), std::pair(0, 0));
 }
 
 TEST_F(DevicesDialog, EveryOpeningListsTheDevicesAfreshSoAReturningDeviceCanBeChosen) {
-    test::FakeMidi midi(false, {}, {"Keys"});
+    test::FakeMidi midi(false, {}, {});
+    Save(kInputDeviceKey, QStringLiteral("Keys"));
     OpenDialog d;
-    EXPECT_TRUE(Texts(d.lstOut).isEmpty());
-    ClickRow(d.lstIn, 1);
-    QTest::mouseClick(d.cmdOK, Qt::LeftButton);
-    EXPECT_EQ(midi.in->openedId, 0);
-    midi.in->names.clear();  // the keyboard is unplugged
-    d.Show();
     EXPECT_EQ(Texts(d.lstIn), QStringList{"(None)"});
-    EXPECT_TRUE(Selected(d.lstIn).isEmpty());
     d.dialog.reject();
-    midi.in->names = {"Other", "Keys"};  // and back, behind another device
+    midi.in->names = {"Other", "Keys"};  // plugged in while the dialog was closed
     d.Show();
     EXPECT_EQ(Texts(d.lstIn), QStringList({"(None)", "Other", "Keys"}));
     EXPECT_EQ(Selected(d.lstIn), QStringList{"Keys"});
-    d.cmdOK->click();
-    EXPECT_EQ(midi.in->openedId, 1);
 }

@@ -21,6 +21,9 @@ public:
     // Sends one packed short message (status in bits 0-7, data 1 in 8-15, data 2 in 16-23).
     virtual bool Send(std::uint32_t packed) = 0;
     virtual void Close() = 0;  // harmless when nothing is open
+    // Why the last Open failed, in words for the user ("no SoundFont was found..."); empty when
+    // it succeeded or the backend cannot tell.
+    virtual std::string OpenError() const { return {}; }
 };
 
 class MidiInBackend {
@@ -30,6 +33,7 @@ public:
     // Opens and starts device `id`; every received short message is posted as InputData.
     virtual bool Open(int id, MidiNotifier& notifier) = 0;
     virtual void Close() = 0;  // harmless when nothing is open
+    virtual std::string OpenError() const { return {}; }  // as for the output
 };
 
 // Device names as the device lists show them: at most 31 characters.

@@ -16,23 +16,23 @@ public:
     }
     bool Open(int id, MidiNotifier& notifier) override {
         Close();
-        if (id == 0) {
-            current_ = &synth_;
-            return synth_.Open(0, notifier) || (current_ = nullptr);
-        }
-        current_ = &ports_;
-        return ports_.Open(id - 1, notifier) || (current_ = nullptr);
+        tried_ = id == 0 ? static_cast<MidiOutBackend*>(&synth_) : &ports_;
+        if (!tried_->Open(id == 0 ? 0 : id - 1, notifier)) return false;
+        current_ = tried_;
+        return true;
     }
     bool Send(std::uint32_t packed) override { return current_ && current_->Send(packed); }
     void Close() override {
         if (current_) current_->Close();
         current_ = nullptr;
     }
+    std::string OpenError() const override { return tried_ ? tried_->OpenError() : std::string(); }
 
 private:
     SoftSynthOut synth_;
     RtMidiOutPorts ports_;
     MidiOutBackend* current_ = nullptr;
+    MidiOutBackend* tried_ = nullptr;  // the one the last Open asked
 };
 
 }  // namespace

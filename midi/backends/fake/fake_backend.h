@@ -18,9 +18,11 @@ public:
     bool Open(int id, MidiNotifier& notifier) override;
     bool Send(std::uint32_t packed) override;
     void Close() override;
+    std::string OpenError() const override { return openError; }
 
     std::vector<std::string> names;
     bool refuseOpen = false;
+    std::string openError;  // what OpenError() says
     bool refuseSend = false;
     int openedId = -1;             // -1 while closed
     std::vector<int> openCalls;    // every id Open was asked for

@@ -1,53 +1,133 @@
 #include "midi/backends/fluidsynth/fluidsynth_backend.h"
 
+#include "midi/devices.h"
 #include "midi/notifier.h"
 
 #include <fluidsynth.h>
 
-#include <array>
+#include <QLoggingCategory>
+
+#include <algorithm>
+#include <cmath>
 #include <filesystem>
 
 namespace kivra {
 namespace {
 
-// FluidSynth logs to standard error by default; the program writes no log.
-void SilenceFluidSynth() {
-    static const bool silenced = [] {
-        for (int level = FLUID_PANIC; level < LAST_LOG_LEVEL; ++level)
-            fluid_set_log_function(level, nullptr, nullptr);
+Q_LOGGING_CATEGORY(lcSynth, "kivra.synth")
+
+// The last error FluidSynth logged on this thread: drivers and SoundFonts fail on the thread
+// that asked for them, so this is the reason to show for a failure just seen.
+thread_local std::string t_lastError;
+
+void LogToQt(int level, const char* message, void*) {
+    const QString text = QString::fromUtf8(message ? message : "");
+    switch (level) {
+        case FLUID_PANIC:
+        case FLUID_ERR:
+            t_lastError = message ? message : "";
+            qCCritical(lcSynth).noquote() << text;
+            break;
+        case FLUID_WARN: qCWarning(lcSynth).noquote() << text; break;
+        case FLUID_INFO: qCInfo(lcSynth).noquote() << text; break;
+        default: qCDebug(lcSynth).noquote() << text; break;
+    }
+}
+
+void RouteFluidSynthLog() {
+    static const bool routed = [] {
+        for (int level = FLUID_PANIC; level < LAST_LOG_LEVEL; ++level) fluid_set_log_function(level, &LogToQt, nullptr);
         return true;
     }();
-    (void)silenced;
+    (void)routed;
+}
+
+// " (<FluidSynth's last error>)", or nothing when it logged none since ForgetLastError().
+void ForgetLastError() { t_lastError.clear(); }
+std::string LastErrorSuffix() { return t_lastError.empty() ? std::string() : " (" + t_lastError + ")"; }
+
+QString Describe(const SynthSettingValue& value) {
+    if (const auto* text = std::get_if<std::string>(&value)) return QString::fromStdString(*text);
+    return QString::number(std::get<double>(value));
 }
 
 }  // namespace
 
-std::string FindGmSoundFont() {
-    static constexpr std::array candidates{
+const std::vector<std::string>& GmSoundFontPaths() {
+    static const std::vector<std::string> paths{
         "/usr/share/sounds/sf2/default-GM.sf2", "/usr/share/sounds/sf2/TimGM6mb.sf2",
         "/usr/share/sounds/sf2/FluidR3_GM.sf2", "/usr/share/soundfonts/default.sf2",
         "/usr/share/soundfonts/FluidR3_GM.sf2"};
+    return paths;
+}
+
+std::string FindGmSoundFont() {
     std::error_code ec;
-    for (const char* path : candidates)
+    for (const auto& path : GmSoundFontPaths())
         if (std::filesystem::exists(path, ec)) return path;
     return {};
 }
 
-SoftSynth::SoftSynth(const std::string& soundFont, double sampleRate) {
-    SilenceFluidSynth();
-    if (soundFont.empty()) return;
+int SoundLatencyMs() {
+    bool ok = false;
+    const int ms = GetSetting(kSoundSection, kLatencyKey, QString::number(kDefaultLatencyMs)).trimmed().toInt(&ok);
+    return ok ? std::clamp(ms, kMinLatencyMs, kMaxLatencyMs) : kDefaultLatencyMs;
+}
+
+int PeriodFrames(int latencyMs, double sampleRate) {
+    // FluidSynth accepts periods of 64 to 8192 frames.
+    const double frames = std::round(std::clamp(latencyMs, kMinLatencyMs, kMaxLatencyMs) * sampleRate / 1000.0);
+    return static_cast<int>(std::clamp(frames, 64.0, 8192.0));
+}
+
+bool SetSynthSetting(fluid_settings_t* settings, const char* name, const SynthSettingValue& value) {
+    const auto* number = std::get_if<double>(&value);
+    const auto* text = std::get_if<std::string>(&value);
+    int result = FLUID_FAILED;
+    switch (fluid_settings_get_type(settings, name)) {
+        case FLUID_INT_TYPE:
+            if (number && *number == std::trunc(*number))
+                result = fluid_settings_setint(settings, name, static_cast<int>(*number));
+            break;
+        case FLUID_NUM_TYPE:
+            if (number) result = fluid_settings_setnum(settings, name, *number);
+            break;
+        case FLUID_STR_TYPE:
+            if (text) result = fluid_settings_setstr(settings, name, text->c_str());
+            break;
+        default: break;  // unknown name
+    }
+    if (result == FLUID_OK) return true;
+    qCWarning(lcSynth).noquote() << QStringLiteral("FluidSynth refused the setting %1 = %2")
+                                        .arg(QString::fromLatin1(name), Describe(value));
+    return false;
+}
+
+std::vector<SynthSetting> SoftSynthSettings(double sampleRate, int latencyMs) {
+    return {
+        {"synth.sample-rate", sampleRate},
+        {"synth.reverb.active", 0.0},
+        {"synth.chorus.active", 0.0},
+        {"synth.gain", 0.5},  // the default 0.2 is faint next to other players
+        {"audio.period-size", static_cast<double>(PeriodFrames(latencyMs, sampleRate))},
+        {"audio.pulseaudio.adjust-latency", 1.0},  // ask the server for exactly that buffering
+    };
+}
+
+SoftSynth::SoftSynth(const std::string& soundFont, double sampleRate, int latencyMs) : latencyMs_(latencyMs) {
+    RouteFluidSynthLog();
+    ForgetLastError();
     settings_ = new_fluid_settings();
-    if (!settings_) return;
-    fluid_settings_setnum(settings_, "synth.sample-rate", sampleRate);
-    fluid_settings_setint(settings_, "synth.reverb.active", 0);
-    fluid_settings_setint(settings_, "synth.chorus.active", 0);
-    fluid_settings_setnum(settings_, "synth.gain", 0.5);  // the default 0.2 is faint next to other players
-    // 2 periods of 64 frames: under 3 ms of buffering at 44.1 kHz.
-    fluid_settings_setint(settings_, "audio.period-size", 64);
-    fluid_settings_setint(settings_, "audio.periods", 2);
-    fluid_settings_setstr(settings_, "audio.pulseaudio.adjust-latency", "yes");
+    if (!settings_) {
+        error_ = "FluidSynth could not start" + LastErrorSuffix();
+        return;
+    }
+    for (const auto& [name, value] : SoftSynthSettings(sampleRate, latencyMs)) SetSynthSetting(settings_, name, value);
     synth_ = new_fluid_synth(settings_);
-    if (synth_ && fluid_synth_sfload(synth_, soundFont.c_str(), 1) == FLUID_FAILED) {
+    if (!synth_) {
+        error_ = "FluidSynth could not start" + LastErrorSuffix();
+    } else if (soundFont.empty() || fluid_synth_sfload(synth_, soundFont.c_str(), 1) == FLUID_FAILED) {
+        error_ = "the SoundFont " + soundFont + " could not be loaded" + LastErrorSuffix();
         delete_fluid_synth(synth_);
         synth_ = nullptr;
     }
@@ -59,14 +139,43 @@ SoftSynth::~SoftSynth() {
     if (settings_) delete_fluid_settings(settings_);
 }
 
-bool SoftSynth::StartAudio() {
+int SoftSynth::RenderForDriver(void* self, int frames, int fxCount, float* fx[], int outCount, float* out[]) {
+    auto& synth = *static_cast<SoftSynth*>(self);
+    // fluid_synth_process adds to the buffers it is given.
+    for (int i = 0; i < fxCount; ++i) std::fill_n(fx[i], frames, 0.0f);
+    for (int i = 0; i < outCount; ++i) std::fill_n(out[i], frames, 0.0f);
+    const int result = fluid_synth_process(synth.synth_, frames, fxCount, fx, outCount, out);
+    if (outCount >= 2) synth.tap_(out[0], out[1], frames);
+    return result;
+}
+
+bool SoftSynth::StartAudio(AudioTap tap) {
     if (!synth_) return false;
     if (driver_) return true;
-    for (const char* name : {"pulseaudio", "alsa"}) {
-        fluid_settings_setstr(settings_, "audio.driver", name);
-        driver_ = new_fluid_audio_driver(settings_, synth_);
-        if (driver_) return true;
+    tap_ = std::move(tap);
+    const double rate = [this] {
+        double r = 44100.0;
+        fluid_settings_getnum(settings_, "synth.sample-rate", &r);
+        return r;
+    }();
+    std::string failures;
+    // PulseAudio buffers one period; ALSA buffers all of its periods, so it gets two of half the size.
+    for (const auto& [driver, periods] : {std::pair{"pulseaudio", 1}, std::pair{"alsa", 2}}) {
+        ForgetLastError();
+        const bool set = SetSynthSetting(settings_, "audio.driver", std::string(driver)) &&
+                         (periods == 1 || SetSynthSetting(settings_, "audio.periods", static_cast<double>(periods))) &&
+                         SetSynthSetting(settings_, "audio.period-size",
+                                         static_cast<double>(std::max(64, PeriodFrames(latencyMs_, rate) / periods)));
+        if (set) driver_ = tap_ ? new_fluid_audio_driver2(settings_, &SoftSynth::RenderForDriver, this)
+                                : new_fluid_audio_driver(settings_, synth_);
+        if (driver_) {
+            error_.clear();
+            return true;
+        }
+        failures += (failures.empty() ? "" : "; ") + std::string(driver) + ": " +
+                    (t_lastError.empty() ? std::string("not available") : t_lastError);
     }
+    error_ = "no sound output could be opened (" + failures + ")";
     return false;
 }
 
@@ -98,9 +207,22 @@ void SoftSynth::Render(std::vector<float>& left, std::vector<float>& right, int 
 }
 
 bool SoftSynthOut::Open(int id, MidiNotifier& notifier) {
+    Close();
+    error_.clear();
     if (id != 0) return false;
-    auto synth = std::make_unique<SoftSynth>(FindGmSoundFont());
-    if (!synth->Ready() || !synth->StartAudio()) return false;
+    const std::string soundFont = FindGmSoundFont();
+    if (soundFont.empty()) {
+        std::string tried;
+        for (const auto& path : GmSoundFontPaths()) tried += (tried.empty() ? "" : ", ") + path;
+        error_ = "no General MIDI SoundFont was found; looked for " + tried + ". Install the package " +
+                 kSoundFontPackage + ", or any package that provides sf2-soundfont-gm.";
+        return false;
+    }
+    auto synth = std::make_unique<SoftSynth>(soundFont, 44100.0, SoundLatencyMs());
+    if (!synth->Ready() || !synth->StartAudio()) {
+        error_ = synth->Error();
+        return false;
+    }
     synth_ = std::move(synth);
     notifier.PostOutputOpened();
     return true;

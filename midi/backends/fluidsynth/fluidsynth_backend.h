@@ -1,11 +1,14 @@
 #pragma once
-// The built-in General MIDI synthesizer: FluidSynth with the system's GM SoundFont.
+// The built-in General MIDI synthesizer: FluidSynth with the system's GM SoundFont. FluidSynth's
+// own log goes to the Qt logging category "kivra.synth".
 
 #include "midi/backends/backend.h"
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
+#include <variant>
 #include <vector>
 
 struct _fluid_hashtable_t;
@@ -16,42 +19,91 @@ namespace kivra {
 
 inline constexpr const char* kSoftSynthName = "Kivra Software Synth";
 
-// The first GM SoundFont found in the usual places, or empty.
+// Where a General MIDI SoundFont is looked for, in this order, and the package that installs
+// the first of them.
+const std::vector<std::string>& GmSoundFontPaths();
+inline constexpr const char* kSoundFontPackage = "timgm6mb-soundfont";
+// The first of GmSoundFontPaths() that exists, or empty.
 std::string FindGmSoundFont();
+
+// Audio buffering in milliseconds, the "[Sound] Latency" setting. The default is the lowest that
+// kept a held note free of gaps while both cores of a 2-core machine were busy (bench/sound_gaps.sh):
+// 60 ms still broke up now and then, 80 ms never did.
+inline constexpr int kDefaultLatencyMs = 80;
+inline constexpr int kMinLatencyMs = 2;
+inline constexpr int kMaxLatencyMs = 500;
+// The "[Sound] Latency" setting, within kMinLatencyMs..kMaxLatencyMs; the default when absent or
+// not a number.
+int SoundLatencyMs();
+// Frames per audio period for `latencyMs` at `sampleRate`, within what FluidSynth accepts.
+int PeriodFrames(int latencyMs, double sampleRate);
+
+// Sets one FluidSynth setting with the setter of the type FluidSynth gives it: a number goes to
+// an integer (when whole) or a real setting, text only to a text setting. False, and a warning in
+// "kivra.synth", when the name is unknown, the type does not fit or FluidSynth refuses the value.
+using SynthSettingValue = std::variant<double, std::string>;
+bool SetSynthSetting(_fluid_hashtable_t* settings, const char* name, const SynthSettingValue& value);
+
+struct SynthSetting {
+    const char* name;
+    SynthSettingValue value;
+};
+// What the synthesizer asks of FluidSynth for `sampleRate` and `latencyMs` (PulseAudio's
+// buffering is one period; ALSA's periods are halved when ALSA is used instead).
+std::vector<SynthSetting> SoftSynthSettings(double sampleRate, int latencyMs);
 
 // A FluidSynth engine: plays packed short messages; renders to an audio driver or offline.
 class SoftSynth {
 public:
-    // Loads `soundFont`; Ready() tells whether it worked. Writes nothing to standard error.
-    explicit SoftSynth(const std::string& soundFont, double sampleRate = 44100.0);
+    // Loads `soundFont`; Ready() tells whether it worked and Error() why not.
+    explicit SoftSynth(const std::string& soundFont, double sampleRate = 44100.0,
+                       int latencyMs = kDefaultLatencyMs);
     ~SoftSynth();
     SoftSynth(const SoftSynth&) = delete;
     SoftSynth& operator=(const SoftSynth&) = delete;
 
     bool Ready() const { return synth_ != nullptr; }
-    // Starts the platform audio output with small buffers; false when none can be reached.
-    bool StartAudio();
+    // Why the engine is not ready or its audio output did not start; empty otherwise.
+    const std::string& Error() const { return error_; }
+
+    // Sees each block the synthesizer hands to the audio driver: left, right, frames. Runs on
+    // the audio thread.
+    using AudioTap = std::function<void(const float*, const float*, int)>;
+    // Starts the platform audio output (PulseAudio, else ALSA) with the latency asked for;
+    // false, with Error() saying why, when none can be reached.
+    bool StartAudio(AudioTap tap = {});
     // Plays one packed short message; thread-safe.
     bool Play(std::uint32_t packed);
     // Renders `frames` stereo frames offline (no audio driver needed).
     void Render(std::vector<float>& left, std::vector<float>& right, int frames);
 
+    // FluidSynth's settings object as the engine uses it (tests read it back).
+    _fluid_hashtable_t* Settings() const { return settings_; }
+
 private:
+    static int RenderForDriver(void* self, int frames, int fxCount, float* fx[], int outCount, float* out[]);
+
     _fluid_hashtable_t* settings_ = nullptr;
     _fluid_synth_t* synth_ = nullptr;
     _fluid_audio_driver_t* driver_ = nullptr;
+    int latencyMs_;
+    AudioTap tap_;
+    std::string error_;
 };
 
-// Output device 0 of the program: the built-in synthesizer with its own audio output.
+// Output device 0 of the program: the built-in synthesizer with its own audio output, buffered
+// as the "[Sound] Latency" setting asks.
 class SoftSynthOut : public MidiOutBackend {
 public:
     std::vector<std::string> DeviceNames() override { return {kSoftSynthName}; }
     bool Open(int id, MidiNotifier& notifier) override;
     bool Send(std::uint32_t packed) override;
     void Close() override { synth_.reset(); }
+    std::string OpenError() const override { return error_; }
 
 private:
     std::unique_ptr<SoftSynth> synth_;
+    std::string error_;
 };
 
 }  // namespace kivra

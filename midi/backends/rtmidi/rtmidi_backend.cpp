@@ -11,8 +11,11 @@
 namespace kivra {
 namespace {
 
-// RtMidi reports problems through this callback instead of printing or throwing.
-void IgnoreRtMidiError(RtMidiError::Type, const std::string&, void*) {}
+// RtMidi reports problems through this callback instead of printing or throwing; the last one
+// is the reason an open failed.
+void KeepRtMidiError(RtMidiError::Type, const std::string& text, void* error) {
+    *static_cast<std::string*>(error) = text;
+}
 
 void SilenceAlsa(const char*, int, const char*, int, const char*, ...) {}
 
@@ -20,13 +23,17 @@ constexpr const char* kClientName = "Kivra";
 constexpr const char* kInputPortName = "Kivra Input";
 constexpr const char* kOutputPortName = "Kivra Output";
 
-template <typename Port> std::unique_ptr<Port> MakePort() {
+constexpr const char* kNoSequencer = "the ALSA sequencer (/dev/snd/seq) cannot be opened";
+
+// RtMidi keeps `error` for its callback: it must outlive the port.
+template <typename Port> std::unique_ptr<Port> MakePort(std::string& error) {
     if (!MidiSequencerAvailable()) return nullptr;
     try {
         auto port = std::make_unique<Port>(RtMidi::LINUX_ALSA, kClientName);
-        port->setErrorCallback(&IgnoreRtMidiError, nullptr);
+        port->setErrorCallback(&KeepRtMidiError, &error);
         return port;
-    } catch (const RtMidiError&) {
+    } catch (const RtMidiError& e) {
+        error = e.getMessage();
         return nullptr;
     }
 }
@@ -104,7 +111,7 @@ bool MidiSequencerAvailable() {
     return available;
 }
 
-RtMidiOutPorts::RtMidiOutPorts() : port_(MakePort<RtMidiOut>()) {}
+RtMidiOutPorts::RtMidiOutPorts() : port_(MakePort<RtMidiOut>(error_)) {}
 RtMidiOutPorts::~RtMidiOutPorts() = default;
 
 std::vector<std::string> RtMidiOutPorts::DeviceNames() { return ListPorts(port_.get()).names; }
@@ -112,9 +119,14 @@ std::vector<std::string> RtMidiOutPorts::DeviceNames() { return ListPorts(port_.
 bool RtMidiOutPorts::Open(int id, MidiNotifier& notifier) {
     Close();
     const auto rtmidiId = RtMidiPortOf(port_.get(), id);
-    if (!rtmidiId) return false;
+    if (!rtmidiId) {
+        error_ = port_ ? "the port is gone" : kNoSequencer;
+        return false;
+    }
+    error_.clear();
     port_->openPort(*rtmidiId, kOutputPortName);
     open_ = port_->isPortOpen();
+    if (!open_ && error_.empty()) error_ = "the port refused to open";
     if (open_) notifier.PostOutputOpened();
     return open_;
 }
@@ -134,7 +146,7 @@ void RtMidiOutPorts::Close() {
     open_ = false;
 }
 
-RtMidiInPorts::RtMidiInPorts() : port_(MakePort<RtMidiIn>()) {}
+RtMidiInPorts::RtMidiInPorts() : port_(MakePort<RtMidiIn>(error_)) {}
 RtMidiInPorts::~RtMidiInPorts() { Close(); }
 
 std::vector<std::string> RtMidiInPorts::DeviceNames() { return ListPorts(port_.get()).names; }
@@ -142,10 +154,15 @@ std::vector<std::string> RtMidiInPorts::DeviceNames() { return ListPorts(port_.g
 bool RtMidiInPorts::Open(int id, MidiNotifier& notifier) {
     Close();
     const auto rtmidiId = RtMidiPortOf(port_.get(), id);
-    if (!rtmidiId) return false;
+    if (!rtmidiId) {
+        error_ = port_ ? "the port is gone" : kNoSequencer;
+        return false;
+    }
+    error_.clear();
     port_->setCallback(&OnInput, &notifier);
     port_->openPort(*rtmidiId, kInputPortName);
     open_ = port_->isPortOpen();
+    if (!open_ && error_.empty()) error_ = "the port refused to open";
     if (!open_) port_->cancelCallback();
     return open_;
 }

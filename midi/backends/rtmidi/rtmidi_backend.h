@@ -28,7 +28,10 @@ public:
     bool Send(std::uint32_t packed) override;
     void Close() override;
 
+    std::string OpenError() const override { return error_; }
+
 private:
+    std::string error_;  // declared first: the port's error callback writes here while it lives
     std::unique_ptr<RtMidiOut> port_;
     bool open_ = false;
 };
@@ -41,7 +44,10 @@ public:
     bool Open(int id, MidiNotifier& notifier) override;
     void Close() override;
 
+    std::string OpenError() const override { return error_; }
+
 private:
+    std::string error_;  // declared first: the port's error callback writes here while it lives
     std::unique_ptr<RtMidiIn> port_;
     bool open_ = false;
 };
