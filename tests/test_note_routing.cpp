@@ -321,10 +321,17 @@ TEST(Devices, ClosingReleasesWhatSoundsClearsEveryFlagAndDropsQueuedNotification
 TEST(Program, StartsOnTheKeyMapAndClosingThePianoSilencesEverythingAndClosesEveryWindow) {
     const KeyMap keyMap = g_KeyMap;
     SaveSetting(kSettingsSection, kOutputDeviceKey, QStringLiteral("Unplugged"));  // no machine's synthesizer
+    test::ScriptedDialogs dialogs;
     Main();
     const QPointer<frmPiano> piano = PianoWindow();
     ASSERT_TRUE(piano && piano->isVisible());
     EXPECT_EQ(piano->cmdNote(60)->text(), "\r\n\r\nZ");  // the key map is loaded before the window
+    // Once the window shows, one message says which output did not open.
+    EXPECT_TRUE(dialogs.shown.empty());
+    test::ProcessEvents();
+    ASSERT_EQ(dialogs.shown.size(), 1u);
+    EXPECT_TRUE(dialogs.shown[0].text.contains("\"Unplugged\"")) << dialogs.shown[0].text.toStdString();
+    EXPECT_EQ(piano->windowTitle(), "Kivra - No sound output");
 
     // Keeps what the device took past the end of the program; a closed device takes nothing.
     struct LoggingOut : FakeMidiOut {
