@@ -1,6 +1,7 @@
 // Figures for the Music Maker: how punctually playback plays its steps on the real timer, how long
 // recording one note into a long song takes with the history and the window refreshing, the song's
-// and the history's memory, and how long undoing the replacement of a long song takes.
+// and the history's memory, what an empty step costs, and how long undoing the replacement of a
+// long song takes. With the argument "song", only the song's figures.
 #include "benchsupport.h"
 #include "midi/backends/fake/fake_backend.h"
 #include "midi/midiio.h"
@@ -17,6 +18,9 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <ctime>
+#include <string>
+#include <malloc.h>
 #include <thread>
 #include <vector>
 
@@ -95,11 +99,30 @@ long PeakKiB() {
     return -1;
 }
 
-void BenchRecording() {
-    constexpr int kTracks = 32, kSteps = 100'000, kNotes = 2'000;
+// Heap bytes in use (malloc's own count, its overhead included).
+std::size_t HeapBytes() {
+    const struct mallinfo2 m = mallinfo2();
+    return m.uordblks + m.hblkhd;
+}
+
+// What an empty step costs: a song of 32 tracks x 400,000 empty steps, as the heap counts it.
+void BenchEmptyStepMemory() {
+    constexpr std::size_t kTracks = 32, kSteps = 400'000;
+    const std::size_t before = HeapBytes();
+    {
+        SongData song;
+        song.Tracks.resize(kTracks);
+        for (SongTrack& track : song.Tracks) track.Steps.resize(kSteps);
+        std::printf("memory per empty step (%zu tracks x %zu steps): %.2f bytes (a step is %zu bytes)\n", kTracks, kSteps,
+                    static_cast<double>(HeapBytes() - before) / static_cast<double>(kTracks * kSteps), sizeof(SongStep));
+    }
+}
+
+void BenchRecording(int kSteps) {
+    constexpr int kTracks = 32, kNotes = 2'000;
     MusicMaker& mm = TheMusicMaker();
     SongData song;
-    song.Tracks.assign(kTracks, SongTrack{0, std::vector<SongStep>(kSteps, SongStep{StepNotes, 1, {60}})});
+    song.Tracks.assign(kTracks, SongTrack{0, SongSteps(static_cast<std::size_t>(kSteps), SongStep{StepNotes, 1, {60}})});
     song.NumSteps = kSteps;
     ApplySong(std::move(song));
     frmMusicMaker window;
@@ -110,9 +133,16 @@ void BenchRecording() {
     // At the end of the song, so every note also grows all 32 tracks by one step.
     SetCursor(0, kSteps - 1);
     mm.SetRecord(true);
-    std::vector<double> micros, recordMicros;
+    std::vector<double> micros, recordMicros, cpuMicros;
     using Micros = std::chrono::duration<double, std::micro>;
+    // This thread's CPU time: on a busy machine the wall time also counts turns given to others.
+    const auto threadCpuMicros = [] {
+        timespec t{};
+        clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
+        return static_cast<double>(t.tv_sec) * 1e6 + static_cast<double>(t.tv_nsec) / 1e3;
+    };
     for (int k = 0; k < kNotes; ++k) {
+        const double cpuStart = threadCpuMicros();
         const auto start = std::chrono::steady_clock::now();
         PlayNote(60 + k % 12, 100, PlayChannel());  // records, then RefreshCaptions
         StopNote(60 + k % 12, PlayChannel());
@@ -121,6 +151,7 @@ void BenchRecording() {
         const auto painted = std::chrono::steady_clock::now();
         recordMicros.push_back(Micros(recorded - start).count());
         micros.push_back(Micros(painted - start).count());
+        cpuMicros.push_back(threadCpuMicros() - cpuStart);
     }
     // Up to 10,000 notes in all, for what the history holds after them.
     for (int k = kNotes; k < 10'000; ++k) {
@@ -135,7 +166,13 @@ void BenchRecording() {
     std::printf("record one note into %d tracks x %d steps (%d notes, each growing the song):\n", kTracks, kSteps, kNotes);
     std::printf("  note routed, recorded, lists refreshed: median %.1f us, p99 %.1f us, max %.1f us\n", r.median, r.p99, r.max);
     std::printf("  the same plus the repaint:              median %.1f us, p99 %.1f us, max %.1f us\n", f.median, f.p99, f.max);
+    const Figures c = Summarise(cpuMicros);
+    std::printf("  the same, CPU time of the UI thread:     median %.1f us, p99 %.1f us, max %.1f us\n", c.median, c.p99, c.max);
+    std::printf("  worst recorded note with the window refresh at %d steps x %d tracks: %.2f ms wall, %.2f ms CPU\n", kSteps,
+                kTracks, f.max / 1e3, c.max / 1e3);
     std::printf("peak memory (VmHWM) with that song: %.1f MiB\n", static_cast<double>(PeakKiB()) / 1024.0);
+    ResetSong();  // the next song starts from an empty one
+    SongHistory().clear();
 }
 
 // Opening a 400,000-step song replaces the whole song as one change; undoing it swaps the songs back.
@@ -147,7 +184,7 @@ void BenchUndoReplace() {
     using Millis = std::chrono::duration<double, std::milli>;
     for (int k = 0; k < 9; ++k) {
         SongData song;
-        song.Tracks.assign(1, SongTrack{0, std::vector<SongStep>(400'000, SongStep{StepNotes, 1, {60}})});
+        song.Tracks.assign(1, SongTrack{0, SongSteps(400'000, SongStep{StepNotes, 1, {60}})});
         song.NumSteps = 400'000;
         ApplySong(std::move(song));
         QCoreApplication::processEvents();
@@ -170,10 +207,16 @@ int main(int argc, char** argv) {
     InstallMusicMaker();
     OpenFakeOutput();
     std::printf("peak memory at start (VmHWM): %.1f MiB\n", static_cast<double>(PeakKiB()) / 1024.0);
-    BenchWakeUpBaseline();
-    BenchPlayback(2000, 255, 240);  // 1 ms
-    BenchPlayback(200, 4, 120);     // 125 ms; 200 steps keep the run at 25 s
-    BenchRecording();
+    // "bench_musicmaker song": the song's figures only, without the 25 s of playback.
+    const bool songOnly = argc > 1 && std::string(argv[1]) == "song";
+    if (!songOnly) {
+        BenchWakeUpBaseline();
+        BenchPlayback(2000, 255, 240);  // 1 ms
+        BenchPlayback(200, 4, 120);     // 125 ms; 200 steps keep the run at 25 s
+    }
+    BenchEmptyStepMemory();
+    BenchRecording(100'000);
+    BenchRecording(400'000);
     BenchUndoReplace();
     ReleaseMidi();
     return 0;

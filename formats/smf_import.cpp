@@ -23,27 +23,32 @@ struct Refusal {
     long long offset;
 };
 
-struct Onset {
-    long long tick;  // then, once the grid is known, the step position
-    std::uint8_t note;
+// Where a track's events lie, and the running status its first event inherits.
+struct TrackChunk {
+    std::size_t start = 0, end = 0;
+    std::uint8_t running = 0;
 };
 
-struct TrackEvents {
-    std::vector<Onset> onsets;        // Note Ons with a velocity, in file order (ticks never decrease)
-    std::vector<long long> releases;  // ticks of Note Offs and Note Ons with velocity 0
-    long long lastTick = 0;           // tick of the last event read
+// What the first pass learns of a track: enough to choose the grid and bound the song's length
+// before any step exists.
+struct TrackScan {
+    TrackChunk chunk;
+    long long firstOnset = -1, lastOnset = -1;  // ticks of Note Ons with a velocity
+    long long lastRelease = -1;                 // tick of the last Note Off or Note On with velocity 0
+    long long lastTick = 0;                     // tick of the last event read
     int noteOnChannel = -1;
     int anyChannel = -1;
 };
 
-struct FileEvents {
+struct FileScan {
     int division = 0;
-    std::vector<TrackEvents> tracks;
+    std::vector<TrackScan> tracks;
     long long tempoUs = -1;  // first Set Tempo, microseconds per quarter note
     std::array<std::uint8_t, 16> patch{};
     std::uint16_t patchSet = 0;
     long long farthestTick = 0;
-    long long farthestOffset = 0;  // where the event on farthestTick begins
+    long long farthestOffset = 0;        // where the event on farthestTick begins
+    std::vector<long long> onsetPlaces;  // divisions above 255: Note Ons per tick within the beat
 };
 
 std::uint32_t Be32(std::span<const std::uint8_t> b, std::size_t at) {
@@ -71,17 +76,15 @@ Refusal CorruptNumber(std::size_t at) {
     return {QStringLiteral("a variable-length number is longer than four bytes"), static_cast<long long>(at)};
 }
 
-// Reads one track chunk's events from [p, end). A chunk cut short simply ends; only corrupt data
-// refuses the file. The running status carries over from the previous track, as older writers
-// expect.
-std::optional<Refusal> ParseTrack(std::span<const std::uint8_t> b, std::size_t p, std::size_t end, std::uint8_t& running,
-                                  FileEvents& file, TrackEvents& track) {
+// Walks one track chunk's events in [p, end), telling `sink` of each: Onset(tick, note),
+// Release(tick), Channel(channel, kind, first data byte), Tempo(us), EndOfTrack(tick) and, after
+// each other event, Event(tick, offset). A chunk cut short simply ends; only corrupt data refuses
+// the file. The running status carries over from the previous track, as older writers expect.
+// Nothing is allocated per event.
+template <typename Sink>
+std::optional<Refusal> WalkTrack(std::span<const std::uint8_t> b, std::size_t p, std::size_t end, std::uint8_t& running,
+                                 Sink& sink) {
     long long tick = 0;
-    // An event takes at least three bytes (delta, two data bytes under running status): enough
-    // room for every note of the chunk, so the lists are never copied while they grow.
-    const std::size_t room = std::min<std::size_t>((end - p) / 3, std::size_t{1} << 20);
-    track.onsets.reserve(track.onsets.size() + room);
-    track.releases.reserve(track.releases.size() + room);
     while (p < end) {
         const std::size_t eventAt = p;
         std::uint32_t delta = 0;
@@ -110,21 +113,12 @@ std::optional<Refusal> ParseTrack(std::span<const std::uint8_t> b, std::size_t p
             const std::uint8_t d1 = b[p] & 0x7F;
             const std::uint8_t d2 = n == 2 ? (b[p + 1] & 0x7F) : 0;
             p += n;
-            const int channel = status & 0x0F;
             const int kind = status & 0xF0;
-            if (track.anyChannel < 0) track.anyChannel = channel;
-            if (kind == 0x90) {
-                if (track.noteOnChannel < 0) track.noteOnChannel = channel;
-                if (d2 > 0)
-                    track.onsets.push_back({tick, d1});
-                else
-                    track.releases.push_back(tick);
-            } else if (kind == 0x80) {
-                track.releases.push_back(tick);
-            } else if (kind == 0xC0 && !(file.patchSet & (1u << channel))) {
-                file.patch[static_cast<std::size_t>(channel)] = d1;
-                file.patchSet = static_cast<std::uint16_t>(file.patchSet | (1u << channel));
-            }
+            sink.Channel(status & 0x0F, kind, d1);
+            if (kind == 0x90 && d2 > 0)
+                sink.Onset(tick, d1);
+            else if (kind == 0x90 || kind == 0x80)
+                sink.Release(tick);
         } else if (status == 0xF0 || status == 0xF7 || status == 0xFF) {
             std::uint8_t type = 0;
             if (status == 0xFF) {
@@ -137,11 +131,11 @@ std::optional<Refusal> ParseTrack(std::span<const std::uint8_t> b, std::size_t p
             if (l == Vlq::Truncated) break;
             if (l == Vlq::Corrupt) return CorruptNumber(lengthAt);
             if (end - p < length) break;
-            if (status == 0xFF && type == 0x51 && length >= 3 && file.tempoUs < 0)
-                file.tempoUs = (static_cast<long long>(b[p]) << 16) | (b[p + 1] << 8) | b[p + 2];
+            if (status == 0xFF && type == 0x51 && length >= 3)
+                sink.Tempo((static_cast<long long>(b[p]) << 16) | (b[p + 1] << 8) | b[p + 2]);
             p += length;
             if (status == 0xFF && type == 0x2F) {
-                track.lastTick = std::max(track.lastTick, tick);
+                sink.EndOfTrack(tick);
                 break;
             }
         } else {
@@ -150,14 +144,42 @@ std::optional<Refusal> ParseTrack(std::span<const std::uint8_t> b, std::size_t p
             if (end - p < n) break;
             p += n;
         }
-        track.lastTick = std::max(track.lastTick, tick);
-        if (tick > file.farthestTick) {
-            file.farthestTick = tick;
-            file.farthestOffset = static_cast<long long>(eventAt);
-        }
+        sink.Event(tick, eventAt);
     }
     return std::nullopt;
 }
+
+// The first pass: what a track holds, and what the file says for the whole song.
+struct Scanner {
+    FileScan& file;
+    TrackScan& track;
+
+    void Onset(long long tick, std::uint8_t) {
+        if (track.firstOnset < 0) track.firstOnset = tick;
+        track.lastOnset = tick;
+        if (!file.onsetPlaces.empty()) ++file.onsetPlaces[static_cast<std::size_t>(tick % file.division)];
+    }
+    void Release(long long tick) { track.lastRelease = tick; }
+    void Channel(int channel, int kind, std::uint8_t d1) {
+        if (track.anyChannel < 0) track.anyChannel = channel;
+        if (kind == 0x90 && track.noteOnChannel < 0) track.noteOnChannel = channel;
+        if (kind == 0xC0 && !(file.patchSet & (1u << channel))) {
+            file.patch[static_cast<std::size_t>(channel)] = d1;
+            file.patchSet = static_cast<std::uint16_t>(file.patchSet | (1u << channel));
+        }
+    }
+    void Tempo(long long us) {
+        if (file.tempoUs < 0) file.tempoUs = us;
+    }
+    void EndOfTrack(long long tick) { track.lastTick = std::max(track.lastTick, tick); }
+    void Event(long long tick, std::size_t at) {
+        track.lastTick = std::max(track.lastTick, tick);
+        if (tick > file.farthestTick) {
+            file.farthestTick = tick;
+            file.farthestOffset = static_cast<long long>(at);
+        }
+    }
+};
 
 // The 14 bytes of the header chunk, checked before anything else of a file is read.
 std::optional<Refusal> CheckHeader(std::span<const std::uint8_t> b) {
@@ -183,13 +205,14 @@ std::optional<Refusal> CheckHeader(std::span<const std::uint8_t> b) {
     return std::nullopt;
 }
 
-std::optional<Refusal> ParseChunks(std::span<const std::uint8_t> b, FileEvents& file) {
+std::optional<Refusal> ScanChunks(std::span<const std::uint8_t> b, FileScan& file) {
     if (auto refused = CheckHeader(b)) return refused;
     const auto size = b.size();
     const int trackCount = Be16(b, 10);
     const int division = Be16(b, 12);
     file.division = division;
     file.tracks.resize(static_cast<std::size_t>(trackCount));
+    if (division > 255) file.onsetPlaces.assign(static_cast<std::size_t>(division), 0);
 
     std::uint8_t running = 0;
     std::size_t p = 14;
@@ -200,8 +223,10 @@ std::optional<Refusal> ParseChunks(std::span<const std::uint8_t> b, FileEvents& 
         const std::size_t start = p + 8;
         const std::size_t end = start + std::min<std::size_t>(Be32(b, p + 4), size - start);
         if (isTrack) {
-            if (auto refused = ParseTrack(b, start, end, running, file, file.tracks[t])) return refused;
-            ++t;
+            TrackScan& track = file.tracks[t++];
+            track.chunk = {start, end, running};
+            Scanner scanner{file, track};
+            if (auto refused = WalkTrack(b, start, end, running, scanner)) return refused;
         }
         p = end;  // chunks of other kinds are skipped by their length
     }
@@ -212,11 +237,9 @@ std::optional<Refusal> ParseChunks(std::span<const std::uint8_t> b, FileEvents& 
 // puts the most onsets exactly on a step; among those, the one whose farthest-moved onset moves
 // least; then the coarsest. Only an onset's place within its beat matters, so each distinct
 // place is weighed once.
-long long ChooseGrid(const FileEvents& file) {
+long long ChooseGrid(const FileScan& file) {
     const long long D = file.division;
-    std::vector<long long> count(static_cast<std::size_t>(D), 0);
-    for (const TrackEvents& track : file.tracks)
-        for (const Onset& onset : track.onsets) ++count[static_cast<std::size_t>(onset.tick % D)];
+    const std::vector<long long>& count = file.onsetPlaces;
     std::vector<std::pair<long long, long long>> places;  // (ticks into the beat, onsets there)
     for (long long r = 0; r < D; ++r)
         if (count[static_cast<std::size_t>(r)] > 0) places.emplace_back(r, count[static_cast<std::size_t>(r)]);
@@ -268,95 +291,144 @@ QString ImportResult::Describe() const {
     return offset >= 0 ? QStringLiteral("%1 (at byte %2)").arg(reason).arg(offset) : reason;
 }
 
-ImportResult ParseMIDIFile(std::span<const std::uint8_t> bytes, long long maxCells) {
-    FileEvents file;
-    if (auto refused = ParseChunks(bytes, file)) return Refuse(std::move(*refused));
+namespace {
 
-    // The grid: steps per beat, and where each onset falls on it.
-    const long long D = file.division;
-    const long long N = D <= 255 ? D : ChooseGrid(file);
-    bool exact = true;
-    for (const TrackEvents& track : file.tracks)
-        for (const Onset& onset : track.onsets) exact = exact && onset.tick * N % D == 0;
-    const bool oneTickPerStep = N == D;
-    auto nearest = [&](long long tick) { return oneTickPerStep ? tick : (2 * tick * N + D) / (2 * D); };
-    auto above = [&](long long tick) { return (tick * N + D - 1) / D; };
+// Where ticks fall on the song's grid of N steps per beat, for a division of D ticks per beat.
+struct Grid {
+    long long D = 1, N = 1;
+    bool exact = true;  // every onset lies exactly on a step
+    long long Nearest(long long tick) const { return N == D ? tick : (2 * tick * N + D) / (2 * D); }
+    long long Above(long long tick) const { return (tick * N + D - 1) / D; }
+};
 
-    // Each onset's tick is replaced by its position on the grid; how far it moved is counted.
-    ImportResult result;
-    bool onsetAtZero = false;
-    for (TrackEvents& track : file.tracks) {
-        long long previousTick = -1, previous = -1;
-        for (Onset& onset : track.onsets) {
-            long long position = previous;
-            if (onset.tick != previousTick) {
-                previousTick = onset.tick;
-                position = nearest(onset.tick);
-                // Rounding may land an onset on the step of an earlier tick: the step above it is
-                // still within one step, so the two notes stay apart when it is free.
-                if (!exact && position <= previous && above(onset.tick) > previous) position = above(onset.tick);
-                position = std::max(position, previous);
+// The second pass: writes one track's steps in place as its events go by. Steps up to `length`
+// exist beforehand; an onset beyond them grows the track, and the song, while the song stays
+// within its bounds.
+struct Builder {
+    const Grid& grid;
+    long long shift;
+    SongSteps& steps;
+    ImportTiming& timing;
+    long long& length;                  // the song's length so far, in steps
+    std::size_t trackCount;
+    long long maxCells;
+    bool tooLong = false;
+    long long previousTick = -1, previous = -1;  // the last onset's tick and grid position
+    long long pendingBreak = -1;                 // a release on the step just past `length`
+
+    void Onset(long long tick, std::uint8_t note) {
+        long long position = previous;
+        if (tick != previousTick) {
+            previousTick = tick;
+            position = grid.Nearest(tick);
+            // Rounding may land an onset on the step of an earlier tick: the step above it is
+            // still within one step, so the two notes stay apart when it is free.
+            if (!grid.exact && position <= previous && grid.Above(tick) > previous) position = grid.Above(tick);
+            position = std::max(position, previous);
+        }
+        const long long error = std::abs(tick * grid.N - position * grid.D);  // in 1/(D x N) beat
+        ++timing.onsets;
+        if (error > 0) {
+            ++timing.moved;
+            timing.maxError = std::max(timing.maxError, error);
+        }
+        previous = position;
+        const long long s = position - shift;
+        if (tooLong || s < 0) return;
+        if (s >= length) {
+            length = s + 1;
+            if (length > kMaxSongSteps || length * static_cast<long long>(trackCount) > maxCells) {
+                tooLong = true;
+                return;
             }
-            const long long error = std::abs(onset.tick * N - position * D);  // in 1/(D x N) beat
-            ++result.timing.onsets;
-            if (error > 0) {
-                ++result.timing.moved;
-                result.timing.maxError = std::max(result.timing.maxError, error);
-            }
-            onset.tick = position;
-            onsetAtZero = onsetAtZero || position == 0;
-            previous = position;
+        }
+        if (static_cast<std::size_t>(s) >= steps.size()) steps.resize(static_cast<std::size_t>(s) + 1);
+        SongStep& step = steps[static_cast<std::size_t>(s)];
+        step.StepType = StepNotes;
+        step.Notes.push_back(note);  // the first 255 notes of a tick
+        step.NoteCount = static_cast<std::uint8_t>(step.Notes.size());
+    }
+    // A release makes a break of a step where no note starts, whenever that note comes.
+    void Release(long long tick) {
+        const long long s = grid.Nearest(tick) - shift;
+        if (s < 0) return;
+        if (static_cast<std::size_t>(s) < steps.size()) {
+            if (steps[static_cast<std::size_t>(s)].StepType == StepEmpty) steps[static_cast<std::size_t>(s)].StepType = StepBreak;
+        } else {
+            pendingBreak = s;  // kept if the song grows to hold it
         }
     }
-    result.timing.errorUnit = D * N;
+    void Channel(int, int, std::uint8_t) {}
+    void Tempo(long long) {}
+    void EndOfTrack(long long) {}
+    void Event(long long, std::size_t) {}
+};
+
+}  // namespace
+
+ImportResult ParseMIDIFile(std::span<const std::uint8_t> bytes, long long maxCells) {
+    FileScan file;
+    if (auto refused = ScanChunks(bytes, file)) return Refuse(std::move(*refused));
+
+    // The grid: steps per beat, and whether every onset lies on a step.
+    Grid grid;
+    grid.D = file.division;
+    grid.N = grid.D <= 255 ? grid.D : ChooseGrid(file);
+    for (std::size_t r = 0; r < file.onsetPlaces.size(); ++r)
+        grid.exact = grid.exact && (file.onsetPlaces[r] == 0 || static_cast<long long>(r) * grid.N % grid.D == 0);
+
+    // A track's first onset lies on the step nearest its tick; no onset on step 0 shifts the song.
+    bool onsetAtZero = false;
+    for (const TrackScan& track : file.tracks) onsetAtZero = onsetAtZero || (track.firstOnset >= 0 && grid.Nearest(track.firstOnset) == 0);
     const long long shift = onsetAtZero ? 0 : 1;
 
+    // The length every event asks for; onsets moved up by rounding may add to it while building.
     long long length = 0;
-    for (const TrackEvents& track : file.tracks) {
-        if (!track.onsets.empty()) length = std::max(length, track.onsets.back().tick - shift + 1);
-        if (!track.releases.empty()) length = std::max(length, nearest(track.releases.back()) - shift);
-        length = std::max(length, nearest(track.lastTick) - shift);
+    for (const TrackScan& track : file.tracks) {
+        if (track.lastOnset >= 0) length = std::max(length, grid.Nearest(track.lastOnset) - shift + 1);
+        if (track.lastRelease >= 0) length = std::max(length, grid.Nearest(track.lastRelease) - shift);
+        length = std::max(length, grid.Nearest(track.lastTick) - shift);
     }
-    const long long cells = length * static_cast<long long>(file.tracks.size());
-    if (length > kMaxSongSteps || cells > maxCells)
+    const auto refuseLength = [&] {
         return Refuse({QStringLiteral("the song would be %1 steps long, more than this program can hold").arg(length),
                        file.farthestOffset});
+    };
+    const auto trackCount = file.tracks.size();
+    if (length > kMaxSongSteps || length * static_cast<long long>(trackCount) > maxCells) return refuseLength();
 
+    ImportResult result;
+    result.timing.errorUnit = grid.D * grid.N;
     SongData& song = result.song.emplace();
-    song.NumSteps = static_cast<int>(length);
-    song.NotesPerBeat = static_cast<int>(N);
+    song.NotesPerBeat = static_cast<int>(grid.N);
     if (file.tempoUs == 0)
         song.Tempo = 240;
     else if (file.tempoUs > 0)
         song.Tempo = static_cast<int>(std::clamp((60'000'000LL + file.tempoUs / 2) / file.tempoUs, 30LL, 240LL));
     song.ChannelPatch = file.patch;
     song.PatchSet = file.patchSet;
-    song.Tracks.resize(file.tracks.size());
-    for (std::size_t t = 0; t < file.tracks.size(); ++t) {
-        const TrackEvents& events = file.tracks[t];
+    song.Tracks.resize(trackCount);
+    std::vector<long long> pendingBreaks(trackCount, -1);
+    for (std::size_t t = 0; t < trackCount; ++t) {
+        const TrackScan& scan = file.tracks[t];
         SongTrack& track = song.Tracks[t];
-        track.Channel = static_cast<std::uint8_t>(events.noteOnChannel >= 0 ? events.noteOnChannel
-                                                  : events.anyChannel >= 0  ? events.anyChannel
-                                                                            : 0);
+        track.Channel = static_cast<std::uint8_t>(scan.noteOnChannel >= 0 ? scan.noteOnChannel
+                                                  : scan.anyChannel >= 0  ? scan.anyChannel
+                                                                          : 0);
         track.Steps.resize(static_cast<std::size_t>(length));
-        // Onsets come in step order: each step's notes are counted first and stored with one allocation.
-        const auto& onsets = events.onsets;
-        for (std::size_t i = 0; i < onsets.size();) {
-            std::size_t j = i + 1;
-            while (j < onsets.size() && onsets[j].tick == onsets[i].tick) ++j;
-            SongStep& step = track.Steps[static_cast<std::size_t>(onsets[i].tick - shift)];
-            const std::size_t count = std::min<std::size_t>(j - i, 255);
-            step.StepType = StepNotes;
-            step.NoteCount = static_cast<std::uint8_t>(count);
-            step.Notes.resize(count);
-            for (std::size_t k = 0; k < count; ++k) step.Notes[k] = onsets[i + k].note;
-            i = j;
-        }
-        for (long long tick : events.releases) {
-            const long long s = nearest(tick) - shift;
-            if (s >= 0 && s < length && track.Steps[static_cast<std::size_t>(s)].StepType == StepEmpty)
-                track.Steps[static_cast<std::size_t>(s)].StepType = StepBreak;
-        }
+        if (scan.chunk.end <= scan.chunk.start) continue;  // no chunk, or an empty one
+        Builder builder{grid, shift, track.Steps, result.timing, length, trackCount, maxCells};
+        std::uint8_t running = scan.chunk.running;
+        (void)WalkTrack(bytes, scan.chunk.start, scan.chunk.end, running, builder);  // refused in the first pass if at all
+        if (builder.tooLong) return refuseLength();
+        pendingBreaks[t] = builder.pendingBreak;
+    }
+    song.NumSteps = static_cast<int>(length);
+    for (std::size_t t = 0; t < trackCount; ++t) {
+        SongSteps& steps = song.Tracks[t].Steps;
+        steps.resize(static_cast<std::size_t>(length));
+        const long long s = pendingBreaks[t];
+        if (s >= 0 && s < length && steps[static_cast<std::size_t>(s)].StepType == StepEmpty)
+            steps[static_cast<std::size_t>(s)].StepType = StepBreak;
     }
     return result;
 }

@@ -17,8 +17,6 @@ bool g_hasCopied = false;
 bool TrackExists(int track) { return track >= 0 && track < static_cast<int>(g_Tracks.size()); }
 bool CurrentTrackExists() { return TrackExists(g_lCurTrack); }
 
-bool Blank(const SongStep& step) { return step.StepType == StepEmpty && step.NoteCount == 0 && step.Notes.empty(); }
-
 // An edit of `count` steps of `track` from `first` (those that exist), the length and the cursor kept.
 StepsEdit EditOf(int track, int first, int count) {
     StepsEdit e;
@@ -169,11 +167,11 @@ StepsEdit SpliceEdit(int track, int first, int count, std::vector<SongStep> step
         int dropped = 0;
         for (int p = end - 1; dropped < removed - added && p >= 0; --p, ++dropped) {
             const int from = p < first + added ? (p < first ? p : -1) : p - added + removed;
-            const bool ownBlank = from < 0 ? Blank(e.after[static_cast<std::size_t>(p - first)])
-                                           : from >= end || from >= static_cast<int>(own.size()) || Blank(own[static_cast<std::size_t>(from)]);
+            const bool ownBlank = from < 0 ? BlankStep(e.after[static_cast<std::size_t>(p - first)])
+                                           : from >= end || from >= static_cast<int>(own.size()) || BlankStep(own[static_cast<std::size_t>(from)]);
             const bool othersBlank = std::all_of(g_Tracks.begin(), g_Tracks.end(), [&](const SongTrack& t) {
                 return &t == &g_Tracks[static_cast<std::size_t>(track)] || p >= static_cast<int>(t.Steps.size()) ||
-                       Blank(t.Steps[static_cast<std::size_t>(p)]);
+                       BlankStep(t.Steps[static_cast<std::size_t>(p)]);
             });
             if (!ownBlank || !othersBlank) break;
         }

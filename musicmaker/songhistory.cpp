@@ -24,12 +24,7 @@ void Apply(StepsEdit& e, bool forward) {
     const auto& in = forward ? e.after : e.before;
     const auto first = static_cast<std::size_t>(e.first);
     if (steps.size() < first + out.size()) steps.resize(first + out.size());  // a cursor left past the end
-    const auto at = steps.begin() + e.first;
-    if (out.size() == in.size()) {
-        std::copy(in.begin(), in.end(), at);
-    } else {
-        steps.insert(steps.erase(at, at + static_cast<std::ptrdiff_t>(out.size())), in.begin(), in.end());
-    }
+    steps.Splice(first, out.size(), in);
     const int length = forward ? e.lengthAfter : e.lengthBefore;
     unsigned parts = SongChange::Steps | SongChange::Cursor;
     if (length != g_lNumSteps) parts |= SongChange::Length;
@@ -252,13 +247,13 @@ void MarkSongSaved() { SongHistory().setClean(); }
 
 std::size_t StepsBytes(const std::vector<SongStep>& steps) {
     std::size_t bytes = steps.capacity() * sizeof(SongStep);
-    for (const SongStep& step : steps) bytes += step.Notes.capacity();
+    for (const SongStep& step : steps) bytes += step.Notes.HeapBytes();
     return bytes;
 }
 
 std::size_t TracksBytes(const std::vector<SongTrack>& tracks, std::size_t from) {
     std::size_t bytes = 0;
-    for (std::size_t t = from; t < tracks.size(); ++t) bytes += sizeof(SongTrack) + StepsBytes(tracks[t].Steps);
+    for (std::size_t t = from; t < tracks.size(); ++t) bytes += sizeof(SongTrack) + tracks[t].Steps.Bytes();
     return bytes;
 }
 

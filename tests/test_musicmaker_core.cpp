@@ -11,6 +11,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <functional>
 #include <tuple>
@@ -116,6 +117,7 @@ TEST_F(MusicMakerCore, NotesPlayedWhileRecordingBecomeSteps) {
         // A chord note after a break brings back the notes under it; a note held while Record is
         // off is held all the same.
         {"R +60 +64 -60 -64 @0 B R +50 R +55", "60 64 55 | | @1"},
+        {"R +60 +61 +62 +63 +64 +65 +66 +67 +68 -60 +69", "60 61 62 63 64 65 66 67 68 69 | | @1"},  // a big chord
         {"+40 R @0 +41", "41 | | @1"},     // a chord note with the cursor at 0 opens a new step
         {"R @-1 42", "42 | | @1"},         // a negative cursor starts again at the first step
         {"60 R 60 B @2", "60 |-| | @2"},  // Record off: nothing recorded
@@ -192,6 +194,49 @@ TEST_F(MusicMakerCore, RecordSwitchRoutesNotesAndLocksThePiano) {
     mm.SetRecord(false);
     EXPECT_EQ(piano.locks, (std::vector<bool>{true, false}));
     EXPECT_EQ(PlayChannel(), 0);
+}
+
+// The step storage against a plain list of the same steps: growth and shrinking at both ends and
+// across chunk ends, chords too big to keep inline, and copies that share nothing.
+TEST(SongSteps, SplicesAndCopiesAsAPlainListDoes) {
+    constexpr std::size_t kChunk = SongSteps::kChunkSteps;
+    const auto chord = [](std::size_t notes, std::size_t key) {
+        SongStep step{notes ? StepNotes : StepBreak, static_cast<std::uint8_t>(notes), {}};
+        for (std::size_t k = 0; k < notes; ++k) step.Notes.push_back(static_cast<std::uint8_t>(key + k));
+        return step;
+    };
+    const auto same = [](const SongStep& a, const SongStep& b) {
+        return a.StepType == b.StepType && a.NoteCount == b.NoteCount && a.Notes == b.Notes;
+    };
+    const struct { const char* what; std::size_t first, count, added, notes; } cases[] = {
+        {"grow at the end into a new chunk", 2 * kChunk, 0, 2, 1},
+        {"grow at the start", 0, 0, 3, 9},
+        {"shrink at the start", 0, 5, 0, 0},
+        {"shrink at the end into the chunk before", kChunk - 2, 2 * kChunk, 1, 20},
+        {"big chords across a chunk end", kChunk - 3, 6, 6, 255},
+        {"grow in the middle by chunks", 10, 1, 3 * kChunk, 8},
+    };
+    SongSteps steps;
+    std::vector<SongStep> model;
+    for (std::size_t k = 0; k < 2 * kChunk; ++k) {
+        steps.push_back(chord(k % 12, k));
+        model.push_back(chord(k % 12, k));
+    }
+    for (const auto& c : cases) {
+        std::vector<SongStep> with;
+        for (std::size_t k = 0; k < c.added; ++k) with.push_back(chord(c.notes, k));
+        steps.Splice(c.first, c.count, with);
+        const auto at = model.begin() + static_cast<std::ptrdiff_t>(c.first);
+        model.insert(model.erase(at, at + static_cast<std::ptrdiff_t>(std::min(c.count, model.size() - c.first))), with.begin(),
+                     with.end());
+        EXPECT_TRUE(std::ranges::equal(steps, model, same)) << c.what;
+        SongSteps copy = steps;
+        copy[c.first].Notes.assign(nullptr, nullptr);
+        EXPECT_TRUE(std::ranges::equal(steps, model, same)) << c.what;
+    }
+    steps.resize(1);  // what was dropped does not come back
+    steps.resize(2 * kChunk);
+    EXPECT_EQ(std::ranges::count_if(steps, [](const SongStep& s) { return !BlankStep(s); }), BlankStep(model[0]) ? 0 : 1);
 }
 
 // Steps written "60 64|.|-": notes, "." empty, "-" break; notes after "." or "-" are stale notes
