@@ -24,10 +24,9 @@ echo "load average at start: $(cut -d' ' -f1-3 /proc/loadavg) (1, 5, 15 min) on 
 work=$(mktemp -d "${TMPDIR:-/tmp}/kivra-startup.XXXXXX")
 xvfb_pid=""; pulse_pid=""; xev_pid=""
 cleanup() {
-  [ -n "$xev_pid" ] && kill "$xev_pid" 2>/dev/null
-  [ -n "$pulse_pid" ] && kill "$pulse_pid" 2>/dev/null
-  [ -n "$xvfb_pid" ] && kill "$xvfb_pid" 2>/dev/null
-  wait 2>/dev/null
+  # Each kill may find its process gone already; that must not end the cleaning early.
+  for pid in $xev_pid $pulse_pid $xvfb_pid; do kill "$pid" 2>/dev/null || true; done
+  wait 2>/dev/null || true
   rm -rf "$work"
 }
 trap cleanup EXIT
@@ -56,11 +55,15 @@ fi
 # programs' windows are children of the root window) and every change of a root property.
 coproc XEV { exec stdbuf -oL xev -root -event substructure -event property; }
 xev_pid=$XEV_PID
-# It listens once it reports the property set here.
-xprop -root -f _KIVRA_BENCH 8s -set _KIVRA_BENCH ready
-until read -r -t 10 -u "${XEV[0]}" line && [[ $line == PropertyNotify* ]]; do
-  [ -n "${line:-}" ] || { echo "xev does not answer" >&2; exit 1; }
+# It listens once it reports a change of the property set here (set again until it does).
+xev_ready=no
+for attempt in $(seq 50); do
+  xprop -root -f _KIVRA_BENCH 8s -set _KIVRA_BENCH "ready $attempt"
+  while read -r -t 0.2 -u "${XEV[0]}" line; do
+    [[ $line == PropertyNotify* ]] && { xev_ready=yes; break 2; }
+  done
 done
+[ "$xev_ready" = yes ] || { echo "xev does not answer" >&2; exit 1; }
 
 # wait_mapped <window-name-regex> <pid>: returns once a window of that name is mapped (0), or
 # when the program has exited or 30 s passed (1). Only events are read: nothing is polled.
@@ -71,8 +74,9 @@ wait_mapped() {
       kill -0 "$pid" 2>/dev/null || return 1
       continue
     fi
-    # "    event 0x..., window 0x..., override NO": the second line of a MapNotify report.
-    [[ $line =~ ^\ +event\ 0x[0-9a-f]+,\ window\ (0x[0-9a-f]+),\ override\ NO ]] || continue
+    # "event 0x..., window 0x..., override NO": the second line of a MapNotify report (read strips
+    # its indent).
+    [[ $line =~ ^event\ 0x[0-9a-f]+,\ window\ (0x[0-9a-f]+),\ override\ NO ]] || continue
     [[ $(xdotool getwindowname "${BASH_REMATCH[1]}" 2>/dev/null) =~ $name ]] && return 0
   done
   return 1
