@@ -10,6 +10,7 @@
 
 #include "keyboard/keymap.h"
 #include "midi/devices.h"
+#include "midi/frmdevices.h"
 
 #include <QCloseEvent>
 #include <QComboBox>
@@ -111,12 +112,18 @@ frmPiano::frmPiano(QWidget* parent) : QMainWindow(parent) {
     setWindowTitle(QStringLiteral("Kivra"));
     BuildControls();
     SetPianoPort(this);
-    // While no output is open the caption says so and the piano area's tooltip says why.
-    const auto showOutputProblem = [this](const QString& problem) {
-        setWindowTitle(problem.isEmpty() ? QStringLiteral("Kivra") : QStringLiteral("Kivra - No sound output"));
-        picPiano_->setToolTip(problem);
+    // While no output is open the caption says so and the piano area's tooltip says why; while
+    // the SoundFont loads, they say that instead. A failure that comes late is shown here.
+    const auto showOutputProblem = [this](const QString& problem, bool late) {
+        const bool loading = problem.isEmpty() && OutputLoading();
+        setWindowTitle(!problem.isEmpty() ? QStringLiteral("Kivra - No sound output")
+                       : loading          ? QStringLiteral("Kivra - Loading sounds")
+                                          : QStringLiteral("Kivra"));
+        picPiano_->setToolTip(loading ? QStringLiteral("The SoundFont is loading; keys held now sound once it has.")
+                                      : problem);
+        if (late) ReportOutputProblem(problem);
     };
-    showOutputProblem(OutputProblem());
+    showOutputProblem(OutputProblem(), false);
     SetOutputProblemListener(showOutputProblem);
 
     // Load step. The octave starts at 0, so setting 4 runs the change handler: label, 128

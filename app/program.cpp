@@ -85,7 +85,9 @@ void Main() {
     });
     g_piano->show();
     // Once, over the shown window; the piano's caption keeps saying it while no output is open.
-    QMetaObject::invokeMethod(g_piano, [] { ReportOutputProblem(OutputProblem()); }, Qt::QueuedConnection);
+    // Only what was known at opening: a SoundFont that fails later is shown by the piano.
+    QMetaObject::invokeMethod(g_piano, [problem = OutputProblem()] { ReportOutputProblem(problem); },
+                              Qt::QueuedConnection);
 }
 
 void Shutdown() {

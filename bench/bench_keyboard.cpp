@@ -50,6 +50,7 @@ void Run(const char* label, QWidget* target, Qt::Key key, TimedOut* backend) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    kivra::bench::PrintLoadAverage();
     qputenv("QT_QPA_PLATFORM", qgetenv("QT_QPA_PLATFORM").isEmpty() ? "offscreen" : qgetenv("QT_QPA_PLATFORM"));
     QApplication app(argc, argv);
     TimedOut* backend = kivra::bench::OpenTimedOutput();

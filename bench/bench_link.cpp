@@ -295,6 +295,7 @@ void ServerFlood(int seconds) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    kivra::bench::PrintLoadAverage();
     QCoreApplication app(argc, argv);
     const int seconds = argc > 1 ? std::max(1, std::atoi(argv[1])) : 10;
     RoundTrip();

@@ -58,6 +58,7 @@ void Report(const char* title, const std::vector<Clock::time_point>& injected, c
 }  // namespace
 
 int main(int argc, char** argv) {
+    kivra::bench::PrintLoadAverage();
     QCoreApplication app(argc, argv);
     const std::size_t paced = argc > 1 ? std::strtoul(argv[1], nullptr, 10) : 20000;
     const std::size_t burst = 1000;

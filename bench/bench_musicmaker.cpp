@@ -202,6 +202,7 @@ void BenchUndoReplace() {
 }  // namespace
 
 int main(int argc, char** argv) {
+    kivra::bench::PrintLoadAverage();
     setenv("QT_QPA_PLATFORM", "offscreen", 0);
     QApplication app(argc, argv);
     InstallMusicMaker();

@@ -19,6 +19,7 @@ using kivra::bench::Percentile;
 using TimedOut = kivra::bench::TimedMidiOut;
 
 int main(int argc, char** argv) {
+    kivra::bench::PrintLoadAverage();
     qputenv("QT_QPA_PLATFORM", qgetenv("QT_QPA_PLATFORM").isEmpty() ? "offscreen" : qgetenv("QT_QPA_PLATFORM"));
     QApplication app(argc, argv);
     TimedOut* backend = kivra::bench::OpenTimedOutput();

@@ -6,6 +6,8 @@
 #include "formats/filestream.h"
 #include "formats/smf_import.h"
 
+#include "benchsupport.h"
+
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QFile>
@@ -131,6 +133,7 @@ void Report(const char* what, const Timing& t, double mb) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    kivra::bench::PrintLoadAverage();
     QCoreApplication app(argc, argv);
     QTemporaryDir dir;
     using namespace kivra;

@@ -166,6 +166,7 @@ int Gaps(const char* file) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    kivra::bench::PrintLoadAverage();
     QCoreApplication app(argc, argv);
     if (argc == 3 && std::strcmp(argv[1], "--gaps") == 0) return Gaps(argv[2]);
     if (argc >= 3 && std::strcmp(argv[1], "--hold") == 0) {

@@ -1,6 +1,6 @@
 #pragma once
-// Shared by the benchmarks: percentiles of a set of timings, and an output backend that
-// remembers when it last took a message.
+// Shared by the benchmarks: the load average they start under, percentiles of a set of timings,
+// and an output backend that remembers when it last took a message.
 
 #include "midi/backends/fake/fake_backend.h"
 #include "midi/midiio.h"
@@ -9,12 +9,24 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstdio>
+#include <cstdlib>
 #include <memory>
+#include <thread>
 #include <vector>
 
 namespace kivra::bench {
 
 using Clock = std::chrono::steady_clock;
+
+// First line of every benchmark: figures taken on a busy machine are recognisable as such.
+inline void PrintLoadAverage() {
+    double load[3] = {-1, -1, -1};
+    getloadavg(load, 3);
+    std::printf("load average at start: %.2f %.2f %.2f (1, 5, 15 min) on %u cores\n", load[0], load[1], load[2],
+                std::thread::hardware_concurrency());
+    std::fflush(stdout);
+}
 
 // `q` from 0 (minimum) to 1 (maximum), nearest rank below; 0 for no values.
 inline double Percentile(std::vector<double> values, double q) {

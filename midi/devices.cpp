@@ -1,10 +1,12 @@
 #include "midi/devices.h"
 
 #include "midi/midiio.h"
+#include "midi/notifier.h"
 
 #include <QSettings>
 
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace kivra {
@@ -74,7 +76,20 @@ int FindMIDIInDevice(const QString& name) {
 
 namespace {
 QString g_outputProblem;
-std::function<void(const QString&)> g_outputProblemListener;
+bool g_outputLoading = false;
+std::function<void(const QString&, bool)> g_outputProblemListener;
+
+// The sentence that names the output device (empty: none was found) and why it did not open.
+QString ProblemSentence(const QString& device, QString reason) {
+    if (reason.isEmpty()) return {};
+    if (!reason.endsWith(QLatin1Char('.'))) reason += QLatin1Char('.');
+    if (device.isEmpty()) return QStringLiteral("No output device could be opened: %1").arg(reason);
+    return QStringLiteral("The output device \"%1\" could not be opened: %2").arg(device, reason);
+}
+
+void TellListener(bool late) {
+    if (g_outputProblemListener) g_outputProblemListener(g_outputProblem, late);
+}
 }  // namespace
 
 QString OpenSavedDevices() {
@@ -90,19 +105,23 @@ QString OpenSavedDevices() {
     }
     // A name that found a device is shown as the device calls itself (the saved one may be a prefix).
     const QString device = out >= 0 ? GetMIDIOutName(out) : outName;
-    if (!reason.isEmpty() && !reason.endsWith(QLatin1Char('.'))) reason += QLatin1Char('.');
-    if (reason.isEmpty()) g_outputProblem.clear();
-    else if (device.isEmpty()) g_outputProblem = QStringLiteral("No output device could be opened: %1").arg(reason);
-    else g_outputProblem = QStringLiteral("The output device \"%1\" could not be opened: %2").arg(device, reason);
+    g_outputProblem = ProblemSentence(device, reason);
+    g_outputLoading = g_bMidiOutLoading;
+    Notifier().onLoadEnded = [device](const std::string& error) {
+        if (!std::exchange(g_outputLoading, false)) return;  // not the output opened here
+        g_outputProblem = ProblemSentence(device, QString::fromStdString(error));
+        TellListener(true);
+    };
     const int in = FindMIDIInDevice(GetSetting(kSettingsSection, kInputDeviceKey, kNoInputDevice));
     if (in >= 0) OpenMIDIIn(in);
-    if (g_outputProblemListener) g_outputProblemListener(g_outputProblem);
+    TellListener(false);
     return g_outputProblem;
 }
 
 QString OutputProblem() { return g_outputProblem; }
+bool OutputLoading() { return g_outputLoading; }
 
-void SetOutputProblemListener(std::function<void(const QString&)> listener) {
+void SetOutputProblemListener(std::function<void(const QString&, bool)> listener) {
     g_outputProblemListener = std::move(listener);
 }
 

@@ -41,10 +41,14 @@ int FindMIDIInDevice(const QString& name);
 QString OpenSavedDevices();
 
 // Why the output device named in the settings is not open after the last OpenSavedDevices, as a
-// sentence that names the device and the reason; empty when it opened.
+// sentence that names the device and the reason; empty when it opened or is still loading.
 QString OutputProblem();
-// Told OutputProblem() after every OpenSavedDevices, on the UI thread; one listener, null for none.
-void SetOutputProblemListener(std::function<void(const QString&)> listener);
+// True while the output the last OpenSavedDevices opened still loads in the background.
+bool OutputLoading();
+// Told OutputProblem() after every OpenSavedDevices, and again when an output that was loading
+// has opened or failed, on the UI thread; `late` marks the second kind, whose problem nobody has
+// shown yet. One listener, null for none.
+void SetOutputProblemListener(std::function<void(const QString& problem, bool late)> listener);
 
 // The per-user settings store (application "Kivra").
 QString GetSetting(const QString& section, const QString& key, const QString& defaultValue);

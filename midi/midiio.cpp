@@ -3,6 +3,7 @@
 #include "midi/notifier.h"
 
 #include <algorithm>
+#include <utility>
 #include <vector>
 
 namespace kivra {
@@ -12,9 +13,10 @@ PianoPort* g_piano = nullptr;
 RecorderPort* g_recorder = nullptr;
 LinkPort* g_link = nullptr;
 
+// The notifier is declared first so that it goes last: a backend still loading at exit may post.
+std::unique_ptr<MidiNotifier> g_notifier;
 std::unique_ptr<MidiOutBackend> g_out;
 std::unique_ptr<MidiInBackend> g_in;
-std::unique_ptr<MidiNotifier> g_notifier;
 
 bool InNoteRange(int note) { return note >= 0 && note <= 127; }
 
@@ -53,7 +55,7 @@ void Track(std::uint32_t packed, bool own) {
 }
 
 bool SendOut(std::uint32_t packed, bool own = true) {
-    if (!g_out || !g_out->Send(packed)) return false;
+    if (!g_bMidiOutLoading && (!g_out || !g_out->Send(packed))) return false;
     Track(packed, own);
     return true;
 }
@@ -160,7 +162,26 @@ MidiNotifier& Notifier() {
     return *g_notifier;
 }
 
-bool OpenMIDIOut(int device) { return g_out && g_out->Open(device, Notifier()); }
+bool OpenMIDIOut(int device) {
+    if (!g_out || !g_out->Open(device, Notifier())) return false;
+    g_bMidiOutLoading = g_out->LoadsInBackground();
+    return true;
+}
+
+void OutputOpened() {
+    g_bMidiOutOpen = true;
+    if (!std::exchange(g_bMidiOutLoading, false) || !g_out) return;
+    for (int c = 0; c < 16; ++c)
+        for (int n = 0; n < 128; ++n)
+            if (const auto v = g_sounding[static_cast<std::size_t>(c)][static_cast<std::size_t>(n)].velocity)
+                g_out->Send(PackShortMessage(0x90 + c, n, v));
+}
+
+void OutputFailed() {
+    g_bMidiOutOpen = g_bMidiOutLoading = false;
+    if (g_out) g_out->Close();
+    ForgetSoundingNotes();
+}
 bool OpenMIDIIn(int device) { return g_in && g_in->Open(device, Notifier()); }
 
 void CloseMIDIDevices() {
@@ -178,7 +199,7 @@ void CloseMIDIDevices() {
     if (g_out) g_out->Close();
     if (g_in) g_in->Close();
     // The output is no longer usable from here on; a notification still queued is dropped.
-    g_bMidiOutOpen = false;
+    g_bMidiOutOpen = g_bMidiOutLoading = false;
     if (g_notifier) g_notifier->Invalidate();
     ForgetSoundingNotes();
 }
@@ -191,7 +212,7 @@ void ReleaseMidi() {
 }
 
 bool PlayNote(int note, int velocity, int channel) {
-    if (!g_bMidiOutOpen || !InNoteRange(note)) return false;
+    if (!(g_bMidiOutOpen || g_bMidiOutLoading) || !InNoteRange(note)) return false;
     const auto packed = PackShortMessage(0x90 + channel, note, velocity);
     if (!SendOut(packed)) return false;
     UpdateFlag(note);
@@ -202,7 +223,7 @@ bool PlayNote(int note, int velocity, int channel) {
 }
 
 bool StopNote(int note, int channel) {
-    if (!g_bMidiOutOpen || !InNoteRange(note)) return false;
+    if (!(g_bMidiOutOpen || g_bMidiOutLoading) || !InNoteRange(note)) return false;
     const auto packed = PackShortMessage(0x90 + channel, note, 0);
     if (!SendOut(packed)) return false;
     ShowLit(note, UpdateFlag(note));
@@ -289,7 +310,7 @@ void ForgetSoundingNotes() {
 void ResetNoteState() {
     ForgetSoundingNotes();
     g_lChannel = 0;
-    g_bMidiOutOpen = false;
+    g_bMidiOutOpen = g_bMidiOutLoading = false;
 }
 
 }  // namespace kivra

@@ -16,6 +16,9 @@ class MidiNotifier;
 
 // ---- Program-wide state -------------------------------------------------------------------
 inline bool g_bMidiOutOpen = false;          // true once the output's "opened" notification was handled
+// True while the output loads in the background (the built-in synthesizer's SoundFont): notes
+// play as if it were open but are only remembered, and the held ones sound once it has opened.
+inline bool g_bMidiOutLoading = false;
 inline int g_lChannel = 0;                   // the piano's own channel; only the link changes it
 inline std::array<bool, 128> g_bNoteOn{};    // note started and not released, on any channel
 inline int g_lNotesDown = 0;                 // number of set flags in g_bNoteOn
@@ -96,6 +99,11 @@ MidiInBackend* InBackend();
 MidiNotifier& Notifier();  // created on first use; lives until ReleaseMidi
 
 bool OpenMIDIOut(int device);
+// The output's "opened" notification: the output is usable, and the notes still held from
+// while it loaded are sent now.
+void OutputOpened();
+// The output that was loading could not be opened: it is closed and every note forgotten.
+void OutputFailed();
 bool OpenMIDIIn(int device);
 // While the output is open, first releases every note that sounds (peers' too) and sends
 // all-notes-off on every channel that played; then closes both devices and forgets every note.

@@ -19,13 +19,24 @@ template <typename F> void MidiNotifier::Post(F&& handler) {
 }
 
 void MidiNotifier::PostOutputOpened() {
-    Post([] { g_bMidiOutOpen = true; });
+    Post([this] {
+        const bool loaded = g_bMidiOutLoading;
+        OutputOpened();
+        if (loaded && onLoadEnded) onLoadEnded({});
+    });
 }
 
 void MidiNotifier::PostOutputClosed() {
     Post([] {
-        g_bMidiOutOpen = false;
+        g_bMidiOutOpen = g_bMidiOutLoading = false;
         ForgetSoundingNotes();
+    });
+}
+
+void MidiNotifier::PostOutputFailed(std::string error) {
+    Post([this, error = std::move(error)] {
+        OutputFailed();
+        if (onLoadEnded) onLoadEnded(error);
     });
 }
 

@@ -7,6 +7,7 @@
 #include <atomic>
 #include <cstdint>
 #include <functional>
+#include <string>
 
 namespace kivra {
 
@@ -19,6 +20,8 @@ public:
     // (a device closed since) are dropped, as notifications queued to a destroyed window are.
     void PostOutputOpened();
     void PostOutputClosed();
+    // An output that was loading in the background could not be opened, `error` says why.
+    void PostOutputFailed(std::string error);
     void PostInputData(std::uint32_t packed);
 
     // Ends the current generation (DestroyCallbackWindow): nothing posted before is handled.
@@ -26,6 +29,9 @@ public:
 
     // The note dispatch of received messages; set once at start-up. Called on the UI thread.
     std::function<void(std::uint32_t)> onInputData;
+    // Told when an output that was loading in the background has opened (empty error) or failed.
+    // Called on the UI thread, after the note routing has taken the news.
+    std::function<void(const std::string& error)> onLoadEnded;
 
 private:
     template <typename F> void Post(F&& handler);

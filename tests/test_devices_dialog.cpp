@@ -91,6 +91,7 @@ TEST_F(DevicesDialog, OkSavesTheNamesReopensBothDevicesAndSaysWhyAnOutputDidNotO
         QString out, in;            // saved by OK
         int outId, inId;            // opened by OK
         QString problem;            // the message shown after OK, and the piano's tooltip
+        const char* loadEnd = nullptr;  // non-null: the output loads first, then ends so ("" loaded)
     } cases[] = {
         {"refusing output, the default chosen", {"Kivra Software Synth"}, {}, {}, {}, -1, -1,
          "no sound output could be opened", false, "Kivra Software Synth", "(None)", -1, -1,
@@ -107,6 +108,12 @@ TEST_F(DevicesDialog, OkSavesTheNamesReopensBothDevicesAndSaysWhyAnOutputDidNotO
          "No output device could be opened: there is no such device now. Choose one in MIDI Devices."},
         {"twins: the lower id", {"Synth", "Twin", "Twin"}, {"Pad", "Pad"}, {}, {}, 2, 2, nullptr, false, "Twin", "Pad",
          1, 0, ""},
+        {"loading, then loaded", {"Kivra Software Synth"}, {}, {}, {}, -1, -1, nullptr, false, "Kivra Software Synth",
+         "(None)", 0, -1, "", ""},
+        {"loading, then the SoundFont fails", {"Kivra Software Synth"}, {}, {}, {}, -1, -1, nullptr, false,
+         "Kivra Software Synth", "(None)", -1, -1,
+         "The output device \"Kivra Software Synth\" could not be opened: the SoundFont x.sf2 could not be loaded.",
+         "the SoundFont x.sf2 could not be loaded"},
     };
     frmPiano piano;
     for (const auto& c : cases) {
@@ -115,6 +122,7 @@ TEST_F(DevicesDialog, OkSavesTheNamesReopensBothDevicesAndSaysWhyAnOutputDidNotO
         test::FakeMidi midi(false, c.outs, c.ins);
         midi.out->refuseOpen = c.refusal != nullptr;
         midi.out->openError = c.refusal ? c.refusal : "";
+        midi.out->loads = c.loadEnd != nullptr;
         if (!c.savedOut.isNull()) Save(kOutputDeviceKey, c.savedOut);
         if (!c.savedIn.isNull()) Save(kInputDeviceKey, c.savedIn);
         OpenDialog d;
@@ -125,9 +133,16 @@ TEST_F(DevicesDialog, OkSavesTheNamesReopensBothDevicesAndSaysWhyAnOutputDidNotO
         EXPECT_FALSE(d.dialog.isVisible()) << c.what;
         EXPECT_EQ(d.dialog.result(), QDialog::Accepted) << c.what;
         EXPECT_EQ(QStringList({Out(), In()}), QStringList({c.out, c.in})) << c.what;
-        EXPECT_EQ(std::pair(midi.out->openedId, midi.in->openedId), std::pair(c.outId, c.inId)) << c.what;
         EXPECT_FALSE(g_bMidiOutOpen) << c.what;  // usable once the driver's notification is handled
         test::ProcessEvents();
+        if (c.loadEnd) {  // the window says so meanwhile, and nothing is shown yet
+            EXPECT_EQ(piano.windowTitle() + '|' + piano.picPiano()->toolTip(),
+                      "Kivra - Loading sounds|The SoundFont is loading; keys held now sound once it has.");
+            EXPECT_TRUE(dialogs.shown.empty() && !g_bMidiOutOpen) << c.what;
+            midi.out->FinishLoading(c.loadEnd);
+            test::ProcessEvents();
+        }
+        EXPECT_EQ(std::pair(midi.out->openedId, midi.in->openedId), std::pair(c.outId, c.inId)) << c.what;
         EXPECT_EQ(g_bMidiOutOpen, c.outId >= 0) << c.what;
         QStringList shown;  // once, as a warning titled by the operation
         for (const auto& m : dialogs.shown)

@@ -3,12 +3,16 @@
 #include "midi/backends/fluidsynth/fluidsynth_backend.h"
 #include "midi/devices.h"
 #include "midi/midiio.h"
+#include "midi/notifier.h"
 #include "pitch.h"
+#include "testsupport.h"
 
 #include <fluidsynth.h>
 #include <gtest/gtest.h>
 
 #include <QSettings>
+#include <QTemporaryFile>
+#include <QTest>
 
 using namespace kivra;
 
@@ -103,4 +107,71 @@ TEST(SoftSynth, EachSettingIsSetWithItsOwnTypeAndARefusalIsLogged) {
         EXPECT_EQ(log.lines.isEmpty(), c.taken) << c.name;
     }
     delete_fluid_settings(settings);
+}
+
+// While the SoundFont loads, keys light and record but nothing is sent; once it has loaded, the
+// notes still held sound. A failed load or a close (the program's exit) forgets them all.
+TEST(SoftSynth, NotesPlayedWhileTheSoundFontLoadsSoundOnceLoadedIfStillHeld) {
+    const struct { const char* what; bool release; const char* end; bool open; const char* sent; } cases[] = {
+        // end: the load's error ("" loaded); null: closed first. sent: after the load and a release.
+        {"held through the load", false, "", true, "90 3C 64 93 40 50 90 3C 00"},
+        {"released while loading", true, "", true, "93 40 50"},
+        {"the SoundFont fails", false, "the SoundFont x.sf2 could not be loaded", false, ""},
+        {"exit while loading", false, nullptr, false, ""},
+    };
+    for (const auto& c : cases) {
+        test::FakeMidi midi(false);
+        test::FakePiano piano;
+        test::FakeRecorder recorder;
+        recorder.record = true;
+        midi.out->loads = true;
+        ASSERT_TRUE(OpenMIDIOut(0));
+        std::vector<std::string> ended;
+        Notifier().onLoadEnded = [&](const std::string& error) { ended.push_back(error); };
+        EXPECT_TRUE(PressNote(NoteSource::Mouse, 1, 60, 100, 0) && PlayNote(64, 80, 3)) << c.what;
+        if (c.release) ReleaseKey(NoteSource::Mouse, 1);
+        test::ProcessEvents();
+        EXPECT_TRUE(piano.keys[64].pressed && !g_bMidiOutOpen && midi.SentHex().empty()) << c.what;
+        EXPECT_EQ(recorder.recorded, std::vector<int>({60, 64})) << c.what;
+        if (c.end) midi.out->FinishLoading(c.end);
+        else CloseMIDIDevices();
+        test::ProcessEvents();
+        EXPECT_EQ(g_bMidiOutOpen, c.open) << c.what;
+        EXPECT_EQ(ended, c.end ? std::vector<std::string>{c.end} : std::vector<std::string>{}) << c.what;
+        EXPECT_EQ(piano.keys[64].pressed, c.open) << c.what;
+        ReleaseKey(NoteSource::Mouse, 1);
+        EXPECT_EQ(midi.SentHex(), c.sent) << c.what;
+    }
+}
+
+// The real synthesizer loads on its own thread: Open returns at once, and a SoundFont that does
+// not load is reported through the notifier; closing while it loads waits for the loader, and
+// nothing it posts is handled.
+TEST(SoftSynth, TheSoundFontLoadsInTheBackgroundAndAFailureOrAnExitWhileLoadingEndsCleanly) {
+    QTemporaryFile garbage;
+    ASSERT_TRUE(garbage.open());
+    garbage.write(QByteArray(100000, 'x'));
+    garbage.flush();
+    const std::string broken = garbage.fileName().toStdString();
+    for (bool exit : {false, true}) {
+        for (const std::string& soundFont : {broken, FindGmSoundFont()}) {
+            if (soundFont.empty()) continue;
+            ResetNoteState();
+            SetMidiBackends(std::make_unique<SoftSynthOut>(soundFont), std::make_unique<FakeMidiIn>());
+            std::vector<std::string> ended;
+            Notifier().onLoadEnded = [&](const std::string& error) { ended.push_back(error); };
+            ASSERT_TRUE(OpenMIDIOut(0));
+            EXPECT_TRUE(g_bMidiOutLoading && PlayNote(60, 100, 0));
+            if (exit) ReleaseMidi();
+            else EXPECT_TRUE(QTest::qWaitFor([] { return !g_bMidiOutLoading; }, 20000)) << soundFont;
+            test::ProcessEvents();
+            if (exit) EXPECT_TRUE(ended.empty() && !g_bMidiOutOpen && g_lNotesDown == 0) << soundFont;
+            else if (soundFont == broken) {  // only the broken file's outcome is known on every machine
+                ASSERT_EQ(ended.size(), 1u);
+                EXPECT_NE(ended[0].find("the SoundFont " + broken + " could not be loaded"), std::string::npos);
+                EXPECT_TRUE(!g_bMidiOutOpen && g_lNotesDown == 0);
+            }
+            ReleaseMidi();
+        }
+    }
 }

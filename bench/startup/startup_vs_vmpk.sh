@@ -1,12 +1,14 @@
 #!/usr/bin/env bash
 # Start-up time and memory of Kivra beside VMPK, a peer virtual MIDI keyboard, in one run on the
 # same headless display. For each program and run: the time from launch until its main window is
-# shown (polling xdotool search --name), and the peak resident memory over launch and two seconds of idle
-# (/usr/bin/time -v). Prints a side-by-side table of medians and ranges; asserts nothing.
+# mapped (the MapNotify event on the root window, as xev reports it, for a window of that name),
+# and the peak resident memory over launch and two seconds of idle (/usr/bin/time -v). The order
+# alternates from run to run. Prints the load average at the start, then a side-by-side table of
+# medians and ranges; asserts nothing.
 #
 #   bench/startup/startup_vs_vmpk.sh <path to kivra> [runs, default 5]
 #
-# Needs: Xvfb, xdotool, GNU time (Debian: xvfb xdotool time). VMPK is measured when installed
+# Needs: Xvfb, xev, xdotool, GNU time (Debian: xvfb x11-utils xdotool time). VMPK is measured when installed
 # (apt-get install -y vmpk); a PulseAudio null sink is started when pulseaudio is installed, so
 # that both programs find a sound server as on a desktop.
 set -euo pipefail
@@ -14,16 +16,17 @@ set -euo pipefail
 kivra=${1:?usage: $0 <path to kivra> [runs]}
 runs=${2:-5}
 [ -x "$kivra" ] || { echo "not an executable: $kivra" >&2; exit 2; }
-for tool in Xvfb xdotool /usr/bin/time; do
-  command -v "$tool" >/dev/null || { echo "needs $tool (apt-get install xvfb xdotool time)" >&2; exit 2; }
+for tool in Xvfb xev xdotool /usr/bin/time; do
+  command -v "$tool" >/dev/null || { echo "needs $tool (apt-get install xvfb x11-utils xdotool time)" >&2; exit 2; }
 done
+echo "load average at start: $(cut -d' ' -f1-3 /proc/loadavg) (1, 5, 15 min) on $(nproc) cores"
 
 work=$(mktemp -d "${TMPDIR:-/tmp}/kivra-startup.XXXXXX")
-xvfb_pid=""; pulse_pid=""
+xvfb_pid=""; pulse_pid=""; xev_pid=""
 cleanup() {
-  [ -n "$pulse_pid" ] && kill "$pulse_pid" 2>/dev/null
-  [ -n "$xvfb_pid" ] && kill "$xvfb_pid" 2>/dev/null
-  wait 2>/dev/null
+  # Each kill may find its process gone already; that must not end the cleaning early.
+  for pid in $xev_pid $pulse_pid $xvfb_pid; do kill "$pid" 2>/dev/null || true; done
+  wait 2>/dev/null || true
   rm -rf "$work"
 }
 trap cleanup EXIT
@@ -48,25 +51,49 @@ if command -v pulseaudio >/dev/null && [ -z "${PULSE_SERVER:-}" ]; then
   [ -S "$work/pulse/native" ] && export PULSE_SERVER="unix:$work/pulse/native"
 fi
 
+# One xev for the whole run reports every window mapped on the display (no window manager: the
+# programs' windows are children of the root window) and every change of a root property.
+coproc XEV { exec stdbuf -oL xev -root -event substructure -event property; }
+xev_pid=$XEV_PID
+# It listens once it reports a change of the property set here (set again until it does).
+xev_ready=no
+for attempt in $(seq 50); do
+  xprop -root -f _KIVRA_BENCH 8s -set _KIVRA_BENCH "ready $attempt"
+  while read -r -t 0.2 -u "${XEV[0]}" line; do
+    [[ $line == PropertyNotify* ]] && { xev_ready=yes; break 2; }
+  done
+done
+[ "$xev_ready" = yes ] || { echo "xev does not answer" >&2; exit 1; }
+
+# wait_mapped <window-name-regex> <pid>: returns once a window of that name is mapped (0), or
+# when the program has exited or 30 s passed (1). Only events are read: nothing is polled.
+wait_mapped() {
+  local name=$1 pid=$2 line deadline=$(( ${EPOCHREALTIME/./} + 30000000 ))
+  while [ "${EPOCHREALTIME/./}" -lt "$deadline" ]; do
+    if ! read -r -t 1 -u "${XEV[0]}" line; then
+      kill -0 "$pid" 2>/dev/null || return 1
+      continue
+    fi
+    # "event 0x..., window 0x..., override NO": the second line of a MapNotify report (read strips
+    # its indent).
+    [[ $line =~ ^event\ 0x[0-9a-f]+,\ window\ (0x[0-9a-f]+),\ override\ NO ]] || continue
+    [[ $(xdotool getwindowname "${BASH_REMATCH[1]}" 2>/dev/null) =~ $name ]] && return 0
+  done
+  return 1
+}
+
 # measure <label> <window-name-regex> <command...>: one launch; appends "ms kib" to $work/<label>
 measure() {
   local label=$1 name=$2; shift 2
   local home=$work/home-$label
   rm -rf "$home"; mkdir -p "$home"
-  local start end time_pid child
-  start=$(date +%s%N)
+  local line start end="" time_pid child
+  while read -r -t 0.05 -u "${XEV[0]}" line; do :; done  # what the previous program left
+  start=${EPOCHREALTIME/./}
   HOME=$home XDG_CONFIG_HOME=$home/.config XDG_DATA_HOME=$home/.local/share \
     /usr/bin/time -v -o "$work/time-$label.txt" "$@" >"$work/out-$label.txt" 2>&1 &
   time_pid=$!
-  # Poll xdotool every 10 ms rather than use its --sync, which sleeps half a second between
-  # looks; stop early if the program has exited.
-  local found=no deadline=$(( start + 30000000000 ))
-  while kill -0 "$time_pid" 2>/dev/null && [ "$(date +%s%N)" -lt "$deadline" ]; do
-    if xdotool search --onlyvisible --name "$name" >/dev/null 2>&1; then found=yes; break; fi
-    sleep 0.01
-  done
-  end=$(date +%s%N)
-  [ "$found" = yes ] || end=""
+  if wait_mapped "$name" "$time_pid"; then end=${EPOCHREALTIME/./}; fi
   sleep 2
   child=$(pgrep -P "$time_pid" || true)
   [ -n "$child" ] && kill -TERM "$child" 2>/dev/null
@@ -78,7 +105,7 @@ measure() {
     tail -n 5 "$work/out-$label.txt" >&2
     return 1
   fi
-  echo "$(( (end - start) / 1000000 )) ${kib:-0}" >>"$work/$label"
+  echo "$(( (end - start) / 1000 )) ${kib:-0}" >>"$work/$label"
 }
 
 # stats <file> <column>: "median (min-max)"
@@ -94,15 +121,21 @@ if command -v vmpk >/dev/null; then have_vmpk=yes; programs+=(vmpk); fi
 
 for i in $(seq "$runs"); do
   # Alternate the order so that neither program always starts with warm caches.
-  measure kivra '^Kivra$' "$kivra" || true
-  if [ "$have_vmpk" = yes ]; then measure vmpk 'VMPK|Virtual MIDI Piano Keyboard' vmpk || true; fi
-  echo "run $i/$runs done" >&2
+  order=("${programs[@]}")
+  if (( i % 2 == 0 )); then order=(); for p in "${programs[@]}"; do order=("$p" "${order[@]}"); done; fi
+  for p in "${order[@]}"; do
+    case $p in
+      kivra) measure kivra '^Kivra( - .*)?$' "$kivra" || true ;;
+      vmpk) measure vmpk 'VMPK|Virtual MIDI Piano Keyboard' vmpk || true ;;
+    esac
+  done
+  echo "run $i/$runs done (${order[*]})" >&2
 done
 
 echo
-echo "Start-up to a shown window and peak memory, $runs runs each, Xvfb $DISPLAY" \
+echo "Start-up to a mapped window and peak memory, $runs runs each, Xvfb $DISPLAY" \
      "${PULSE_SERVER:+with a PulseAudio null sink}"
-printf '%-8s %-24s %-24s %s\n' program "window shown, ms" "peak RSS, MiB" "runs ok"
+printf '%-8s %-24s %-24s %s\n' program "window mapped, ms" "peak RSS, MiB" "runs ok"
 for p in "${programs[@]}"; do
   if [ -s "$work/$p" ]; then
     mib=$(awk '{ printf "%d %d\n", $1, $2 / 1024 }' "$work/$p" > "$work/$p.mib"; stats "$work/$p.mib" 2)

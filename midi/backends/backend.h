@@ -1,7 +1,7 @@
 #pragma once
 // The MIDI backend interface: one interface per direction. Device ids are 0..count-1 at the
 // moment of the lookup; names are at most 31 characters. Backends report asynchronous events
-// (output opened, input data) only through the MidiNotifier, which hops to the UI thread.
+// (output opened or failed, input data) only through the MidiNotifier, which hops to the UI thread.
 
 #include <cstdint>
 #include <memory>
@@ -24,6 +24,9 @@ public:
     // Why the last Open failed, in words for the user ("no SoundFont was found..."); empty when
     // it succeeded or the backend cannot tell.
     virtual std::string OpenError() const { return {}; }
+    // True when the last Open that succeeded goes on loading in the background (a SoundFont):
+    // its outcome comes later, OutputOpened or OutputFailed, and until then nothing is sent.
+    virtual bool LoadsInBackground() const { return false; }
 };
 
 class MidiInBackend {

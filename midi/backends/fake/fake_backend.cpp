@@ -23,8 +23,15 @@ bool FakeMidiOut::Open(int id, MidiNotifier& notifier) {
     openCalls.push_back(id);
     if (refuseOpen || id < 0 || id >= static_cast<int>(names.size())) return false;
     openedId = id;
-    notifier.PostOutputOpened();
+    notifier_ = &notifier;
+    if (!loads) notifier.PostOutputOpened();
     return true;
+}
+
+void FakeMidiOut::FinishLoading(const std::string& error) {
+    if (!notifier_) return;
+    if (error.empty()) notifier_->PostOutputOpened();
+    else notifier_->PostOutputFailed(error);
 }
 
 bool FakeMidiOut::Send(std::uint32_t packed) {
@@ -33,7 +40,10 @@ bool FakeMidiOut::Send(std::uint32_t packed) {
     return true;
 }
 
-void FakeMidiOut::Close() { openedId = -1; }
+void FakeMidiOut::Close() {
+    openedId = -1;
+    notifier_ = nullptr;
+}
 
 std::string FakeMidiOut::SentHex() const {
     std::string out;

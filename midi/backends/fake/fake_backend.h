@@ -19,9 +19,13 @@ public:
     bool Send(std::uint32_t packed) override;
     void Close() override;
     std::string OpenError() const override { return openError; }
+    bool LoadsInBackground() const override { return loads && openedId >= 0; }
+    // As a SoundFont's loader ends: posts "opened", or "failed" with `error` when it is not empty.
+    void FinishLoading(const std::string& error = {});
 
     std::vector<std::string> names;
     bool refuseOpen = false;
+    bool loads = false;  // Open loads in the background until FinishLoading
     std::string openError;  // what OpenError() says
     bool refuseSend = false;
     int openedId = -1;             // -1 while closed
@@ -29,6 +33,9 @@ public:
     std::vector<std::uint32_t> sent;
     // Sent messages as bytes, 2 or 3 per message as they go on the wire ("90 3D 64").
     std::string SentHex() const;
+
+private:
+    MidiNotifier* notifier_ = nullptr;
 };
 
 class FakeMidiIn : public MidiInBackend {

@@ -4,10 +4,12 @@
 
 #include "midi/backends/backend.h"
 
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <memory>
 #include <string>
+#include <thread>
 #include <variant>
 #include <vector>
 
@@ -92,18 +94,31 @@ private:
 };
 
 // Output device 0 of the program: the built-in synthesizer with its own audio output, buffered
-// as the "[Sound] Latency" setting asks.
+// as the "[Sound] Latency" setting asks. The SoundFont loads on a thread of its own, so that
+// nothing waits for it: Open returns at once, and "opened" (or "failed") is posted once loaded.
 class SoftSynthOut : public MidiOutBackend {
 public:
+    // `soundFont` empty: the first General MIDI SoundFont found (FindGmSoundFont).
+    explicit SoftSynthOut(std::string soundFont = {}) : soundFont_(std::move(soundFont)) {}
+    ~SoftSynthOut() override { Close(); }
+    SoftSynthOut(const SoftSynthOut&) = delete;
+    SoftSynthOut& operator=(const SoftSynthOut&) = delete;
+
     std::vector<std::string> DeviceNames() override { return {kSoftSynthName}; }
     bool Open(int id, MidiNotifier& notifier) override;
     bool Send(std::uint32_t packed) override;
-    void Close() override { synth_.reset(); }
+    // Waits for a load under way to end; what it loaded is thrown away and nothing is posted.
+    void Close() override;
     std::string OpenError() const override { return error_; }
+    bool LoadsInBackground() const override { return loader_.joinable(); }
 
 private:
-    std::unique_ptr<SoftSynth> synth_;
+    std::string soundFont_;
     std::string error_;
+    // Written by the loader before it sets loaded_; read only after loaded_ is seen set.
+    std::unique_ptr<SoftSynth> synth_;
+    std::atomic<bool> loaded_{false};
+    std::jthread loader_;  // last, so that it is joined before the members it writes go
 };
 
 }  // namespace kivra
