@@ -3,6 +3,7 @@
 #include "midi/notifier.h"
 
 #include <algorithm>
+#include <mutex>
 #include <vector>
 
 namespace kivra {
@@ -13,6 +14,8 @@ RecorderPort* g_recorder = nullptr;
 LinkPort* g_link = nullptr;
 
 std::unique_ptr<MidiOutBackend> g_out;
+// Playback's thread sends too: the output is used, replaced and closed under this lock.
+std::mutex g_outLock;
 std::unique_ptr<MidiInBackend> g_in;
 std::unique_ptr<MidiNotifier> g_notifier;
 
@@ -53,7 +56,7 @@ void Track(std::uint32_t packed, bool own) {
 }
 
 bool SendOut(std::uint32_t packed, bool own = true) {
-    if (!g_out || !g_out->Send(packed)) return false;
+    if (!SendFromAnyThread(packed)) return false;
     Track(packed, own);
     return true;
 }
@@ -149,6 +152,7 @@ int PlayChannel() {
 
 void SetMidiBackends(std::unique_ptr<MidiOutBackend> out, std::unique_ptr<MidiInBackend> in) {
     CloseMIDIDevices();
+    const std::lock_guard lock(g_outLock);
     g_out = std::move(out);
     g_in = std::move(in);
 }
@@ -160,7 +164,11 @@ MidiNotifier& Notifier() {
     return *g_notifier;
 }
 
-bool OpenMIDIOut(int device) { return g_out && g_out->Open(device, Notifier()); }
+bool OpenMIDIOut(int device) {
+    MidiNotifier& notifier = Notifier();
+    const std::lock_guard lock(g_outLock);
+    return g_out && g_out->Open(device, notifier);
+}
 bool OpenMIDIIn(int device) { return g_in && g_in->Open(device, Notifier()); }
 
 void CloseMIDIDevices() {
@@ -175,7 +183,10 @@ void CloseMIDIDevices() {
         for (int c = 0; c < 16; ++c)
             if (g_channelsUsed & (1u << c)) SendOut(PackShortMessage(0xB0 + c, kAllNotesOff), false);
     }
-    if (g_out) g_out->Close();
+    {
+        const std::lock_guard lock(g_outLock);
+        if (g_out) g_out->Close();
+    }
     if (g_in) g_in->Close();
     // The output is no longer usable from here on; a notification still queued is dropped.
     g_bMidiOutOpen = false;
@@ -185,19 +196,47 @@ void CloseMIDIDevices() {
 
 void ReleaseMidi() {
     CloseMIDIDevices();
-    g_out.reset();
+    {
+        const std::lock_guard lock(g_outLock);
+        g_out.reset();
+    }
     g_in.reset();
     g_notifier.reset();
+}
+
+bool SendFromAnyThread(std::uint32_t packed) {
+    const std::lock_guard lock(g_outLock);
+    return g_out && g_out->Send(packed);
+}
+
+// PlayNote's and StopNote's work after the device took the message.
+static void NoteStarted(std::uint32_t packed) {
+    const int note = static_cast<int>((packed >> 8) & 0x7Fu);
+    UpdateFlag(note);
+    if (g_piano)
+        g_piano->ShowKey(note, KeyLightColour(note, static_cast<int>((packed >> 16) & 0xFFu), static_cast<int>(packed & 0x0Fu)),
+                         true);
+    CopyToLink(packed);
+    if (g_recorder && g_recorder->RecordChecked()) g_recorder->RecordNote(note);
+}
+
+static void NoteStopped(std::uint32_t packed) {
+    const int note = static_cast<int>((packed >> 8) & 0x7Fu);
+    ShowLit(note, UpdateFlag(note));
+    CopyToLink(packed);
+}
+
+void NoteSent(std::uint32_t packed) {
+    Track(packed, true);
+    if (packed >> 16) NoteStarted(packed);
+    else NoteStopped(packed);
 }
 
 bool PlayNote(int note, int velocity, int channel) {
     if (!g_bMidiOutOpen || !InNoteRange(note)) return false;
     const auto packed = PackShortMessage(0x90 + channel, note, velocity);
     if (!SendOut(packed)) return false;
-    UpdateFlag(note);
-    if (g_piano) g_piano->ShowKey(note, KeyLightColour(note, velocity, channel), true);
-    CopyToLink(packed);
-    if (g_recorder && g_recorder->RecordChecked()) g_recorder->RecordNote(note);
+    NoteStarted(packed);
     return true;
 }
 
@@ -205,8 +244,7 @@ bool StopNote(int note, int channel) {
     if (!g_bMidiOutOpen || !InNoteRange(note)) return false;
     const auto packed = PackShortMessage(0x90 + channel, note, 0);
     if (!SendOut(packed)) return false;
-    ShowLit(note, UpdateFlag(note));
-    CopyToLink(packed);
+    NoteStopped(packed);
     return true;
 }
 
