@@ -2,6 +2,9 @@
 
 #include <utility>
 
+#include <pthread.h>
+#include <sched.h>
+
 namespace kivra {
 
 namespace {
@@ -50,6 +53,12 @@ std::size_t StepSender::Pending() {
 }
 
 void StepSender::Run(std::stop_token stop) {
+    // Real-time scheduling, where the user may have it (the audio group's rtprio limit), lets the
+    // step preempt the programs that keep the cores busy; below the synthesizer's audio thread,
+    // whose deadline is harder. Without it the thread runs as any other, on time while a core is free.
+    sched_param param{};
+    param.sched_priority = kRealTimePriority;
+    pthread_setschedparam(pthread_self(), SCHED_FIFO, &param);
     std::unique_lock lock(lock_);
     while (!stop.stop_requested()) {
         if (planned_.empty()) {

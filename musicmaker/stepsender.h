@@ -57,6 +57,9 @@ public:
 
     static double NowMs();
 
+    // The thread's SCHED_FIFO priority when the system grants one (FluidSynth's audio thread asks 60).
+    static constexpr int kRealTimePriority = 40;
+
 private:
     void Run(std::stop_token stop);
 
