@@ -21,6 +21,8 @@
 #include <thread>
 #include <vector>
 
+#include <pthread.h>
+#include <sched.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -64,6 +66,17 @@ private:
 void PrintLoadAverage(const char* when) {
     double load[3] = {0, 0, 0};
     if (getloadavg(load, 3) == 3) std::printf("load average %s: %.2f %.2f %.2f\n", when, load[0], load[1], load[2]);
+}
+
+// Playback's sender keeps time under load only with the real-time scheduling it asks for.
+void PrintRealTimeGranted() {
+    bool granted = false;
+    std::thread([&] {
+        sched_param param{};
+        param.sched_priority = StepSender::kRealTimePriority;
+        granted = pthread_setschedparam(pthread_self(), SCHED_FIFO, &param) == 0;
+    }).join();
+    std::printf("real-time scheduling for playback's thread: %s\n", granted ? "granted" : "refused (rtprio limit)");
 }
 
 void OpenFakeOutput() {
@@ -205,6 +218,7 @@ int main(int argc, char** argv) {
     OpenFakeOutput();
     std::printf("peak memory at start (VmHWM): %.1f MiB\n", static_cast<double>(PeakKiB()) / 1024.0);
     PrintLoadAverage("at start");
+    PrintRealTimeGranted();
     BenchWakeUpBaseline();
     BenchPlayback(2000, 255, 240);  // 1 ms
     BenchPlayback(200, 4, 120);     // 125 ms; 200 steps keep the run at 25 s
