@@ -19,11 +19,12 @@ namespace kivra::bench {
 
 using Clock = std::chrono::steady_clock;
 
-// First line of every benchmark: figures taken on a busy machine are recognisable as such.
-inline void PrintLoadAverage() {
+// First line of every benchmark, and again after a loaded stretch: figures taken on a busy
+// machine are recognisable as such.
+inline void PrintLoadAverage(const char* when = "at start") {
     double load[3] = {-1, -1, -1};
     getloadavg(load, 3);
-    std::printf("load average at start: %.2f %.2f %.2f (1, 5, 15 min) on %u cores\n", load[0], load[1], load[2],
+    std::printf("load average %s: %.2f %.2f %.2f (1, 5, 15 min) on %u cores\n", when, load[0], load[1], load[2],
                 std::thread::hardware_concurrency());
     std::fflush(stdout);
 }

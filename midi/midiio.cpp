@@ -3,6 +3,7 @@
 #include "midi/notifier.h"
 
 #include <algorithm>
+#include <mutex>
 #include <utility>
 #include <vector>
 
@@ -16,6 +17,8 @@ LinkPort* g_link = nullptr;
 // The notifier is declared first so that it goes last: a backend still loading at exit may post.
 std::unique_ptr<MidiNotifier> g_notifier;
 std::unique_ptr<MidiOutBackend> g_out;
+// Playback's thread sends too: the output is used, replaced and closed under this lock.
+std::mutex g_outLock;
 std::unique_ptr<MidiInBackend> g_in;
 
 bool InNoteRange(int note) { return note >= 0 && note <= 127; }
@@ -55,7 +58,7 @@ void Track(std::uint32_t packed, bool own) {
 }
 
 bool SendOut(std::uint32_t packed, bool own = true) {
-    if (!g_bMidiOutLoading && (!g_out || !g_out->Send(packed))) return false;
+    if (!g_bMidiOutLoading && !SendFromAnyThread(packed)) return false;
     Track(packed, own);
     return true;
 }
@@ -151,6 +154,7 @@ int PlayChannel() {
 
 void SetMidiBackends(std::unique_ptr<MidiOutBackend> out, std::unique_ptr<MidiInBackend> in) {
     CloseMIDIDevices();
+    const std::lock_guard lock(g_outLock);
     g_out = std::move(out);
     g_in = std::move(in);
 }
@@ -163,23 +167,28 @@ MidiNotifier& Notifier() {
 }
 
 bool OpenMIDIOut(int device) {
-    if (!g_out || !g_out->Open(device, Notifier())) return false;
+    MidiNotifier& notifier = Notifier();
+    const std::lock_guard lock(g_outLock);
+    if (!g_out || !g_out->Open(device, notifier)) return false;
     g_bMidiOutLoading = g_out->LoadsInBackground();
     return true;
 }
 
 void OutputOpened() {
     g_bMidiOutOpen = true;
-    if (!std::exchange(g_bMidiOutLoading, false) || !g_out) return;
+    if (!std::exchange(g_bMidiOutLoading, false)) return;
     for (int c = 0; c < 16; ++c)
         for (int n = 0; n < 128; ++n)
             if (const auto v = g_sounding[static_cast<std::size_t>(c)][static_cast<std::size_t>(n)].velocity)
-                g_out->Send(PackShortMessage(0x90 + c, n, v));
+                SendFromAnyThread(PackShortMessage(0x90 + c, n, v));
 }
 
 void OutputFailed() {
     g_bMidiOutOpen = g_bMidiOutLoading = false;
-    if (g_out) g_out->Close();
+    {
+        const std::lock_guard lock(g_outLock);
+        if (g_out) g_out->Close();
+    }
     ForgetSoundingNotes();
 }
 bool OpenMIDIIn(int device) { return g_in && g_in->Open(device, Notifier()); }
@@ -196,7 +205,10 @@ void CloseMIDIDevices() {
         for (int c = 0; c < 16; ++c)
             if (g_channelsUsed & (1u << c)) SendOut(PackShortMessage(0xB0 + c, kAllNotesOff), false);
     }
-    if (g_out) g_out->Close();
+    {
+        const std::lock_guard lock(g_outLock);
+        if (g_out) g_out->Close();
+    }
     if (g_in) g_in->Close();
     // The output is no longer usable from here on; a notification still queued is dropped.
     g_bMidiOutOpen = g_bMidiOutLoading = false;
@@ -206,19 +218,47 @@ void CloseMIDIDevices() {
 
 void ReleaseMidi() {
     CloseMIDIDevices();
-    g_out.reset();
+    {
+        const std::lock_guard lock(g_outLock);
+        g_out.reset();
+    }
     g_in.reset();
     g_notifier.reset();
+}
+
+bool SendFromAnyThread(std::uint32_t packed) {
+    const std::lock_guard lock(g_outLock);
+    return g_out && g_out->Send(packed);
+}
+
+// PlayNote's and StopNote's work after the device took the message.
+static void NoteStarted(std::uint32_t packed) {
+    const int note = static_cast<int>((packed >> 8) & 0x7Fu);
+    UpdateFlag(note);
+    if (g_piano)
+        g_piano->ShowKey(note, KeyLightColour(note, static_cast<int>((packed >> 16) & 0xFFu), static_cast<int>(packed & 0x0Fu)),
+                         true);
+    CopyToLink(packed);
+    if (g_recorder && g_recorder->RecordChecked()) g_recorder->RecordNote(note);
+}
+
+static void NoteStopped(std::uint32_t packed) {
+    const int note = static_cast<int>((packed >> 8) & 0x7Fu);
+    ShowLit(note, UpdateFlag(note));
+    CopyToLink(packed);
+}
+
+void NoteSent(std::uint32_t packed) {
+    Track(packed, true);
+    if (packed >> 16) NoteStarted(packed);
+    else NoteStopped(packed);
 }
 
 bool PlayNote(int note, int velocity, int channel) {
     if (!(g_bMidiOutOpen || g_bMidiOutLoading) || !InNoteRange(note)) return false;
     const auto packed = PackShortMessage(0x90 + channel, note, velocity);
     if (!SendOut(packed)) return false;
-    UpdateFlag(note);
-    if (g_piano) g_piano->ShowKey(note, KeyLightColour(note, velocity, channel), true);
-    CopyToLink(packed);
-    if (g_recorder && g_recorder->RecordChecked()) g_recorder->RecordNote(note);
+    NoteStarted(packed);
     return true;
 }
 
@@ -226,8 +266,7 @@ bool StopNote(int note, int channel) {
     if (!(g_bMidiOutOpen || g_bMidiOutLoading) || !InNoteRange(note)) return false;
     const auto packed = PackShortMessage(0x90 + channel, note, 0);
     if (!SendOut(packed)) return false;
-    ShowLit(note, UpdateFlag(note));
-    CopyToLink(packed);
+    NoteStopped(packed);
     return true;
 }
 

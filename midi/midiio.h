@@ -2,7 +2,7 @@
 // Note routing: the only place where MIDI leaves the program. Every note source (mouse, computer
 // keyboard, MIDI input, playback) plays through PlayNote and StopNote, which send the message,
 // keep the per-note flags, light the key, copy to the link and feed the recorder.
-// Everything here runs on the UI thread only.
+// Everything here runs on the UI thread only, but SendFromAnyThread.
 
 #include "midi/backends/backend.h"
 
@@ -120,6 +120,15 @@ bool SetPatch(int patch, int channel);
 // Plays a peer's message. Its notes light no key and count in no flag, but a note-off (or
 // all-notes-off) that ends one of the piano's own notes clears that note's flag and key.
 bool SendMIDIMessage(std::uint32_t message);
+
+// The two halves of PlayNote and StopNote, for playback's own thread: the thread sends, the UI
+// thread keeps the rest, in the order the messages went out.
+// Sends one packed message to the output and nothing else; callable from any thread.
+bool SendFromAnyThread(std::uint32_t packed);
+// A note-on or note-off (a note-on with velocity 0) that went out through SendFromAnyThread: keeps
+// the record of what sounds and the flags, lights or clears the key, copies it to the link and,
+// for a note-on, feeds the recorder, as PlayNote and StopNote do. UI thread.
+void NoteSent(std::uint32_t packed);
 
 // ---- Held keys -----------------------------------------------------------------------------
 // A key of a note source remembers the notes it started and their channel, so that its release

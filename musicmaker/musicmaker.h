@@ -1,10 +1,13 @@
 #pragma once
 // The Music Maker's state besides the song: the Record, Play and Loop switches, the solo track,
 // the loop range and the playback schedule. The window mirrors this state and forwards its events
-// here. UI thread only.
+// here. The steps are planned and their notes shown on the UI thread; on the real clock they go
+// out from a thread of their own (StepSender), so that a busy UI thread cannot make them late.
 
 #include "midi/midiio.h"
 #include "musicmaker/notespans.h"
+#include "musicmaker/songops.h"
+#include "musicmaker/stepsender.h"
 
 #include <QObject>
 #include <QTimer>
@@ -30,7 +33,7 @@ public:
     double NowMs() const override;
 };
 
-class MusicMaker : public QObject, public RecorderPort {
+class MusicMaker : public QObject, public RecorderPort, public SongView {
     Q_OBJECT
 public:
     explicit MusicMaker(QObject* parent = nullptr);
@@ -52,7 +55,7 @@ public:
     // Plays `track` alone (the track buttons); an index naming no track is ignored.
     void PlayTrackAlone(int track);
     int SoloTrack() const { return m_lSoloTrack; }
-    void SetSoloTrack(int track) { m_lSoloTrack = track; }
+    void SetSoloTrack(int track);
 
     // Loop on: at the end of the loop range playback goes on with its first step instead of
     // stopping, on the same schedule (the first step of the next pass one interval after the last
@@ -72,7 +75,9 @@ public:
 
     // Plays every step that has fallen due by the clock's time (the timer's handler; tests call
     // it by hand after moving a fake clock). Steps due while the thread was busy are played late;
-    // a loop drops the whole passes it missed.
+    // a loop drops the whole passes it missed. The timer plays the steps on the UI thread while a
+    // fake clock is set or Record is checked: each note recorded then moves the cursor that the
+    // next step reads, so the steps cannot be planned ahead.
     void OnTimer();
 
     // Replaces the clock (tests); null restores the steady clock.
@@ -80,10 +85,14 @@ public:
     // While a fake clock is set the timer is not armed, so only OnTimer plays steps.
     bool UsingFakeClock() const { return m_bFakeClock; }
     // Called for every step played: its number since Play started (1 = first), its due time and
-    // the time it was played, both in clock milliseconds.
+    // the time it was played, both in clock milliseconds. From the sender's thread's steps, called
+    // on the UI thread when it takes them back.
     void SetStepObserver(std::function<void(long long step, double dueMs, double playedMs)> observer) {
         m_observer = std::move(observer);
     }
+
+    // SongView: an edit during playback is heard from the next step not yet played.
+    void SongChanged(const SongChange& change) override;
 
 signals:
     void recordChanged(bool on);
@@ -91,17 +100,46 @@ signals:
     void loopChanged(bool on);
 
 private:
+    using NoteSink = std::function<void(const NoteChange&, int channel)>;
     void PlayStep();
+    // One step of the schedule from `cursor` with the tracks' `lastStep`, both moved on: the note
+    // starts and releases go to `sink`, in the order they sound. False when the song is over there
+    // (nothing played).
+    bool StepThrough(int& cursor, std::vector<int>& lastStep, const NoteSink& sink);
     // The note starts and releases of a track from step `first` up to `end` (releaseAtEnd: and
-    // the release of what still sounds there), played through the note entry points.
-    void PlayTrackSteps(int track, int first, int end, bool releaseAtEnd);
+    // the release of what still sounds there).
+    void TrackSteps(int track, int first, int end, bool releaseAtEnd, std::vector<int>& lastStep, const NoteSink& sink);
     bool TrackPlays(int track) const { return m_lSoloTrack < 0 || track == m_lSoloTrack; }
     // After a long stall (a machine waking from sleep) a loop would replay every pass it missed in
     // one burst of notes: whole passes are dropped instead, and the beat stays on the schedule.
-    void DropMissedPasses();
+    void DropMissedPasses(long long& nextStep, int cursor) const;
+    double DueMs(long long step) const { return m_startMs + static_cast<double>(step) * m_lInterval; }
     // The loop range as it falls in the song now.
     std::pair<int, int> LoopSteps() const;
     void ArmTimer();
+
+    // The steps go out from the sender's thread, planned from where playback stands.
+    void StartSender();
+    // Takes back what the sender played and ends it; true when the song ended meanwhile.
+    bool StopSender();
+    // Plans steps up to kPlanAheadMs ahead (two at least).
+    void PlanAhead();
+    // Drops what is planned and plans again from the last step played (solo, Loop or an edit
+    // changed what follows); `parts` are the song's parts the edit changed.
+    void Replan(unsigned parts);
+    // The played steps back on the UI thread: keys, the record of what sounds, the link, the
+    // transport. True when the song ended there.
+    bool TakePlayed();
+    void OnPlayed();
+    void Ended();
+
+    // How far ahead the steps are planned: longer than any stall of the UI thread that playback
+    // must ride out, short enough that the plan is cheap to redo after an edit.
+    static constexpr double kPlanAheadMs = 1000;
+    std::unique_ptr<StepSender> m_sender;  // while the sender's thread plays
+    Transport m_plan;                      // where playback stands after the last step planned
+    long long m_planStep = 1;              // the number of the next step to plan
+    bool m_planEnded = false;              // the end of the song is planned
 
     bool m_bRecord = false;
     bool m_bPlay = false;
