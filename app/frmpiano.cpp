@@ -1,12 +1,12 @@
 #include "app/frmpiano.h"
 
 #include "app/datadir.h"
-#include "app/dialogs.h"
 #include "app/instruments.h"
 #include "app/keylayout.h"
 #include "app/pianokey.h"
-#include "app/twips.h"
 #include "musicmaker/songops.h"
+#include "widgets/dialogs.h"
+#include "widgets/twips.h"
 
 #include "keyboard/keymap.h"
 #include "midi/devices.h"

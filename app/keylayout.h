@@ -6,7 +6,7 @@
 
 #include <array>
 
-#include "app/twips.h"
+#include "widgets/twips.h"
 
 namespace kivra {
 

@@ -5,13 +5,14 @@
 // key-config.png, devices.png and link.png. MIDI goes to fake devices.
 #include "app/datadir.h"
 #include "app/frmpiano.h"
-#include "midi/backends/fake/fake_backend.h"
-#include "keyboard/keymap.h"
 #include "keyboard/frmkeyconfig.h"
+#include "keyboard/keymap.h"
 #include "link/frmlink.h"
+#include "midi/backends/fake/fake_backend.h"
 #include "midi/frmdevices.h"
 #include "midi/midiio.h"
-#include "musicmaker/snapshot.h"
+#include "musicmaker/frmmusicmaker.h"
+#include "musicmaker/musicmaker.h"
 
 #include <QApplication>
 #include <QDir>
@@ -31,6 +32,38 @@ bool Save(QWidget& window, const QDir& folder, const char* name) {
     }
     std::printf("%s\n", qPrintable(path));
     return true;
+}
+
+// The Music Maker with a small song recorded as a player would: a held chord, a break, an empty
+// step, then a single note; a second track; the cursor row on the empty step.
+bool SaveMusicMaker(const QDir& folder) {
+    kivra::InstallMusicMaker();
+    kivra::NewSong();
+    kivra::SetTrackCount(2);
+    const int notesDown = kivra::g_lNotesDown;
+    kivra::g_lNotesDown = 1;
+    kivra::RecordNote(60);
+    kivra::g_lNotesDown = 2;
+    kivra::RecordNote(64);
+    kivra::RecordNote(67);
+    kivra::g_lNotesDown = 1;
+    kivra::InsertBreak();
+    kivra::InsertSpace();
+    kivra::RecordNote(62);
+    kivra::SetCursor(1, 0);
+    kivra::RecordNote(48);
+    kivra::InsertSpace();
+    kivra::RecordNote(55);
+    kivra::g_lNotesDown = notesDown;
+    kivra::SetCursor(0, 2);  // the cursor row: the empty step
+
+    kivra::frmMusicMaker window;
+    window.ShowSong();
+    window.show();
+    QCoreApplication::processEvents();  // lets the lists learn their final size
+    const bool ok = Save(window, folder, "music-maker.png");
+    window.close();
+    return ok;
 }
 
 }  // namespace
@@ -74,8 +107,7 @@ int main(int argc, char** argv) {
         ok = Save(piano, folder, "piano-drum.png") && ok;
         piano.chkDrumMode()->click();
 
-        kivra::SnapshotMusicMaker(folder.filePath(QStringLiteral("music-maker.png")));
-        std::printf("%s\n", qPrintable(folder.filePath(QStringLiteral("music-maker.png"))));
+        ok = SaveMusicMaker(folder) && ok;
         for (auto* window : std::initializer_list<QWidget*>{new kivra::frmKeyConfig(&piano),
                                                             new kivra::frmDevices(&piano), new kivra::frmLink(&piano)}) {
             window->setWindowFlag(Qt::Window, true);

@@ -1,6 +1,7 @@
 #include "formats/smf_export.h"
 
 #include "formats/filestream.h"
+#include "midi/message.h"
 #include "musicmaker/notespans.h"
 #include "musicmaker/songops.h"
 
@@ -50,11 +51,11 @@ void EncodeTrack(ByteWriter& w, const SongSource& song, const SongTrack& track, 
     const std::uint8_t channel = track.Channel & 0x0F;
     if (withTempo) {
         const long long us = std::clamp<long long>((60'000'000LL + song.Tempo / 2) / song.Tempo, 1, 0xFFFFFF);
-        for (std::uint8_t b : {0x00, 0xFF, 0x51, 0x03}) w.Byte(b);
+        for (std::uint8_t b : {std::uint8_t{0}, kMetaEventStatus, kMetaTempo, std::uint8_t{3}}) w.Byte(b);
         for (int shift = 16; shift >= 0; shift -= 8) w.Byte(static_cast<std::uint8_t>(us >> shift));
     }
     w.Byte(0x00);
-    w.Byte(0xC0 | channel);
+    w.Byte(kProgramChangeStatus | channel);
     w.Byte(song.ChannelPatch[channel] & 0x7F);
 
     // Every event falls on the tick of its step, step s on tick s + 1, whatever was written
@@ -66,12 +67,12 @@ void EncodeTrack(ByteWriter& w, const SongSource& song, const SongTrack& track, 
         if (c.note > 127) continue;
         const long long tick = static_cast<long long>(c.step) + 1;
         w.Vlq(static_cast<std::uint64_t>(tick - lastTick));
-        w.Byte(0x90 | channel);
+        w.Byte(kNoteOnStatus | channel);
         w.Byte(c.note);
         w.Byte(c.start ? kVelocityStart : 0);
         lastTick = tick;
     }
-    for (std::uint8_t b : {0x00, 0xFF, 0x2F, 0x00}) w.Byte(b);
+    for (std::uint8_t b : {std::uint8_t{0}, kMetaEventStatus, kMetaEndOfTrack, std::uint8_t{0}}) w.Byte(b);
     w.Be32At(lengthAt, static_cast<std::uint32_t>(w.bytes.size() - (lengthAt + 4)));
 }
 

@@ -1,6 +1,7 @@
 #include "formats/smf_import.h"
 
 #include "formats/filestream.h"
+#include "midi/message.h"
 
 #include <algorithm>
 #include <cstdlib>
@@ -97,31 +98,31 @@ std::optional<Refusal> WalkTrack(std::span<const std::uint8_t> b, std::size_t p,
         if (p >= end) break;
 
         std::uint8_t status = b[p];
-        if (status & 0x80) {
+        if (IsStatusByte(status)) {
             ++p;
             // Only channel messages set the running status; system and meta events leave it.
-            if (status < 0xF0) running = status;
+            if (status < kSystemStatus) running = status;
         } else {
             status = running;  // this byte is the first data byte
         }
 
         if (status == 0) {
             ++p;  // a data byte before any status: nothing to act on
-        } else if (status < 0xF0) {
-            const std::size_t n = (status & 0xE0) == 0xC0 ? 1 : 2;  // program change, channel pressure
+        } else if (status < kSystemStatus) {
+            const std::size_t n = static_cast<std::size_t>(ShortMessageLength(status) - 1);
             if (end - p < n) break;
             const std::uint8_t d1 = b[p] & 0x7F;
             const std::uint8_t d2 = n == 2 ? (b[p + 1] & 0x7F) : 0;
             p += n;
-            const int kind = status & 0xF0;
-            sink.Channel(status & 0x0F, kind, d1);
-            if (kind == 0x90 && d2 > 0)
+            const unsigned kind = StatusKind(status);
+            sink.Channel(StatusChannel(status), static_cast<int>(kind), d1);
+            if (kind == kNoteOnStatus && d2 > 0)
                 sink.Onset(tick, d1);
-            else if (kind == 0x90 || kind == 0x80)
+            else if (kind == kNoteOnStatus || kind == kNoteOffStatus)
                 sink.Release(tick);
-        } else if (status == 0xF0 || status == 0xF7 || status == 0xFF) {
+        } else if (status == kSysExStatus || status == kSysExEndStatus || status == kMetaEventStatus) {
             std::uint8_t type = 0;
-            if (status == 0xFF) {
+            if (status == kMetaEventStatus) {
                 if (p >= end) break;
                 type = b[p++];
             }
@@ -131,16 +132,16 @@ std::optional<Refusal> WalkTrack(std::span<const std::uint8_t> b, std::size_t p,
             if (l == Vlq::Truncated) break;
             if (l == Vlq::Corrupt) return CorruptNumber(lengthAt);
             if (end - p < length) break;
-            if (status == 0xFF && type == 0x51 && length >= 3)
+            if (status == kMetaEventStatus && type == kMetaTempo && length >= 3)
                 sink.Tempo((static_cast<long long>(b[p]) << 16) | (b[p + 1] << 8) | b[p + 2]);
             p += length;
-            if (status == 0xFF && type == 0x2F) {
+            if (status == kMetaEventStatus && type == kMetaEndOfTrack) {
                 sink.EndOfTrack(tick);
                 break;
             }
         } else {
             // System common and real-time statuses carry a fixed number of data bytes.
-            const std::size_t n = status == 0xF2 ? 2 : (status == 0xF1 || status == 0xF3) ? 1 : 0;
+            const std::size_t n = static_cast<std::size_t>(ShortMessageLength(status) - 1);
             if (end - p < n) break;
             p += n;
         }

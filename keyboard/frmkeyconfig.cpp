@@ -1,10 +1,10 @@
 #include "keyboard/frmkeyconfig.h"
 
-#include "app/dialogs.h"
-#include "app/twips.h"
 #include "keyboard/keyhook.h"
 #include "keyboard/keymap.h"
 #include "midi/midiio.h"
+#include "widgets/dialogs.h"
+#include "widgets/twips.h"
 
 #include <QAbstractButton>
 #include <QButtonGroup>

@@ -1,7 +1,7 @@
 #include "link/frmlink.h"
 
-#include "app/dialogs.h"
-#include "app/twips.h"
+#include "widgets/dialogs.h"
+#include "widgets/twips.h"
 
 #include <QCloseEvent>
 #include <QPushButton>

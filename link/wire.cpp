@@ -41,11 +41,10 @@ bool MessageRate::Take(Clock::time_point now) {
 }
 
 void SoundingNotes::Track(std::uint32_t packed) {
-    const unsigned kind = packed & 0xF0u;
-    const unsigned note = (packed >> 8) & 0xFFu;
-    if ((kind != kNoteOnStatus && kind != kNoteOffStatus) || note > 127) return;
+    const ShortMessage m = UnpackShortMessage(packed);
+    if ((m.Kind() != kNoteOnStatus && m.Kind() != kNoteOffStatus) || m.data1 > 127) return;
     const bool starts = !IsNoteRelease(packed);
-    bool& flag = on_[packed & 0x0Fu][note];
+    bool& flag = on_[static_cast<std::size_t>(m.Channel())][m.data1];
     if (flag != starts) count_ += starts ? 1 : -1;
     flag = starts;
 }
@@ -53,9 +52,10 @@ void SoundingNotes::Track(std::uint32_t packed) {
 std::vector<std::uint32_t> SoundingNotes::TakeReleases() {
     std::vector<std::uint32_t> offs;
     offs.reserve(static_cast<std::size_t>(count_));
-    for (std::uint32_t channel = 0; channel < 16; ++channel)
-        for (std::uint32_t note = 0; note < 128; ++note)
-            if (on_[channel][note]) offs.push_back((kNoteOnStatus + channel) | (note << 8));
+    for (int channel = 0; channel < 16; ++channel)
+        for (int note = 0; note < 128; ++note)
+            if (on_[static_cast<std::size_t>(channel)][static_cast<std::size_t>(note)])
+                offs.push_back(PackShortMessage(kNoteOnStatus + channel, note));
     on_ = {};
     count_ = 0;
     return offs;

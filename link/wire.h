@@ -1,7 +1,10 @@
 #pragma once
 // The link's wire format: a stream of 4-byte messages in both directions, each one packed short
 // message sent lowest byte first (status, data 1, data 2, 0). No header, no length, no separator.
-// Shared by the piano's link client and the relay server; plain C++, no Qt.
+// Shared by the piano's link client and the relay server; plain C++, no Qt. Only channel voice
+// messages (IsChannelVoiceMessage) may reach an output device or another player.
+
+#include "midi/message.h"
 
 #include <array>
 #include <chrono>
@@ -15,40 +18,6 @@ namespace kivra {
 inline constexpr int kLinkPort = 766;             // the port when the address names none
 inline constexpr std::size_t kLinkMessageSize = 4;
 inline constexpr std::uint8_t kChannelAssignStatus = 0xFF;  // server to client: FF, channel, any, any
-
-// Status bytes of the channel voice messages (the low four bits carry the channel).
-inline constexpr std::uint8_t kNoteOffStatus = 0x80;
-inline constexpr std::uint8_t kNoteOnStatus = 0x90;
-inline constexpr std::uint8_t kProgramChangeStatus = 0xC0;
-inline constexpr std::uint8_t kChannelPressureStatus = 0xD0;
-inline constexpr std::uint8_t kPitchBendStatus = 0xE0;
-inline constexpr std::uint8_t kSystemStatus = 0xF0;  // 0xF0..0xFF: system messages, never channel voice
-
-// Data bytes after a channel voice status: one for program change and channel pressure, two for
-// the others; 0 for a byte that is no channel voice status.
-constexpr int ChannelVoiceDataBytes(std::uint32_t status) {
-    const std::uint32_t kind = status & 0xF0u;
-    if (status > 0xFFu || kind < kNoteOffStatus || kind == kSystemStatus) return 0;
-    return kind == kProgramChangeStatus || kind == kChannelPressureStatus ? 1 : 2;
-}
-
-// A well-formed channel voice message, packed: status 0x80..0xEF, its data bytes below 0x80, and
-// every byte its kind does not use zero (the top byte always, the second data byte of a program
-// change or channel pressure). That is exactly what the note entry points send. System messages
-// (SysEx, clock, reset), a data byte standing as status, a data byte above 127 and stray bytes in
-// an unused position are not: only these messages may reach an output device or another player.
-constexpr bool IsChannelVoiceMessage(std::uint32_t packed) {
-    const int dataBytes = ChannelVoiceDataBytes(packed & 0xFFu);
-    if (dataBytes == 0) return false;
-    const std::uint32_t used = dataBytes == 1 ? 0x7F00u : 0x7F7F00u;
-    return (packed & ~(used | 0xFFu)) == 0;
-}
-
-// A note-off (8c) or a note-on with velocity 0: the message that ends a note.
-constexpr bool IsNoteRelease(std::uint32_t packed) {
-    const std::uint32_t kind = packed & 0xF0u;
-    return kind == kNoteOffStatus || (kind == kNoteOnStatus && ((packed >> 16) & 0xFFu) == 0);
-}
 
 // The server's message that gives a client its channel.
 constexpr std::uint32_t ChannelAssignMessage(int channel) {

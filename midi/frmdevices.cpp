@@ -1,8 +1,8 @@
 #include "midi/frmdevices.h"
 
-#include "app/dialogs.h"
-#include "app/twips.h"
 #include "midi/devices.h"
+#include "widgets/dialogs.h"
+#include "widgets/twips.h"
 
 #include <QLabel>
 #include <QListWidget>

@@ -42,17 +42,17 @@ constexpr std::uint8_t kAllSoundOff = 120, kAllNotesOff = 123;
 
 // Keeps the record from one message that the device took.
 void Track(std::uint32_t packed, bool own) {
-    const unsigned kind = packed & 0xF0u, channel = packed & 0x0Fu;
+    const unsigned kind = StatusKind(packed & 0xFFu), channel = packed & 0x0Fu;
     const unsigned data1 = (packed >> 8) & 0x7Fu, data2 = (packed >> 16) & 0x7Fu;
     auto& row = g_sounding[channel];
-    if (kind == 0x90 && data2 > 0) {
+    if (kind == kNoteOnStatus && data2 > 0) {
         Sounding& s = row[data1];
         s.own = own || (s.velocity > 0 && s.own);
         s.velocity = static_cast<std::uint8_t>(data2);
         g_channelsUsed = static_cast<std::uint16_t>(g_channelsUsed | (1u << channel));
-    } else if (kind == 0x90 || kind == 0x80) {
+    } else if (kind == kNoteOnStatus || kind == kNoteOffStatus) {
         row[data1] = {};
-    } else if (kind == 0xB0 && (data1 == kAllSoundOff || data1 >= kAllNotesOff)) {
+    } else if (kind == kControlChangeStatus && (data1 == kAllSoundOff || data1 >= kAllNotesOff)) {
         row.fill({});  // all sound off, all notes off and the mode messages end every note
     }
 }
@@ -180,7 +180,7 @@ void OutputOpened() {
     for (int c = 0; c < 16; ++c)
         for (int n = 0; n < 128; ++n)
             if (const auto v = g_sounding[static_cast<std::size_t>(c)][static_cast<std::size_t>(n)].velocity)
-                SendFromAnyThread(PackShortMessage(0x90 + c, n, v));
+                SendFromAnyThread(PackShortMessage(kNoteOnStatus + c, n, v));
 }
 
 void OutputFailed() {
@@ -201,9 +201,9 @@ void CloseMIDIDevices() {
         StopSoundingNotes();
         for (int c = 0; c < 16; ++c)
             for (int n = 0; n < 128; ++n)
-                if (IsSounding(n, c)) SendOut(PackShortMessage(0x90 + c, n), false);
+                if (IsSounding(n, c)) SendOut(PackShortMessage(kNoteOnStatus + c, n), false);
         for (int c = 0; c < 16; ++c)
-            if (g_channelsUsed & (1u << c)) SendOut(PackShortMessage(0xB0 + c, kAllNotesOff), false);
+            if (g_channelsUsed & (1u << c)) SendOut(PackShortMessage(kControlChangeStatus + c, kAllNotesOff), false);
     }
     {
         const std::lock_guard lock(g_outLock);
@@ -256,7 +256,7 @@ void NoteSent(std::uint32_t packed) {
 
 bool PlayNote(int note, int velocity, int channel) {
     if (!(g_bMidiOutOpen || g_bMidiOutLoading) || !InNoteRange(note)) return false;
-    const auto packed = PackShortMessage(0x90 + channel, note, velocity);
+    const auto packed = PackShortMessage(kNoteOnStatus + channel, note, velocity);
     if (!SendOut(packed)) return false;
     NoteStarted(packed);
     return true;
@@ -264,7 +264,7 @@ bool PlayNote(int note, int velocity, int channel) {
 
 bool StopNote(int note, int channel) {
     if (!(g_bMidiOutOpen || g_bMidiOutLoading) || !InNoteRange(note)) return false;
-    const auto packed = PackShortMessage(0x90 + channel, note, 0);
+    const auto packed = PackShortMessage(kNoteOnStatus + channel, note, 0);
     if (!SendOut(packed)) return false;
     NoteStopped(packed);
     return true;
@@ -273,7 +273,7 @@ bool StopNote(int note, int channel) {
 bool SendPitchBend(int value, int channel) {
     if (!g_bMidiOutOpen) return false;
     // Two's-complement masks: only the low 14 bits of the value reach the message.
-    const auto packed = PackShortMessage(0xE0 + channel, value & 127, (value / 128) & 127);
+    const auto packed = PackShortMessage(kPitchBendStatus + channel, value & 127, (value / 128) & 127);
     if (!SendOut(packed)) return false;
     CopyToLink(packed);
     return true;
@@ -281,7 +281,7 @@ bool SendPitchBend(int value, int channel) {
 
 bool SetPatch(int patch, int channel) {
     if (!g_bMidiOutOpen) return false;
-    const auto packed = PackShortMessage(0xC0 + channel, patch & 127);
+    const auto packed = PackShortMessage(kProgramChangeStatus + channel, patch & 127);
     if (!SendOut(packed)) return false;
     if (channel == g_lChannel && g_piano) g_piano->SelectPatchRow(patch);
     CopyToLink(packed);
@@ -292,7 +292,7 @@ bool SendMIDIMessage(std::uint32_t message) {
     if (!g_bMidiOutOpen) return false;
     if (!SendOut(message, false)) return false;
     // Only the end of one of the piano's own notes shows: a peer's notes light nothing.
-    const bool wholeChannel = (message & 0xF0u) == 0xB0u;
+    const bool wholeChannel = StatusKind(message & 0xFFu) == kControlChangeStatus;
     const int first = wholeChannel ? 0 : static_cast<int>((message >> 8) & 0x7Fu);
     for (int n = first; n <= (wholeChannel ? 127 : first); ++n) {
         const bool before = g_bNoteOn[static_cast<std::size_t>(n)];

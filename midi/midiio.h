@@ -5,6 +5,7 @@
 // Everything here runs on the UI thread only, but SendFromAnyThread.
 
 #include "midi/backends/backend.h"
+#include "midi/message.h"
 
 #include <array>
 #include <cstdint>
@@ -38,12 +39,6 @@ Rgb ColorHLSToRGB(int hue, int luminance, int saturation);
 Rgb KeyLightColour(int note, int velocity, int channel);
 
 bool IsBlackKey(int note);
-
-// Packs a short message: status in bits 0-7, data 1 in bits 8-15, data 2 in bits 16-23.
-constexpr std::uint32_t PackShortMessage(int status, int data1, int data2 = 0) {
-    return (static_cast<std::uint32_t>(status) & 0xFFu) | ((static_cast<std::uint32_t>(data1) & 0xFFu) << 8) |
-           ((static_cast<std::uint32_t>(data2) & 0xFFu) << 16);
-}
 
 // ---- What the entry points reach ----------------------------------------------------------
 // The piano window: key lights, the instrument list and the controls every note source reads.

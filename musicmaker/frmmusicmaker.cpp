@@ -1,9 +1,9 @@
 #include "musicmaker/frmmusicmaker.h"
 
-#include "app/dialogs.h"
-#include "app/twips.h"
 #include "musicmaker/musicmaker.h"
 #include "musicmaker/steplist.h"
+#include "widgets/dialogs.h"
+#include "widgets/twips.h"
 
 #include <QCheckBox>
 #include <QCloseEvent>

@@ -1,10 +1,10 @@
 #include "musicmaker/songfile_menu.h"
 
-#include "app/dialogs.h"
 #include "formats/smf_export.h"
 #include "formats/smf_import.h"
 #include "musicmaker/frmmusicmaker.h"
 #include "musicmaker/musicmaker.h"
+#include "widgets/dialogs.h"
 
 #include <QAction>
 #include <QEvent>

@@ -2,9 +2,9 @@
 // Helpers shared by the suites: fake MIDI devices that are open, recording stand-ins for what the
 // note routing reaches, scripted dialogs, a full disk and a read-only folder.
 
-#include "app/dialogs.h"
 #include "midi/backends/fake/fake_backend.h"
 #include "midi/midiio.h"
+#include "widgets/dialogs.h"
 
 #include <QCoreApplication>
 #include <QString>

@@ -1,5 +1,6 @@
 #include "midi/backends/fake/fake_backend.h"
 
+#include "midi/message.h"
 #include "midi/notifier.h"
 
 #include <cstdio>
@@ -7,8 +8,7 @@
 namespace kivra {
 
 std::string ShortMessageHex(std::uint32_t packed) {
-    const unsigned status = packed & 0xFF;
-    const int count = ((status & 0xF0) == 0xC0 || (status & 0xF0) == 0xD0) ? 2 : 3;
+    const int count = ShortMessageLength(packed & 0xFFu);
     std::string out;
     char buf[4];
     for (int i = 0; i < count; ++i) {

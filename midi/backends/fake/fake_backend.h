@@ -58,7 +58,7 @@ private:
     MidiNotifier* notifier_ = nullptr;
 };
 
-// Bytes of one packed message as the wire carries them: 2 for program changes, else 3.
+// The bytes of one packed message as a device takes them (ShortMessageLength of its status).
 std::string ShortMessageHex(std::uint32_t packed);
 
 }  // namespace kivra

@@ -1,6 +1,7 @@
 #include "midi/backends/fluidsynth/fluidsynth_backend.h"
 
 #include "midi/devices.h"
+#include "midi/message.h"
 #include "midi/notifier.h"
 
 #include <fluidsynth.h>
@@ -188,18 +189,18 @@ bool SoftSynth::Play(std::uint32_t packed) {
     const int channel = status & 0x0F;
     const int d1 = (packed >> 8) & 0x7F;
     const int d2 = (packed >> 16) & 0x7F;
-    switch (status & 0xF0) {
-        case 0x80: fluid_synth_noteoff(synth_, channel, d1); return true;
-        case 0x90:
+    switch (StatusKind(status)) {
+        case kNoteOffStatus: fluid_synth_noteoff(synth_, channel, d1); return true;
+        case kNoteOnStatus:
             if (d2 == 0) fluid_synth_noteoff(synth_, channel, d1);
             else fluid_synth_noteon(synth_, channel, d1, d2);
             return true;
-        case 0xA0: fluid_synth_key_pressure(synth_, channel, d1, d2); return true;
-        case 0xB0: fluid_synth_cc(synth_, channel, d1, d2); return true;
-        case 0xC0: fluid_synth_program_change(synth_, channel, d1); return true;
-        case 0xD0: fluid_synth_channel_pressure(synth_, channel, d1); return true;
-        case 0xE0: fluid_synth_pitch_bend(synth_, channel, d1 | (d2 << 7)); return true;
-        default: return status >= 0xF0;  // system messages: nothing to play
+        case kPolyPressureStatus: fluid_synth_key_pressure(synth_, channel, d1, d2); return true;
+        case kControlChangeStatus: fluid_synth_cc(synth_, channel, d1, d2); return true;
+        case kProgramChangeStatus: fluid_synth_program_change(synth_, channel, d1); return true;
+        case kChannelPressureStatus: fluid_synth_channel_pressure(synth_, channel, d1); return true;
+        case kPitchBendStatus: fluid_synth_pitch_bend(synth_, channel, d1 | (d2 << 7)); return true;
+        default: return status >= kSystemStatus;  // system messages: nothing to play
     }
 }
 

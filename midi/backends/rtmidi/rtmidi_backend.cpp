@@ -1,5 +1,6 @@
 #include "midi/backends/rtmidi/rtmidi_backend.h"
 
+#include "midi/message.h"
 #include "midi/notifier.h"
 
 #include <RtMidi.h>
@@ -70,7 +71,7 @@ template <typename Port> std::optional<unsigned> RtMidiPortOf(Port* port, int id
 }
 
 void OnInput(double, std::vector<unsigned char>* message, void* userData) {
-    if (!message || message->empty() || message->size() > 3 || (*message)[0] < 0x80) return;
+    if (!message || message->empty() || message->size() > 3 || !IsStatusByte((*message)[0])) return;
     std::uint32_t packed = 0;
     for (std::size_t i = 0; i < message->size(); ++i) packed |= static_cast<std::uint32_t>((*message)[i]) << (8 * i);
     static_cast<MidiNotifier*>(userData)->PostInputData(packed);
@@ -133,11 +134,11 @@ bool RtMidiOutPorts::Open(int id, MidiNotifier& notifier) {
 
 bool RtMidiOutPorts::Send(std::uint32_t packed) {
     if (!open_) return false;
-    const unsigned char status = packed & 0xFF;
-    const std::size_t size = (status & 0xF0) == 0xC0 || (status & 0xF0) == 0xD0 ? 2 : 3;
-    const unsigned char bytes[3] = {status, static_cast<unsigned char>((packed >> 8) & 0xFF),
-                                    static_cast<unsigned char>((packed >> 16) & 0xFF)};
-    port_->sendMessage(bytes, size);
+    const ShortMessage m = UnpackShortMessage(packed);
+    const int length = ShortMessageLength(m.status);
+    if (length == 0) return false;  // a data byte or system exclusive: no short message to send
+    const unsigned char bytes[3] = {m.status, m.data1, m.data2};
+    port_->sendMessage(bytes, static_cast<std::size_t>(length));
     return true;
 }
 
