@@ -129,7 +129,7 @@ frmMusicMaker::frmMusicMaker(QWidget* parent) : QMainWindow(parent) {
     // Each bar writes its setting through the song, which tells this window back; a value the
     // song already holds is no change.
     for (QScrollBar* bar : {hscChannel, hscNPB, hscTempo, hscTracks})
-        connect(bar, &QScrollBar::sliderPressed, this, [this] { ++m_gesture; });
+        connect(bar, &QScrollBar::sliderPressed, this, [this] { ++gesture_; });
     connect(hscChannel, &QScrollBar::valueChanged, this, [this](int value) {
         lblChannel->setText(QStringLiteral("Output Channel: %1").arg(value));
         SetTrackChannel(g_lCurTrack, value, Gesture(hscChannel));

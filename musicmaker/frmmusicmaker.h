@@ -57,10 +57,10 @@ private:
     void ShowSettings();
     void SelectCursorRows();
     // The drag a bar's value change belongs to (0: none), so that one drag is one change.
-    int Gesture(const QScrollBar* bar) const { return bar->isSliderDown() ? m_gesture : 0; }
+    int Gesture(const QScrollBar* bar) const { return bar->isSliderDown() ? gesture_ : 0; }
 
     int m_lTrackOffset = 0;  // the track shown in the first list; kept while the window lives
-    int m_gesture = 0;       // counts the scroll-bar drags
+    int gesture_ = 0;       // counts the scroll-bar drags
 
     QPushButton* cmdPrevTrack;
     std::array<QPushButton*, 5> cmdTrack;

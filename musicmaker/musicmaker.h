@@ -40,14 +40,14 @@ public:
     ~MusicMaker() override;
 
     // RecorderPort: what the note entry points ask while routing a note.
-    bool RecordChecked() const override { return m_bRecord; }
+    bool RecordChecked() const override { return record_; }
     int CurrentTrackChannel() const override;
     void RecordNote(int note) override;
 
     // Record on locks the piano's settings controls and shows the track's instrument there.
     void SetRecord(bool on);
 
-    bool PlayChecked() const { return m_bPlay; }
+    bool PlayChecked() const { return play_; }
     // Play on: Record off, cursor to 0 (with Loop on, to the loop's first step), programs sent,
     // first step one interval later.
     // Play off: all 2048 notes stopped, timer stopped; the cursor stays.
@@ -61,17 +61,17 @@ public:
     // stopping, on the same schedule (the first step of the next pass one interval after the last
     // of this one). The notes sounding at the wrap are released first, as a following notes step
     // would. Off at start; the window's Loop box mirrors it.
-    bool LoopChecked() const { return m_bLoop; }
+    bool LoopChecked() const { return loop_; }
     void SetLoop(bool on);
     // The steps Loop plays, [first, end); kSongEnd as the end reaches the end of the song however
     // long it grows. Clamped to the song when played; a range with no step in the song stops
     // playback at the wrap as the end of the song would. Default: the whole song.
     static constexpr int kSongEnd = INT_MAX;
-    void SetLoopRange(int first, int end) { m_loopRange = {first, end}; }
-    std::pair<int, int> LoopRange() const { return m_loopRange; }
+    void SetLoopRange(int first, int end) { loopRange_ = {first, end}; }
+    std::pair<int, int> LoopRange() const { return loopRange_; }
 
     // The interval fixed at the last start of Play, in milliseconds.
-    int RunningInterval() const { return m_lInterval; }
+    int RunningInterval() const { return interval_; }
 
     // Plays every step that has fallen due by the clock's time (the timer's handler; tests call
     // it by hand after moving a fake clock). Steps due while the thread was busy are played late;
@@ -83,12 +83,12 @@ public:
     // Replaces the clock (tests); null restores the steady clock.
     void SetClock(std::unique_ptr<Clock> clock);
     // While a fake clock is set the timer is not armed, so only OnTimer plays steps.
-    bool UsingFakeClock() const { return m_bFakeClock; }
+    bool UsingFakeClock() const { return fakeClock_; }
     // Called for every step played: its number since Play started (1 = first), its due time and
     // the time it was played, both in clock milliseconds. From the sender's thread's steps, called
     // on the UI thread when it takes them back.
     void SetStepObserver(std::function<void(long long step, double dueMs, double playedMs)> observer) {
-        m_observer = std::move(observer);
+        observer_ = std::move(observer);
     }
 
     // SongView: an edit during playback is heard from the next step not yet played.
@@ -113,7 +113,7 @@ private:
     // After a long stall (a machine waking from sleep) a loop would replay every pass it missed in
     // one burst of notes: whole passes are dropped instead, and the beat stays on the schedule.
     void DropMissedPasses(long long& nextStep, int cursor) const;
-    double DueMs(long long step) const { return m_startMs + static_cast<double>(step) * m_lInterval; }
+    double DueMs(long long step) const { return startMs_ + static_cast<double>(step) * interval_; }
     // The loop range as it falls in the song now.
     std::pair<int, int> LoopSteps() const;
     void ArmTimer();
@@ -136,24 +136,24 @@ private:
     // How far ahead the steps are planned: longer than any stall of the UI thread that playback
     // must ride out, short enough that the plan is cheap to redo after an edit.
     static constexpr double kPlanAheadMs = 1000;
-    std::unique_ptr<StepSender> m_sender;  // while the sender's thread plays
-    Transport m_plan;                      // where playback stands after the last step planned
-    long long m_planStep = 1;              // the number of the next step to plan
-    bool m_planEnded = false;              // the end of the song is planned
+    std::unique_ptr<StepSender> sender_;  // while the sender's thread plays
+    Transport plan_;                      // where playback stands after the last step planned
+    long long planStep_ = 1;              // the number of the next step to plan
+    bool planEnded_ = false;              // the end of the song is planned
 
-    bool m_bRecord = false;
-    bool m_bPlay = false;
-    bool m_bLoop = false;
-    std::pair<int, int> m_loopRange{0, kSongEnd};
-    std::vector<NoteChange> m_changes;  // reused from step to step
+    bool record_ = false;
+    bool play_ = false;
+    bool loop_ = false;
+    std::pair<int, int> loopRange_{0, kSongEnd};
+    std::vector<NoteChange> changes_;  // reused from step to step
     int m_lSoloTrack = -1;
-    int m_lInterval = 125;
-    double m_startMs = 0;
-    long long m_nextStep = 1;  // the step number whose due time is start + m_nextStep x interval
-    QTimer m_timer;
-    std::unique_ptr<Clock> m_clock;
-    bool m_bFakeClock = false;
-    std::function<void(long long, double, double)> m_observer;
+    int interval_ = 125;
+    double startMs_ = 0;
+    long long nextStep_ = 1;  // the step number whose due time is start + nextStep_ x interval
+    QTimer timer_;
+    std::unique_ptr<Clock> clock_;
+    bool fakeClock_ = false;
+    std::function<void(long long, double, double)> observer_;
 };
 
 // The one Music Maker of the run, created on first use with a new song and registered as the

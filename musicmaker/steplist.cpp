@@ -23,11 +23,11 @@ int StepList::RowHeight() const { return fontMetrics().height() + 1; }
 
 void StepList::SetRows(int track, int rowCount) {
     rowCount = std::max(rowCount, 0);
-    const int before = m_rowCount;
-    const bool otherTrack = track != m_track;
-    m_track = track;
-    m_rowCount = rowCount;
-    if (m_selected >= m_rowCount) m_selected = m_anchor = -1;
+    const int before = rowCount_;
+    const bool otherTrack = track != track_;
+    track_ = track;
+    rowCount_ = rowCount;
+    if (selected_ >= rowCount_) selected_ = anchor_ = -1;
     if (rowCount != before) UpdateScrollBar();
     if (otherTrack) {
         viewport()->update();
@@ -36,7 +36,7 @@ void StepList::SetRows(int track, int rowCount) {
     }
 }
 
-void StepList::RowsChanged(int first, int count) { UpdateRows(first, count < 0 ? m_rowCount - 1 : first + count - 1); }
+void StepList::RowsChanged(int first, int count) { UpdateRows(first, count < 0 ? rowCount_ - 1 : first + count - 1); }
 
 void StepList::UpdateRows(int first, int last) {
     first = std::max(first, FirstVisibleRow());
@@ -47,18 +47,18 @@ void StepList::UpdateRows(int first, int last) {
 int StepList::VisibleRowCount() const { return viewport()->height() / RowHeight() + 1; }
 
 QString StepList::RowText(int row) const {
-    const SongStep* step = StepAt(m_track, row);
-    return row < m_rowCount && step ? StepCaption(*step) : QString();
+    const SongStep* step = StepAt(track_, row);
+    return row < rowCount_ && step ? StepCaption(*step) : QString();
 }
 
 void StepList::SelectRow(int row, int anchor) {
-    if (row < 0 || row >= m_rowCount) row = -1;
-    anchor = row < 0 ? -1 : std::clamp(anchor, 0, m_rowCount - 1);
-    if (row != m_selected || anchor != m_anchor) {
-        UpdateRows(std::min(m_selected, m_anchor), std::max(m_selected, m_anchor));
+    if (row < 0 || row >= rowCount_) row = -1;
+    anchor = row < 0 ? -1 : std::clamp(anchor, 0, rowCount_ - 1);
+    if (row != selected_ || anchor != anchor_) {
+        UpdateRows(std::min(selected_, anchor_), std::max(selected_, anchor_));
         UpdateRows(std::min(row, anchor), std::max(row, anchor));
-        m_selected = row;
-        m_anchor = anchor;
+        selected_ = row;
+        anchor_ = anchor;
     }
     if (row >= 0) EnsureVisible(row);
 }
@@ -71,13 +71,13 @@ QRect StepList::RowRect(int row) const {
 
 int StepList::RowAt(int y) const {
     const int row = FirstVisibleRow() + y / RowHeight();
-    return y >= 0 && row < m_rowCount ? row : -1;
+    return y >= 0 && row < rowCount_ ? row : -1;
 }
 
 void StepList::UpdateScrollBar() {
     // Scrolled by whole rows: the bar's value is the first row in view.
     const int fullRows = std::max(1, viewport()->height() / RowHeight());
-    verticalScrollBar()->setRange(0, std::max(0, m_rowCount - fullRows));
+    verticalScrollBar()->setRange(0, std::max(0, rowCount_ - fullRows));
     verticalScrollBar()->setPageStep(fullRows);
     verticalScrollBar()->setSingleStep(1);
 }
@@ -97,8 +97,8 @@ void StepList::paintEvent(QPaintEvent*) {
     const int first = FirstVisibleRow();
     const int count = VisibleRowCount();
     const QPalette& pal = palette();
-    const int low = std::min(m_selected, m_anchor), high = std::max(m_selected, m_anchor);
-    for (int i = 0; i < count && first + i < m_rowCount; ++i) {
+    const int low = std::min(selected_, anchor_), high = std::max(selected_, anchor_);
+    for (int i = 0; i < count && first + i < rowCount_; ++i) {
         const int row = first + i;
         const QString text = RowText(row);
         const QRect rect = RowRect(row);
@@ -118,30 +118,30 @@ void StepList::mousePressEvent(QMouseEvent* event) {
     // Any button selects the row under the pointer; a press below the last row keeps the selection.
     // With Shift the selection grows from the anchor.
     const int row = RowAt(event->position().toPoint().y());
-    m_extending = (event->modifiers() & Qt::ShiftModifier) && m_anchor >= 0;
-    if (row >= 0) SelectRow(row, m_extending ? m_anchor : row);
+    extending_ = (event->modifiers() & Qt::ShiftModifier) && anchor_ >= 0;
+    if (row >= 0) SelectRow(row, extending_ ? anchor_ : row);
     setFocus(Qt::MouseFocusReason);
 }
 
-void StepList::mouseReleaseEvent(QMouseEvent*) { emit released(m_extending); }
+void StepList::mouseReleaseEvent(QMouseEvent*) { emit released(extending_); }
 
 void StepList::keyPressEvent(QKeyEvent* event) {
     // Plain keys move the selection only (the cursor follows a mouse release); with Shift they
     // extend it, and the cursor follows.
     const int pageRows = std::max(1, viewport()->height() / RowHeight());
-    int row = m_selected;
+    int row = selected_;
     switch (event->key()) {
     case Qt::Key_Up: row = std::max(0, row - 1); break;
-    case Qt::Key_Down: row = std::min(m_rowCount - 1, row + 1); break;
+    case Qt::Key_Down: row = std::min(rowCount_ - 1, row + 1); break;
     case Qt::Key_PageUp: row = std::max(0, row - pageRows); break;
-    case Qt::Key_PageDown: row = std::min(m_rowCount - 1, row + pageRows); break;
+    case Qt::Key_PageDown: row = std::min(rowCount_ - 1, row + pageRows); break;
     case Qt::Key_Home: row = 0; break;
-    case Qt::Key_End: row = m_rowCount - 1; break;
+    case Qt::Key_End: row = rowCount_ - 1; break;
     default: QAbstractScrollArea::keyPressEvent(event); return;
     }
-    if (m_rowCount == 0) return;
-    const bool extend = (event->modifiers() & Qt::ShiftModifier) && m_anchor >= 0;
-    SelectRow(row, extend ? m_anchor : row);
+    if (rowCount_ == 0) return;
+    const bool extend = (event->modifiers() & Qt::ShiftModifier) && anchor_ >= 0;
+    SelectRow(row, extend ? anchor_ : row);
     if (extend) emit extended();
 }
 

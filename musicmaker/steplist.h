@@ -19,12 +19,12 @@ public:
     void SetRows(int track, int rowCount);
     // Rows from `first` changed (count -1: every row from there on).
     void RowsChanged(int first, int count);
-    int Track() const { return m_track; }
-    int RowCount() const { return m_rowCount; }
+    int Track() const { return track_; }
+    int RowCount() const { return rowCount_; }
     QString RowText(int row) const;
     // -1 for no selected row. Selecting scrolls the row into view.
-    int SelectedRow() const { return m_selected; }
-    int AnchorRow() const { return m_anchor; }
+    int SelectedRow() const { return selected_; }
+    int AnchorRow() const { return anchor_; }
     void SelectRow(int row, int anchor);
     void SelectRow(int row) { SelectRow(row, row); }
     int RowHeight() const;
@@ -53,11 +53,11 @@ private:
     int RowAt(int y) const;
     void UpdateRows(int first, int last);  // repaints the rows of that range that are in view
 
-    int m_track = -1;
-    int m_rowCount = 0;
-    int m_selected = -1;
-    int m_anchor = -1;
-    bool m_extending = false;
+    int track_ = -1;
+    int rowCount_ = 0;
+    int selected_ = -1;
+    int anchor_ = -1;
+    bool extending_ = false;
 };
 
 }  // namespace kivra
