@@ -279,16 +279,6 @@ TEST_F(NoteSources, MidiInputArrivesInOrderFromAnyThreadAndWhileAModalDialogRuns
     EXPECT_EQ(midi.SentHex(), "90 3C 40 90 3C 00");  // handled by the dialog's own loop
 }
 
-TEST(Devices, LookupIsACaseSensitivePrefixMatchWithTheLowestIdWinning) {
-    test::FakeMidi midi(false, {"Kivra Software Synth Extra", "Kivra Software Synth", "USB Keyboard"},
-                        {"(None) Port", "USB Keyboard"});
-    const std::pair<const char*, int> outs[] = {
-        {"Kivra Software Synth", 0}, {"", 0}, {"USB", 2}, {"USB Keyboard 2", -1}, {"usb keyboard", -1}};
-    for (auto [name, id] : outs) EXPECT_EQ(FindMIDIOutDevice(name), id) << name;
-    EXPECT_EQ(FindMIDIInDevice("(None)"), -1);
-    EXPECT_EQ(FindMIDIInDevice("USB Keyboard"), 1);
-}
-
 TEST(Devices, ClosingReleasesWhatSoundsClearsEveryFlagAndDropsQueuedNotifications) {
     test::FakeMidi midi(false);
     test::FakePiano piano;

@@ -22,8 +22,7 @@ namespace {
 using Bytes = std::vector<std::uint8_t>;
 
 SongStep Notes(std::vector<std::uint8_t> n) { return {StepNotes, static_cast<std::uint8_t>(n.size()), std::move(n)}; }
-SongStep Break() { return SongStep{StepBreak, 0, {}}; }
-SongStep Empty() { return SongStep{}; }
+const SongStep kBreak{StepBreak, 0, {}}, kEmpty{};
 SongData OneTrack(std::vector<SongStep> steps, std::uint8_t channel = 0, int notesPerBeat = 4) {
     return {.Tracks = {{channel, steps}}, .NumSteps = static_cast<int>(steps.size()), .NotesPerBeat = notesPerBeat};
 }
@@ -49,24 +48,15 @@ Bytes File(int format, int division, std::vector<std::string> tracks, int count 
     return b;
 }
 Bytes ReadAll(const QString& path) {
-    QFile f(path);
-    const QByteArray b = f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+    const QByteArray b = test::ReadFile(path);
     return Bytes(b.begin(), b.end());
-}
-void Put(const QString& path, const QByteArray& bytes) {
-    QFile f(path);
-    ASSERT_TRUE(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
-    f.write(bytes);
 }
 // One row per step as the track list shows it: "60 64 ", "-" or " ".
 std::string Rows(const SongTrack& track) {
     std::string out;
     for (const SongStep& s : track.Steps) {
-        if (s.StepType == StepBreak) out += "-";
-        else if (s.StepType == StepEmpty) out += " ";
-        else
-            for (int i = 0; i < s.NoteCount; ++i) out += std::to_string(s.Notes[static_cast<std::size_t>(i)]) + " ";
-        out += "|";
+        for (auto i = 0u; s.StepType == StepNotes && i < s.NoteCount; ++i) out += std::to_string(s.Notes[i]) + ' ';
+        out += s.StepType == StepBreak ? "-|" : s.StepType == StepEmpty ? " |" : "|";
     }
     return out;
 }
@@ -95,7 +85,7 @@ protected:
 // ---------------------------------------------------------------- export
 
 TEST(SmfExport, SongsBecomeTheseBytes) {
-    SongData none{.Tracks = {}, .NotesPerBeat = 6}, empties = OneTrack({Empty(), Empty(), Empty()}, 5);
+    SongData none{.Tracks = {}, .NotesPerBeat = 6}, empties = OneTrack({kEmpty, kEmpty, kEmpty}, 5);
     SongData tempo = OneTrack({Notes({60})});
     empties.ChannelPatch[5] = 33;
     tempo.Tracks.push_back(tempo.Tracks[0]);
@@ -107,14 +97,14 @@ TEST(SmfExport, SongsBecomeTheseBytes) {
         std::ptrdiff_t from;  // the bytes compared start here: 14 is the first track, 25 its first note event
         const char* hex;
     } cases[] = {
-        {"the worked example", OneTrack({Notes({60, 64}), Empty(), Break()}), {0}, 0,
+        {"the worked example", OneTrack({Notes({60, 64}), kEmpty, kBreak}), {0}, 0,
          "4D 54 68 64 00 00 00 06 00 01 00 01 00 04 4D 54 72 6B 00 00 00 27 00 C0 00 01 90 3C 00 00 90 40 00 "
          "00 90 3C 64 00 90 40 64 02 90 3C 00 00 90 40 00 01 90 3C 00 00 90 40 00 00 FF 2F 00"},
         {"no tracks", none, {}, 0, "4D 54 68 64 00 00 00 06 00 01 00 00 00 06"},
         {"empty steps only: program change and End of Track", empties, {0}, 14,
          "4D 54 72 6B 00 00 00 07 00 C5 21 00 FF 2F 00"},
         // Which notes start and end where is the note spans' table (musicmaker core suite); here, their ticks.
-        {"rests before the first note", OneTrack({Empty(), Empty(), Notes({62})}), {0}, 25,
+        {"rests before the first note", OneTrack({kEmpty, kEmpty, Notes({62})}), {0}, 25,
          "03 90 3E 64 01 90 3E 00 00 FF 2F 00"},
         {"a tempo other than 120 starts the first track only", tempo, {}, 14,
          "4D 54 72 6B 00 00 00 1A 00 FF 51 03 0A 2C 2B 00 C0 00 01 90 3C 00 00 90 3C 64 01 90 3C 00 00 FF 2F 00 "
@@ -128,10 +118,10 @@ TEST(SmfExport, SongsBecomeTheseBytes) {
 
 // Failures of a device and of a folder that takes no new file: see the song file menu and file stream suites.
 TEST_F(SongGlobals, ExportWritesTheFileWholeOrNotAtAll) {
-    ApplySong(OneTrack({Notes({60, 64}), Empty(), Break()}));
+    ApplySong(OneTrack({Notes({60, 64}), kEmpty, kBreak}));
     SetLastSteps({7});  // beyond the song: names no notes
-    Put(Path("plain"), "x");
-    Put(Path("song.mid"), "precious");
+    test::WriteFile(Path("plain"), "x");
+    test::WriteFile(Path("song.mid"), "precious");
     const std::pair<QString, const char*> failures[] = {
         {Path("plain") + "/song.mid", "Unable to open output file!"},
         {Path("song.mid"), "was left as it was"},  // the disk fills up while writing
@@ -248,7 +238,7 @@ TEST_F(SongGlobals, LargeFilesAreRefusedBeforeTheyAreRead) {
         {header, 300LL << 20, "300 MiB long"},
     };
     for (const auto& [start, size, words] : cases) {
-        Put(Path("big.mid"), start);
+        test::WriteFile(Path("big.mid"), start);
         ASSERT_TRUE(QFile::resize(Path("big.mid"), size));  // sparse: no disk space used
         const ImportResult r = ReadMIDIFile(Path("big.mid"));
         EXPECT_TRUE(r.reason.contains(words)) << r.Describe().toStdString();
@@ -260,10 +250,9 @@ TEST_F(SongGlobals, RunningOutOfMemoryIsARefusal) {
     GTEST_SKIP() << "the sanitizers reserve more address space than any limit leaves";
 #endif
     // 8 tracks of 2^21 steps: 512 MiB of steps, where the limit leaves 128 MiB.
-    Put(Path("long.mid"), Q(File(1, 4, std::vector<std::string>(8, "81808000903C64 00FF2F00"))));
-    QFile status(QStringLiteral("/proc/self/statm"));  // first field: pages mapped
-    ASSERT_TRUE(status.open(QIODevice::ReadOnly));
-    const rlim_t used = status.readAll().split(' ').value(0).toULongLong() * static_cast<rlim_t>(::getpagesize());
+    test::WriteFile(Path("long.mid"), Q(File(1, 4, std::vector<std::string>(8, "81808000903C64 00FF2F00"))));
+    const QByteArray pages = test::ReadFile(QStringLiteral("/proc/self/statm")).split(' ').value(0);  // mapped
+    const rlim_t used = pages.toULongLong() * static_cast<rlim_t>(::getpagesize());
     rlimit old{};
     getrlimit(RLIMIT_AS, &old);
     const rlimit tight{used + (128u << 20), old.rlim_max};
@@ -274,12 +263,12 @@ TEST_F(SongGlobals, RunningOutOfMemoryIsARefusal) {
 }
 
 TEST_F(SongGlobals, RefusedFileKeepsTheSongAndAnAcceptedOneReplacesIt) {
-    ApplySong(OneTrack({Notes({60}), Break()}, 4, 3));
+    ApplySong(OneTrack({Notes({60}), kBreak}, 4, 3));
     EXPECT_EQ(ImportMIDIFile(Path("gone.mid")).Describe(), "the file could not be opened: No such file or directory");
     EXPECT_EQ(Rows(g_Tracks[0]), "60 |-|");
     // Instruments of channels the file does not set stay; every track's last step is 0.
     SetChannelPatch(1, 50);
-    Put(Path("ok.mid"), Q(File(1, 6, {"00C220 01923C64 00FF2F00", "01924064 00FF2F00"})));
+    test::WriteFile(Path("ok.mid"), Q(File(1, 6, {"00C220 01923C64 00FF2F00", "01924064 00FF2F00"})));
     ASSERT_TRUE(ImportMIDIFile(Path("ok.mid")).Accepted());
     EXPECT_EQ(std::vector<int>({g_lNumTracks, g_lNotesPerBeat, g_lNumSteps, g_bytChannelPatch[2],
                                 g_bytChannelPatch[1]}),
@@ -293,15 +282,15 @@ TEST_F(SongGlobals, RefusedFileKeepsTheSongAndAnAcceptedOneReplacesIt) {
 // break while nothing sounds writes nothing and comes back empty, stale notes under empty steps and
 // breaks are not part of the song, and a song in which nothing sounds has no events to give its length.
 TEST(SmfRoundTrip, ExportedSongsOpenAsTheSameSong) {
-    SongData two = OneTrack({Notes({60, 64}), Break(), Break(), Empty(), Notes({127, 0, 0})}, 9, 255);
-    two.Tracks.push_back({15, {Break(), Notes({1}), {StepEmpty, 1, {70}}, {StepBreak, 1, {71}}, Empty()}});
+    SongData two = OneTrack({Notes({60, 64}), kBreak, kBreak, kEmpty, Notes({127, 0, 0})}, 9, 255);
+    two.Tracks.push_back({15, {kBreak, Notes({1}), {StepEmpty, 1, {70}}, {StepBreak, 1, {71}}, kEmpty}});
     two.Tempo = 31;
     two.ChannelPatch = {1, 2, 3, 4, 5, 6, 7, 8, 9, 127, 11, 12, 13, 14, 15, 5};
-    SongData silent = OneTrack({Break(), SongStep{StepEmpty, 1, {70}}}, 3, 1);
+    SongData silent = OneTrack({kBreak, SongStep{StepEmpty, 1, {70}}}, 3, 1);
     silent.ChannelPatch[3] = 8;
     EXPECT_EQ(ParsedText(Encode(two, {4, -1})), "255/31 x5; c9 60 64 |-|-| |127 0 0 |; c15  |1 | |-| |; p9=127; p15=5");
     // The last step still sounds: its notes end at the first break.
-    EXPECT_EQ(ParsedText(Encode(OneTrack({Break(), Empty(), Notes({60})}, 2, 7), {2})), "7/120 x3; c2 -| |60 |; p2=0");
+    EXPECT_EQ(ParsedText(Encode(OneTrack({kBreak, kEmpty, Notes({60})}, 2, 7), {2})), "7/120 x3; c2 -| |60 |; p2=0");
     EXPECT_EQ(ParsedText(Encode(silent, {0})), "1/120 x0; c3 ; p3=8");
 }
 
@@ -320,8 +309,8 @@ TEST(SmfCorpus, EveryFileOpensOrIsRefusedWithAReason) {
     ASSERT_GE(valid.size(), 4u);
     ASSERT_GE(invalid.size(), 10u);
     // Every prefix of every good file, and of an exported song, gives a song or a reason.
-    std::vector<Bytes> whole = {Encode(OneTrack({Notes({60, 64}), Empty(), Break(), Notes({1})}))};
-    for (const QString& path : invalid) EXPECT_FALSE(ReadMIDIFile(path).reason.isEmpty()) << path.toStdString();
+    std::vector<Bytes> whole = {Encode(OneTrack({Notes({60, 64}), kEmpty, kBreak, Notes({1})}))};
+    for (const QString& path : invalid) EXPECT_FALSE(ReadMIDIFile(path).reason.iskEmpty) << path.toStdString();
     for (const auto* set : {&valid, &damaged})
         for (const QString& path : *set) {
             EXPECT_TRUE(ReadMIDIFile(path).Accepted()) << path.toStdString();
@@ -330,7 +319,7 @@ TEST(SmfCorpus, EveryFileOpensOrIsRefusedWithAReason) {
     for (const Bytes& b : whole)
         for (std::size_t n = 0; n < b.size(); ++n) {
             const ImportResult r = ParseMIDIFile(std::span(b.data(), n));
-            EXPECT_TRUE(r.Accepted() || (!r.reason.isEmpty() && r.offset <= static_cast<long long>(n)));
+            EXPECT_TRUE(r.Accepted() || (!r.reason.iskEmpty && r.offset <= static_cast<long long>(n)));
         }
 }
 

@@ -27,19 +27,11 @@ std::vector<float> RenderMono(SoftSynth& synth, int frames) {
     return left;
 }
 
-std::vector<float> PlayAndRender(SoftSynth& synth, int note) {
-    synth.Play(PackShortMessage(0x90, note, 100));
-    RenderMono(synth, 2205);  // skip the attack
-    auto sound = RenderMono(synth, 8820);
-    synth.Play(PackShortMessage(0x90, note, 0));
-    return sound;
-}
-
 // Messages of the "kivra.synth" category while it lives.
 struct SynthLog {
     static inline QStringList lines;
-    QtMessageHandler previous = qInstallMessageHandler([](QtMsgType, const QMessageLogContext& context, const QString& text) {
-        if (context.category && QByteArray(context.category) == "kivra.synth") lines << text;
+    QtMessageHandler previous = qInstallMessageHandler([](QtMsgType, const QMessageLogContext& c, const QString& text) {
+        if (c.category && QByteArray(c.category) == "kivra.synth") lines << text;
     });
     SynthLog() { lines.clear(); }
     ~SynthLog() { qInstallMessageHandler(previous); }
@@ -58,7 +50,10 @@ TEST(SoftSynth, SoundsThePitchOfTheNoteAfterProgramAndBendChangesThenFallsSilent
         {PackShortMessage(0xC0, 40), 69, 440.0}};  // violin: still the note's pitch
     for (const auto& c : cases) {
         if (c.before) synth.Play(c.before);
-        EXPECT_NEAR(test::EstimatePitch(PlayAndRender(synth, c.note), kRate), c.hz, c.hz * 0.03) << c.note;
+        synth.Play(PackShortMessage(0x90, c.note, 100));
+        RenderMono(synth, 2205);  // skip the attack
+        EXPECT_NEAR(test::EstimatePitch(RenderMono(synth, 8820), kRate), c.hz, c.hz * 0.03) << c.note;
+        synth.Play(PackShortMessage(0x90, c.note, 0));
         RenderMono(synth, 2 * 44100);  // the release tail
         EXPECT_LT(test::Rms(RenderMono(synth, 4410)), 1e-4) << "silent after the release";
     }

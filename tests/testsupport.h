@@ -1,13 +1,16 @@
 #pragma once
 // Helpers shared by the suites: fake MIDI devices that are open, recording stand-ins for what the
-// note routing reaches, scripted dialogs, a full disk and a read-only folder.
+// note routing reaches, scripted dialogs and a full disk.
 
 #include "midi/backends/fake/fake_backend.h"
 #include "midi/midiio.h"
 #include "widgets/dialogs.h"
 
 #include <QCoreApplication>
+#include <QFile>
 #include <QString>
+
+#include <gtest/gtest.h>
 
 #include <csignal>
 #include <deque>
@@ -23,6 +26,17 @@ namespace kivra::test {
 inline void ProcessEvents() {
     QCoreApplication::sendPostedEvents();
     QCoreApplication::processEvents();
+}
+
+// A file's bytes ("<missing>" when it cannot be read), and a file made of `bytes`.
+inline QByteArray ReadFile(const QString& path) {
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<missing>");
+}
+inline void WriteFile(const QString& path, const QByteArray& bytes) {
+    QFile f(path);
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    f.write(bytes);
 }
 
 // Installs fake backends for the rest of the test and resets the program-wide note state.
@@ -64,10 +78,7 @@ template <typename Port, void (*Set)(Port*), Port* (*Get)()> struct Registered :
 };
 
 struct FakePiano : Registered<PianoPort, SetPianoPort, GetPianoPort> {
-    struct KeyLook {
-        Rgb colour;
-        bool pressed;
-    };
+    struct KeyLook { Rgb colour; bool pressed; };
     std::map<int, KeyLook> keys;
     std::vector<int> selectedPatches, instruments;
     std::vector<bool> locks;
@@ -170,22 +181,6 @@ public:
 private:
     void (*handler_)(int);
     rlimit old_{};
-};
-
-// While it lives, `folder` takes no new names and no renames, for root too (the immutable flag);
-// Made() is false where the file system or the process cannot do that.
-class ReadOnlyFolder {
-public:
-    explicit ReadOnlyFolder(const QString& folder);
-    ~ReadOnlyFolder();
-    ReadOnlyFolder(const ReadOnlyFolder&) = delete;
-    ReadOnlyFolder& operator=(const ReadOnlyFolder&) = delete;
-    bool Made() const { return made_; }
-
-private:
-    bool SetImmutable(bool on);
-    QString folder_;
-    bool made_ = false;
 };
 
 }  // namespace kivra::test
