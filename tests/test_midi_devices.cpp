@@ -41,23 +41,15 @@ TEST(SystemMidiPorts, UseThemWithoutASequencerOrWithOneAndNothingIsPrinted) {
         RtMidiOutPorts out;
         RtMidiInPorts in;
         MidiNotifier notifier;
-        for (const auto& names : {out.DeviceNames(), in.DeviceNames()}) {
-            for (const auto& n : names) {
-                EXPECT_LE(n.size(), 31u);
-                EXPECT_EQ(n, StableRtMidiPortName(n));
-                EXPECT_EQ(n.rfind("Kivra:", 0), std::string::npos) << n;  // never our own ports
-            }
-        }
-        EXPECT_FALSE(out.Open(-1, notifier));
-        EXPECT_FALSE(in.Open(1000, notifier));
-        EXPECT_FALSE(out.OpenError().empty() || in.OpenError().empty());
+        for (const auto& names : {out.DeviceNames(), in.DeviceNames()})
+            for (const auto& n : names) EXPECT_EQ(n.rfind("Kivra:", 0), std::string::npos) << n;  // never our own
+        EXPECT_FALSE(out.Open(-1, notifier) || in.Open(1000, notifier) || out.OpenError().empty() ||
+                     in.OpenError().empty());
         auto system = MakeSystemMidiOut();  // the synthesizer, then these ports
         EXPECT_FALSE(system->Open(1000, notifier));
         EXPECT_EQ(system->OpenError(), out.OpenError());
         if (!MidiSequencerAvailable()) {
-            EXPECT_TRUE(out.DeviceNames().empty());
-            EXPECT_FALSE(in.Open(0, notifier));
-            EXPECT_FALSE(out.Send(0x643C90u));
+            EXPECT_TRUE(out.DeviceNames().empty() && !in.Open(0, notifier) && !out.Send(0x643C90u));
         } else if (!in.DeviceNames().empty()) {
             EXPECT_TRUE(in.Open(0, notifier));
             const auto before = out.DeviceNames();

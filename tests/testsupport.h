@@ -23,10 +23,7 @@
 namespace kivra::test {
 
 // Handles queued notifications (the driver's "opened", received input) as the event loop would.
-inline void ProcessEvents() {
-    QCoreApplication::sendPostedEvents();
-    QCoreApplication::processEvents();
-}
+inline void ProcessEvents() { QCoreApplication::sendPostedEvents(); QCoreApplication::processEvents(); }
 
 // A file's bytes ("<missing>" when it cannot be read), and a file made of `bytes`.
 inline QByteArray ReadFile(const QString& path) {
@@ -50,15 +47,9 @@ struct FakeMidi {
         in = i.get();
         ResetNoteState();
         SetMidiBackends(std::move(o), std::move(i));
-        if (open) {
-            OpenMIDIOut(0);
-            ProcessEvents();
-        }
+        if (open) OpenMIDIOut(0), ProcessEvents();
     }
-    ~FakeMidi() {
-        ReleaseMidi();
-        ResetNoteState();
-    }
+    ~FakeMidi() { ReleaseMidi(); ResetNoteState(); }
     FakeMidi(const FakeMidi&) = delete;
     FakeMidi& operator=(const FakeMidi&) = delete;
 
@@ -72,9 +63,7 @@ struct FakeMidi {
 // record, channel...) are what a fake answers; the others record what it was asked.
 template <typename Port, void (*Set)(Port*), Port* (*Get)()> struct Registered : Port {
     Registered() { Set(this); }
-    ~Registered() override {
-        if (Get() == this) Set(nullptr);
-    }
+    ~Registered() override { if (Get() == this) Set(nullptr); }
 };
 
 struct FakePiano : Registered<PianoPort, SetPianoPort, GetPianoPort> {
@@ -99,29 +88,21 @@ struct FakeRecorder : Registered<RecorderPort, SetRecorderPort, GetRecorderPort>
     int channel = 0;
     std::vector<int> recorded;
     std::vector<int> notesDownWhenRecorded;  // g_lNotesDown as the recorder saw it
-
     bool RecordChecked() const override { return record; }
     int CurrentTrackChannel() const override { return channel; }
-    void RecordNote(int note) override {
-        recorded.push_back(note);
-        notesDownWhenRecorded.push_back(g_lNotesDown);
-    }
+    void RecordNote(int note) override { recorded.push_back(note); notesDownWhenRecorded.push_back(g_lNotesDown); }
 };
 
 struct FakeLink : Registered<LinkPort, SetLinkPort, GetLinkPort> {
     bool connected = true;
     std::vector<std::uint32_t> sent;
-
     bool Connected() const override { return connected; }
     void SendMessage(std::uint32_t packed) override { sent.push_back(packed); }
 };
 
 // Dialogs that answer from a script and remember what they showed.
 struct ScriptedDialogs : Dialogs {
-    struct Shown {
-        QString title, text;
-        MessageIcon icon;
-    };
+    struct Shown { QString title, text; MessageIcon icon; };
     std::vector<Shown> shown;
     std::deque<bool> answers;                     // Ask: popped front; No when empty
     std::deque<std::optional<QString>> inputs;    // Input, OpenFileName, SaveFileName: popped front; cancel when empty
@@ -153,10 +134,7 @@ private:
     // Records the question and takes the next answer, or keeps `answer` when the script has run out.
     template <typename T> T Pop(const QString& title, const QString& text, std::deque<T>& script, T answer) {
         shown.push_back({title, text, MessageIcon::Question});
-        if (!script.empty()) {
-            answer = script.front();
-            script.pop_front();
-        }
+        if (!script.empty()) { answer = script.front(); script.pop_front(); }
         return answer;
     }
     Dialogs* previous_;
@@ -164,23 +142,16 @@ private:
 
 // While it lives, no file of this process grows past `bytes`: writes beyond fail (EFBIG) as they
 // would on a full disk.
-class FileSizeLimit {
-public:
-    explicit FileSizeLimit(long long bytes) : handler_(std::signal(SIGXFSZ, SIG_IGN)) {
-        getrlimit(RLIMIT_FSIZE, &old_);
-        const rlimit tiny{static_cast<rlim_t>(bytes), old_.rlim_max};
+struct FileSizeLimit {
+    explicit FileSizeLimit(long long bytes) {
+        const rlimit tiny{static_cast<rlim_t>(bytes), old.rlim_max};
         setrlimit(RLIMIT_FSIZE, &tiny);
     }
-    ~FileSizeLimit() {
-        setrlimit(RLIMIT_FSIZE, &old_);
-        std::signal(SIGXFSZ, handler_);
-    }
+    ~FileSizeLimit() { setrlimit(RLIMIT_FSIZE, &old); std::signal(SIGXFSZ, handler); }
     FileSizeLimit(const FileSizeLimit&) = delete;
     FileSizeLimit& operator=(const FileSizeLimit&) = delete;
-
-private:
-    void (*handler_)(int);
-    rlimit old_{};
+    void (*handler)(int) = std::signal(SIGXFSZ, SIG_IGN);
+    rlimit old = [] { rlimit r{}; getrlimit(RLIMIT_FSIZE, &r); return r; }();
 };
 
 }  // namespace kivra::test
