@@ -28,7 +28,6 @@ QStringList Texts(const QListWidget* list, bool selectedOnly = false) {
         if (!selectedOnly || list->item(i)->isSelected()) out << list->item(i)->text();
     return out;
 }
-QStringList Selected(const QListWidget* list) { return Texts(list, true); }
 void ClickRow(QListWidget* list, int row) {
     QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, list->visualItemRect(list->item(row)).center());
 }
@@ -56,19 +55,18 @@ protected:
 
 }  // namespace
 
-TEST_F(DevicesDialog, ShowsItsLayoutAndEveryDeviceWithTheSavedChoiceOrTheDefaults) {
+// Every opening lists the devices afresh, so that a device plugged in meanwhile can be chosen.
+TEST_F(DevicesDialog, ShowsItsLayoutAndEveryDeviceWithTheSavedChoiceAfreshOnEveryOpening) {
     test::FakeMidi midi(false, {"A name well over thirty-one characters long", "Kivra Software Synth", "USB Port"},
                         {"Keys A", "Keys B"});
     Save(kOutputDeviceKey, QStringLiteral("USB Port"));
     Save(kInputDeviceKey, QStringLiteral("Keys B"));
     OpenDialog d;
-    EXPECT_EQ(d.dialog.windowTitle(), "Kivra - MIDI Devices");
-    EXPECT_TRUE(d.dialog.isModal());
-    EXPECT_EQ(d.dialog.size(), QSize(281, 289));
-    EXPECT_EQ(d.lstOut->geometry(), QRect(8, 32, 265, 89));
-    EXPECT_EQ(d.lstIn->geometry(), QRect(8, 152, 265, 89));
-    EXPECT_EQ(d.cmdOK->geometry(), QRect(8, 248, 81, 33));
-    EXPECT_EQ(d.cmdCancel->geometry(), QRect(192, 248, 81, 33));
+    EXPECT_EQ(d.dialog.windowTitle() + (d.dialog.isModal() ? " (modal)" : ""), "Kivra - MIDI Devices (modal)");
+    EXPECT_EQ(QList<QRect>({d.dialog.rect(), d.lstOut->geometry(), d.lstIn->geometry(), d.cmdOK->geometry(),
+                            d.cmdCancel->geometry()}),
+              QList<QRect>({{0, 0, 281, 289}, {8, 32, 265, 89}, {8, 152, 265, 89}, {8, 248, 81, 33},
+                            {192, 248, 81, 33}}));
     QStringList captions;
     for (auto* l : d.dialog.findChildren<QLabel*>()) captions << l->text();
     EXPECT_EQ(captions << d.cmdOK->text() << d.cmdCancel->text(),
@@ -76,8 +74,12 @@ TEST_F(DevicesDialog, ShowsItsLayoutAndEveryDeviceWithTheSavedChoiceOrTheDefault
 
     EXPECT_EQ(Texts(d.lstOut), QStringList({"A name well over thirty-one cha", "Kivra Software Synth", "USB Port"}));
     EXPECT_EQ(Texts(d.lstIn), QStringList({"(None)", "Keys A", "Keys B"}));
-    EXPECT_EQ(Selected(d.lstOut), QStringList{"USB Port"});
-    EXPECT_EQ(Selected(d.lstIn), QStringList{"Keys B"});
+    EXPECT_EQ(Texts(d.lstOut, true) + Texts(d.lstIn, true), QStringList({"USB Port", "Keys B"}));
+    d.dialog.reject();
+    midi.in->names = {"Keys B"};  // Keys A unplugged while the dialog was closed
+    d.Show();
+    EXPECT_EQ(Texts(d.lstIn), QStringList({"(None)", "Keys B"}));
+    EXPECT_EQ(Texts(d.lstIn, true), QStringList{"Keys B"});
 }
 
 TEST_F(DevicesDialog, OkSavesTheNamesReopensBothDevicesAndSaysWhyAnOutputDidNotOpen) {
@@ -117,6 +119,7 @@ TEST_F(DevicesDialog, OkSavesTheNamesReopensBothDevicesAndSaysWhyAnOutputDidNotO
     };
     frmPiano piano;
     for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
         ClearSettings();
         dialogs.shown.clear();
         test::FakeMidi midi(false, c.outs, c.ins);
@@ -130,26 +133,25 @@ TEST_F(DevicesDialog, OkSavesTheNamesReopensBothDevicesAndSaysWhyAnOutputDidNotO
         if (c.clickIn >= 0) ClickRow(d.lstIn, c.clickIn);
         if (c.enter) QTest::keyClick(d.lstIn, Qt::Key_Return);
         else QTest::mouseClick(d.cmdOK, Qt::LeftButton);
-        EXPECT_FALSE(d.dialog.isVisible()) << c.what;
-        EXPECT_EQ(d.dialog.result(), QDialog::Accepted) << c.what;
-        EXPECT_EQ(QStringList({Out(), In()}), QStringList({c.out, c.in})) << c.what;
-        EXPECT_FALSE(g_bMidiOutOpen) << c.what;  // usable once the driver's notification is handled
+        EXPECT_TRUE(!d.dialog.isVisible() && d.dialog.result() == QDialog::Accepted);
+        EXPECT_EQ(QStringList({Out(), In()}), QStringList({c.out, c.in}));
+        EXPECT_FALSE(g_bMidiOutOpen);  // usable once the driver's notification is handled
         test::ProcessEvents();
         if (c.loadEnd) {  // the window says so meanwhile, and nothing is shown yet
             EXPECT_EQ(piano.windowTitle() + '|' + piano.picPiano()->toolTip(),
                       "Kivra - Loading sounds|The SoundFont is loading; keys held now sound once it has.");
-            EXPECT_TRUE(dialogs.shown.empty() && !g_bMidiOutOpen) << c.what;
+            EXPECT_TRUE(dialogs.shown.empty() && !g_bMidiOutOpen);
             midi.out->FinishLoading(c.loadEnd);
             test::ProcessEvents();
         }
-        EXPECT_EQ(std::pair(midi.out->openedId, midi.in->openedId), std::pair(c.outId, c.inId)) << c.what;
-        EXPECT_EQ(g_bMidiOutOpen, c.outId >= 0) << c.what;
+        EXPECT_EQ(std::pair(midi.out->openedId, midi.in->openedId), std::pair(c.outId, c.inId));
+        EXPECT_EQ(g_bMidiOutOpen, c.outId >= 0);
         QStringList shown;  // once, as a warning titled by the operation
         for (const auto& m : dialogs.shown)
             shown << m.title + ": " + m.text + (m.icon == MessageIcon::Warning ? " (!)" : "");
         EXPECT_EQ(shown, c.problem.isEmpty() ? QStringList() : QStringList{"MIDI Devices: " + c.problem + " (!)"});
-        EXPECT_EQ(piano.windowTitle(), c.problem.isEmpty() ? "Kivra" : "Kivra - No sound output") << c.what;
-        EXPECT_EQ(piano.picPiano()->toolTip(), c.problem) << c.what;
+        EXPECT_EQ(piano.windowTitle() + '|' + piano.picPiano()->toolTip(),
+                  (c.problem.isEmpty() ? "Kivra|" : "Kivra - No sound output|") + c.problem);
     }
 }
 
@@ -165,22 +167,9 @@ TEST_F(DevicesDialog, CancelAndEscapeChangeNothing) {
         ClickRow(d.lstIn, 0);
         if (escape) QTest::keyClick(d.lstOut, Qt::Key_Escape);
         else QTest::mouseClick(d.cmdCancel, Qt::LeftButton);
-        EXPECT_FALSE(d.dialog.isVisible());
-        EXPECT_EQ(d.dialog.result(), QDialog::Rejected);
+        EXPECT_TRUE(!d.dialog.isVisible() && d.dialog.result() == QDialog::Rejected);
     }
     EXPECT_EQ(Out() + '|' + In(), "<absent>|Keys");
     EXPECT_EQ(midi.out->openCalls.size() + midi.in->openCalls.size(), 0u);  // nothing reopened
     EXPECT_EQ(std::pair(midi.out->openedId, midi.in->openedId), std::pair(0, 0));
-}
-
-TEST_F(DevicesDialog, EveryOpeningListsTheDevicesAfreshSoAReturningDeviceCanBeChosen) {
-    test::FakeMidi midi(false, {}, {});
-    Save(kInputDeviceKey, QStringLiteral("Keys"));
-    OpenDialog d;
-    EXPECT_EQ(Texts(d.lstIn), QStringList{"(None)"});
-    d.dialog.reject();
-    midi.in->names = {"Other", "Keys"};  // plugged in while the dialog was closed
-    d.Show();
-    EXPECT_EQ(Texts(d.lstIn), QStringList({"(None)", "Other", "Keys"}));
-    EXPECT_EQ(Selected(d.lstIn), QStringList{"Keys"});
 }

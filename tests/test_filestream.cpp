@@ -10,36 +10,55 @@
 
 #include <optional>
 
+#include <fcntl.h>
+#include <linux/fs.h>
+#include <sys/ioctl.h>
+#include <unistd.h>
+
 namespace kivra {
 namespace {
+
+// While it lives, `folder` takes no new names and no renames, for root too (the immutable flag);
+// `made` is false where the file system or the process cannot do that.
+struct ReadOnlyFolder {
+    QString folder;
+    bool made = (QFile::setPermissions(folder, QFile::ReadOwner | QFile::ExeOwner), Refuses()) ||
+                (Immutable(true) && Refuses());
+    ~ReadOnlyFolder() {
+        Immutable(false);
+        QFile::setPermissions(folder, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    }
+    bool Refuses() const {
+        QFile probe(QDir(folder).filePath(QStringLiteral(".probe")));
+        return !probe.open(QIODevice::WriteOnly) || !probe.remove();
+    }
+    bool Immutable(bool on) const {
+        const int fd = ::open(QFile::encodeName(folder).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        int flags = 0;
+        const bool ok = fd >= 0 && ::ioctl(fd, FS_IOC_GETFLAGS, &flags) == 0 &&
+                        (flags = on ? flags | FS_IMMUTABLE_FL : flags & ~FS_IMMUTABLE_FL, true) &&
+                        ::ioctl(fd, FS_IOC_SETFLAGS, &flags) == 0;
+        if (fd >= 0) ::close(fd);
+        return ok;
+    }
+};
 
 class FileStreamTest : public ::testing::Test {
 protected:
     QTemporaryDir dir;
     QString Path(const char* name) const { return dir.filePath(QString::fromLatin1(name)); }
-    static QByteArray Bytes(const QString& path) {
-        QFile f(path);
-        return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<missing>");
-    }
-    static void Put(const QString& path, const QByteArray& bytes) {
-        QFile f(path);
-        ASSERT_TRUE(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
-        f.write(bytes);
-    }
     // Writes with a fresh, truncating stream on w.bin and returns the file's bytes as hex.
-    template <typename Fn>
-    QByteArray Written(Fn&& fn) {
+    template <typename Fn> QByteArray Written(Fn&& fn) {
         {
             FileStream fs;
             EXPECT_TRUE(fs.OpenFile(Path("w.bin"), true));
             fn(fs);
         }
-        return Bytes(Path("w.bin")).toHex(' ').toUpper();
+        return test::ReadFile(Path("w.bin")).toHex(' ').toUpper();
     }
     // Runs fn on a read-only stream over `bytes` and returns what it returns.
-    template <typename Fn>
-    auto ReadFrom(const QByteArray& bytes, Fn&& fn) {
-        Put(Path("r.bin"), bytes);
+    template <typename Fn> auto ReadFrom(const QByteArray& bytes, Fn&& fn) {
+        test::WriteFile(Path("r.bin"), bytes);
         FileStream fs;
         fs.flags(QStringLiteral("r"));
         EXPECT_TRUE(fs.OpenFile(Path("r.bin")));
@@ -49,16 +68,12 @@ protected:
 
 TEST_F(FileStreamTest, AccessLettersDecideWhatOpensAndWhatTheStreamMayDo) {
     FileStream fs, noName, reader, writer, cutter;
-    EXPECT_EQ(fs.flags(), "RW");
-    const std::pair<const char*, const char*> cases[] = {
-        {"Rw", "Rw"}, {"rR", "r"}, {"wW", "w"}, {"", ""}, {"W", "W"}, {"r", "r"}, {"WR", "RW"}, {"xyz", ""}};
-    for (const auto& [in, out] : cases) {
-        fs.flags(QString::fromLatin1(in));
-        EXPECT_EQ(fs.flags(), QString::fromLatin1(out)) << in;
-    }
-    EXPECT_FALSE(fs.OpenFile(Path("never.bin"), true));  // no access at all
-    EXPECT_FALSE(noName.OpenFile());
-    // A stream that is not open reads zeros, refuses writes and is nowhere.
+    QStringList flags{fs.flags()};
+    for (const char* in : {"Rw", "rR", "wW", "", "W", "r", "WR", "xyz"})
+        flags << (fs.flags(QString::fromLatin1(in)), fs.flags());
+    EXPECT_EQ(flags.join(','), "RW,Rw,r,w,,W,r,RW,");
+    // No access at all, no name; a stream that is not open reads zeros, refuses writes and is nowhere.
+    EXPECT_FALSE(fs.OpenFile(Path("never.bin"), true) || noName.OpenFile());
     EXPECT_TRUE(noName.EndOfFile() && noName.GetPosition() == -1 && noName.GetLength() == -1 && !noName.SetPosition(0));
     EXPECT_TRUE(noName.ReadLong() == 0 && !noName.WriteLong(1) && !noName.CloseFile());
     reader.flags(QStringLiteral("R"));
@@ -68,16 +83,15 @@ TEST_F(FileStreamTest, AccessLettersDecideWhatOpensAndWhatTheStreamMayDo) {
     EXPECT_TRUE(QDir(dir.path()).isEmpty());            // the file system was not touched
 
     const QString p = Path("a.bin");
-    Put(p, "xyz");
+    test::WriteFile(p, "xyz");
     ASSERT_TRUE(reader.OpenFile(p, true));  // Truncate means nothing without write access
     EXPECT_TRUE(!reader.WriteByte(1) && reader.ReadByte() == 'x');
     writer.flags(QStringLiteral("w"));
     ASSERT_TRUE(writer.OpenFile(p));  // without Truncate: overwrites in place
     EXPECT_TRUE(writer.GetLength() == 3 && writer.ReadByte() == 0 && writer.WriteByte('Q'));
-    EXPECT_EQ(Bytes(p), "Qyz");
+    EXPECT_EQ(test::ReadFile(p), "Qyz");
     ASSERT_TRUE(cutter.OpenFile(p, true));  // read and write: cut in place
-    EXPECT_TRUE(cutter.EndOfFile());
-    EXPECT_EQ(Bytes(p), "");
+    EXPECT_TRUE(cutter.EndOfFile() && test::ReadFile(p).isEmpty());
     EXPECT_TRUE(cutter.WriteByte(5) && cutter.CloseFile() && cutter.OpenFile());  // reopens the stored name
     EXPECT_EQ(cutter.ReadByte(), 5);
 }
@@ -158,9 +172,9 @@ TEST_F(FileStreamTest, ReplacingAFileKeepsTheOldOneWholeUntilCloseCommits) {
         SCOPED_TRACE(ending);
         QTemporaryDir folder;
         const QString path = folder.filePath(QStringLiteral("f.bin"));
-        Put(path, "old");
-        std::optional<test::ReadOnlyFolder> readOnly;
-        if (ending == ReadOnly && !readOnly.emplace(folder.path()).Made()) continue;  // cannot be made here
+        test::WriteFile(path, "old");
+        std::optional<ReadOnlyFolder> readOnly;
+        if (ending == ReadOnly && !readOnly.emplace(folder.path()).made) continue;  // cannot be made here
         bool closed = false;
         {
             FileStream fs;
@@ -169,12 +183,11 @@ TEST_F(FileStreamTest, ReplacingAFileKeepsTheOldOneWholeUntilCloseCommits) {
             std::optional<test::FileSizeLimit> full;
             if (ending == FullDisk) full.emplace(2);
             EXPECT_EQ(fs.WriteString(QStringLiteral("new")), ending == Close || ending == Release);
-            EXPECT_EQ(Bytes(path), "old") << "nothing changes before the commit";
+            EXPECT_EQ(test::ReadFile(path), "old") << "nothing changes before the commit";
             if (ending != Release) closed = fs.CloseFile();
             EXPECT_EQ(fs.ErrorString().isEmpty(), ending == Close || ending == Release);
         }
-        EXPECT_EQ(closed, ending == Close);
-        EXPECT_EQ(Bytes(path), ending == Close ? "new" : "old");
+        EXPECT_EQ(test::ReadFile(path) + (closed ? " (closed)" : ""), ending == Close ? "new (closed)" : "old");
         EXPECT_EQ(QDir(folder.path()).entryList(QDir::Files | QDir::Hidden), QStringList{"f.bin"}) << "no leftovers";
     }
     FileStream device;

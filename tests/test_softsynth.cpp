@@ -11,7 +11,7 @@
 #include <gtest/gtest.h>
 
 #include <QSettings>
-#include <QTemporaryFile>
+#include <QTemporaryDir>
 #include <QTest>
 
 using namespace kivra;
@@ -27,19 +27,11 @@ std::vector<float> RenderMono(SoftSynth& synth, int frames) {
     return left;
 }
 
-std::vector<float> PlayAndRender(SoftSynth& synth, int note) {
-    synth.Play(PackShortMessage(0x90, note, 100));
-    RenderMono(synth, 2205);  // skip the attack
-    auto sound = RenderMono(synth, 8820);
-    synth.Play(PackShortMessage(0x90, note, 0));
-    return sound;
-}
-
 // Messages of the "kivra.synth" category while it lives.
 struct SynthLog {
     static inline QStringList lines;
-    QtMessageHandler previous = qInstallMessageHandler([](QtMsgType, const QMessageLogContext& context, const QString& text) {
-        if (context.category && QByteArray(context.category) == "kivra.synth") lines << text;
+    QtMessageHandler previous = qInstallMessageHandler([](QtMsgType, const QMessageLogContext& c, const QString& text) {
+        if (c.category && QByteArray(c.category) == "kivra.synth") lines << text;
     });
     SynthLog() { lines.clear(); }
     ~SynthLog() { qInstallMessageHandler(previous); }
@@ -58,7 +50,10 @@ TEST(SoftSynth, SoundsThePitchOfTheNoteAfterProgramAndBendChangesThenFallsSilent
         {PackShortMessage(0xC0, 40), 69, 440.0}};  // violin: still the note's pitch
     for (const auto& c : cases) {
         if (c.before) synth.Play(c.before);
-        EXPECT_NEAR(test::EstimatePitch(PlayAndRender(synth, c.note), kRate), c.hz, c.hz * 0.03) << c.note;
+        synth.Play(PackShortMessage(0x90, c.note, 100));
+        RenderMono(synth, 2205);  // skip the attack
+        EXPECT_NEAR(test::EstimatePitch(RenderMono(synth, 8820), kRate), c.hz, c.hz * 0.03) << c.note;
+        synth.Play(PackShortMessage(0x90, c.note, 0));
         RenderMono(synth, 2 * 44100);  // the release tail
         EXPECT_LT(test::Rms(RenderMono(synth, 4410)), 1e-4) << "silent after the release";
     }
@@ -120,6 +115,7 @@ TEST(SoftSynth, NotesPlayedWhileTheSoundFontLoadsSoundOnceLoadedIfStillHeld) {
         {"exit while loading", false, nullptr, false, ""},
     };
     for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
         test::FakeMidi midi(false);
         test::FakePiano piano;
         test::FakeRecorder recorder;
@@ -128,19 +124,18 @@ TEST(SoftSynth, NotesPlayedWhileTheSoundFontLoadsSoundOnceLoadedIfStillHeld) {
         ASSERT_TRUE(OpenMIDIOut(0));
         std::vector<std::string> ended;
         Notifier().onLoadEnded = [&](const std::string& error) { ended.push_back(error); };
-        EXPECT_TRUE(PressNote(NoteSource::Mouse, 1, 60, 100, 0) && PlayNote(64, 80, 3)) << c.what;
+        EXPECT_TRUE(PressNote(NoteSource::Mouse, 1, 60, 100, 0) && PlayNote(64, 80, 3));
         if (c.release) ReleaseKey(NoteSource::Mouse, 1);
         test::ProcessEvents();
-        EXPECT_TRUE(piano.keys[64].pressed && !g_bMidiOutOpen && midi.SentHex().empty()) << c.what;
-        EXPECT_EQ(recorder.recorded, std::vector<int>({60, 64})) << c.what;
+        EXPECT_TRUE(piano.keys[64].pressed && !g_bMidiOutOpen && midi.SentHex().empty());
+        EXPECT_EQ(recorder.recorded, std::vector<int>({60, 64}));
         if (c.end) midi.out->FinishLoading(c.end);
         else CloseMIDIDevices();
         test::ProcessEvents();
-        EXPECT_EQ(g_bMidiOutOpen, c.open) << c.what;
-        EXPECT_EQ(ended, c.end ? std::vector<std::string>{c.end} : std::vector<std::string>{}) << c.what;
-        EXPECT_EQ(piano.keys[64].pressed, c.open) << c.what;
+        EXPECT_EQ(std::pair(g_bMidiOutOpen, piano.keys[64].pressed), std::pair(c.open, c.open));
+        EXPECT_EQ(ended, c.end ? std::vector<std::string>{c.end} : std::vector<std::string>{});
         ReleaseKey(NoteSource::Mouse, 1);
-        EXPECT_EQ(midi.SentHex(), c.sent) << c.what;
+        EXPECT_EQ(midi.SentHex(), c.sent);
     }
 }
 
@@ -148,11 +143,9 @@ TEST(SoftSynth, NotesPlayedWhileTheSoundFontLoadsSoundOnceLoadedIfStillHeld) {
 // not load is reported through the notifier; closing while it loads waits for the loader, and
 // nothing it posts is handled.
 TEST(SoftSynth, TheSoundFontLoadsInTheBackgroundAndAFailureOrAnExitWhileLoadingEndsCleanly) {
-    QTemporaryFile garbage;
-    ASSERT_TRUE(garbage.open());
-    garbage.write(QByteArray(100000, 'x'));
-    garbage.flush();
-    const std::string broken = garbage.fileName().toStdString();
+    QTemporaryDir dir;
+    test::WriteFile(dir.filePath(QStringLiteral("broken.sf2")), QByteArray(100000, 'x'));
+    const std::string broken = dir.filePath(QStringLiteral("broken.sf2")).toStdString();
     for (bool exit : {false, true}) {
         for (const std::string& soundFont : {broken, FindGmSoundFont()}) {
             if (soundFont.empty()) continue;

@@ -1,13 +1,16 @@
 #pragma once
 // Helpers shared by the suites: fake MIDI devices that are open, recording stand-ins for what the
-// note routing reaches, scripted dialogs, a full disk and a read-only folder.
+// note routing reaches, scripted dialogs and a full disk.
 
 #include "midi/backends/fake/fake_backend.h"
 #include "midi/midiio.h"
 #include "widgets/dialogs.h"
 
 #include <QCoreApplication>
+#include <QFile>
 #include <QString>
+
+#include <gtest/gtest.h>
 
 #include <csignal>
 #include <deque>
@@ -20,9 +23,17 @@
 namespace kivra::test {
 
 // Handles queued notifications (the driver's "opened", received input) as the event loop would.
-inline void ProcessEvents() {
-    QCoreApplication::sendPostedEvents();
-    QCoreApplication::processEvents();
+inline void ProcessEvents() { QCoreApplication::sendPostedEvents(); QCoreApplication::processEvents(); }
+
+// A file's bytes ("<missing>" when it cannot be read), and a file made of `bytes`.
+inline QByteArray ReadFile(const QString& path) {
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<missing>");
+}
+inline void WriteFile(const QString& path, const QByteArray& bytes) {
+    QFile f(path);
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    f.write(bytes);
 }
 
 // Installs fake backends for the rest of the test and resets the program-wide note state.
@@ -36,15 +47,9 @@ struct FakeMidi {
         in = i.get();
         ResetNoteState();
         SetMidiBackends(std::move(o), std::move(i));
-        if (open) {
-            OpenMIDIOut(0);
-            ProcessEvents();
-        }
+        if (open) OpenMIDIOut(0), ProcessEvents();
     }
-    ~FakeMidi() {
-        ReleaseMidi();
-        ResetNoteState();
-    }
+    ~FakeMidi() { ReleaseMidi(); ResetNoteState(); }
     FakeMidi(const FakeMidi&) = delete;
     FakeMidi& operator=(const FakeMidi&) = delete;
 
@@ -58,16 +63,11 @@ struct FakeMidi {
 // record, channel...) are what a fake answers; the others record what it was asked.
 template <typename Port, void (*Set)(Port*), Port* (*Get)()> struct Registered : Port {
     Registered() { Set(this); }
-    ~Registered() override {
-        if (Get() == this) Set(nullptr);
-    }
+    ~Registered() override { if (Get() == this) Set(nullptr); }
 };
 
 struct FakePiano : Registered<PianoPort, SetPianoPort, GetPianoPort> {
-    struct KeyLook {
-        Rgb colour;
-        bool pressed;
-    };
+    struct KeyLook { Rgb colour; bool pressed; };
     std::map<int, KeyLook> keys;
     std::vector<int> selectedPatches, instruments;
     std::vector<bool> locks;
@@ -88,29 +88,21 @@ struct FakeRecorder : Registered<RecorderPort, SetRecorderPort, GetRecorderPort>
     int channel = 0;
     std::vector<int> recorded;
     std::vector<int> notesDownWhenRecorded;  // g_lNotesDown as the recorder saw it
-
     bool RecordChecked() const override { return record; }
     int CurrentTrackChannel() const override { return channel; }
-    void RecordNote(int note) override {
-        recorded.push_back(note);
-        notesDownWhenRecorded.push_back(g_lNotesDown);
-    }
+    void RecordNote(int note) override { recorded.push_back(note); notesDownWhenRecorded.push_back(g_lNotesDown); }
 };
 
 struct FakeLink : Registered<LinkPort, SetLinkPort, GetLinkPort> {
     bool connected = true;
     std::vector<std::uint32_t> sent;
-
     bool Connected() const override { return connected; }
     void SendMessage(std::uint32_t packed) override { sent.push_back(packed); }
 };
 
 // Dialogs that answer from a script and remember what they showed.
 struct ScriptedDialogs : Dialogs {
-    struct Shown {
-        QString title, text;
-        MessageIcon icon;
-    };
+    struct Shown { QString title, text; MessageIcon icon; };
     std::vector<Shown> shown;
     std::deque<bool> answers;                     // Ask: popped front; No when empty
     std::deque<std::optional<QString>> inputs;    // Input, OpenFileName, SaveFileName: popped front; cancel when empty
@@ -142,10 +134,7 @@ private:
     // Records the question and takes the next answer, or keeps `answer` when the script has run out.
     template <typename T> T Pop(const QString& title, const QString& text, std::deque<T>& script, T answer) {
         shown.push_back({title, text, MessageIcon::Question});
-        if (!script.empty()) {
-            answer = script.front();
-            script.pop_front();
-        }
+        if (!script.empty()) { answer = script.front(); script.pop_front(); }
         return answer;
     }
     Dialogs* previous_;
@@ -153,39 +142,16 @@ private:
 
 // While it lives, no file of this process grows past `bytes`: writes beyond fail (EFBIG) as they
 // would on a full disk.
-class FileSizeLimit {
-public:
-    explicit FileSizeLimit(long long bytes) : handler_(std::signal(SIGXFSZ, SIG_IGN)) {
-        getrlimit(RLIMIT_FSIZE, &old_);
-        const rlimit tiny{static_cast<rlim_t>(bytes), old_.rlim_max};
+struct FileSizeLimit {
+    explicit FileSizeLimit(long long bytes) {
+        const rlimit tiny{static_cast<rlim_t>(bytes), old.rlim_max};
         setrlimit(RLIMIT_FSIZE, &tiny);
     }
-    ~FileSizeLimit() {
-        setrlimit(RLIMIT_FSIZE, &old_);
-        std::signal(SIGXFSZ, handler_);
-    }
+    ~FileSizeLimit() { setrlimit(RLIMIT_FSIZE, &old); std::signal(SIGXFSZ, handler); }
     FileSizeLimit(const FileSizeLimit&) = delete;
     FileSizeLimit& operator=(const FileSizeLimit&) = delete;
-
-private:
-    void (*handler_)(int);
-    rlimit old_{};
-};
-
-// While it lives, `folder` takes no new names and no renames, for root too (the immutable flag);
-// Made() is false where the file system or the process cannot do that.
-class ReadOnlyFolder {
-public:
-    explicit ReadOnlyFolder(const QString& folder);
-    ~ReadOnlyFolder();
-    ReadOnlyFolder(const ReadOnlyFolder&) = delete;
-    ReadOnlyFolder& operator=(const ReadOnlyFolder&) = delete;
-    bool Made() const { return made_; }
-
-private:
-    bool SetImmutable(bool on);
-    QString folder_;
-    bool made_ = false;
+    void (*handler)(int) = std::signal(SIGXFSZ, SIG_IGN);
+    rlimit old = [] { rlimit r{}; getrlimit(RLIMIT_FSIZE, &r); return r; }();
 };
 
 }  // namespace kivra::test
