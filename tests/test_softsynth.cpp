@@ -47,23 +47,21 @@ struct SynthLog {
 
 }  // namespace
 
-// No channel has an instrument (nor its samples in memory) until a message reaches it; then it
-// has General MIDI's default, the piano or on channel 10 the drum kit, unless a program change
-// came first.
+// No channel has an instrument (nor its samples in memory) until a message reaches it; then it has
+// General MIDI's default, the piano or on channel 10 the drum kit, unless a program change came first.
 TEST(SoftSynth, SoundsThePitchOfTheNoteAfterProgramAndBendChangesThenFallsSilent) {
     if (FindGmSoundFont().empty()) GTEST_SKIP() << "no General MIDI SoundFont installed";
     SoftSynth synth(FindGmSoundFont(), kRate);
     ASSERT_TRUE(synth.Ready()) << synth.Error();
     EXPECT_LT(test::Rms(RenderMono(synth, 4410)), 1e-4) << "silent before any note";
-    for (int channel = 0; channel < 16; ++channel)
-        EXPECT_FALSE(fluid_synth_get_channel_preset(synth.Engine(), channel)) << channel;
-    const struct { int channel; std::uint32_t before; int note; double hz; int bank, program; } cases[] = {
-        {0, 0, 69, 440.0, 0, 0}, {0, 0, 60, 261.6, 0, 0},
-        {0, PackShortMessage(0xE0, 0, 0x7F), 69, 440.0 * std::pow(2.0, 2.0 / 12.0), 0, 0},  // bend up two semitones
-        {0, PackShortMessage(0xE0, 0, 0x40), 69, 440.0, 0, 0},
-        {0, PackShortMessage(0xC0, 40), 69, 440.0, 0, 40},  // violin: still the note's pitch
-        {5, PackShortMessage(0xB5, 7, 100), 69, 440.0, 0, 0}, {6, PackShortMessage(0xC6, 40), 69, 440.0, 0, 40},
-        {9, 0, 38, 0.0, 128, 0}};  // a snare drum: sound without a pitch to judge
+    for (int ch = 0; ch < 16; ++ch) EXPECT_FALSE(fluid_synth_get_channel_preset(synth.Engine(), ch)) << ch;
+    const struct { int channel; std::uint32_t before; int note; double hz; std::pair<int, int> chosen; } cases[] = {
+        {0, 0, 69, 440.0, {0, 0}}, {0, 0, 60, 261.6, {0, 0}},
+        {0, PackShortMessage(0xE0, 0, 0x7F), 69, 440.0 * std::pow(2.0, 2.0 / 12.0), {0, 0}},  // bend up two semitones
+        {0, PackShortMessage(0xE0, 0, 0x40), 69, 440.0, {0, 0}},
+        {0, PackShortMessage(0xC0, 40), 69, 440.0, {0, 40}},  // violin: still the note's pitch
+        {5, PackShortMessage(0xB5, 7, 100), 69, 440.0, {0, 0}}, {6, PackShortMessage(0xC6, 40), 69, 440.0, {0, 40}},
+        {9, 0, 38, 0.0, {128, 0}}};  // a snare drum: sound without a pitch to judge
     for (const auto& c : cases) {
         if (c.before) synth.Play(c.before);
         const auto sound = PlayAndRender(synth, c.note, c.channel);
@@ -71,8 +69,7 @@ TEST(SoftSynth, SoundsThePitchOfTheNoteAfterProgramAndBendChangesThenFallsSilent
         else EXPECT_GT(test::Rms(sound), 1e-3) << c.channel;
         fluid_preset_t* preset = fluid_synth_get_channel_preset(synth.Engine(), c.channel);
         ASSERT_TRUE(preset) << c.channel;
-        EXPECT_EQ(std::pair(fluid_preset_get_banknum(preset), fluid_preset_get_num(preset)),
-                  std::pair(c.bank, c.program)) << c.channel;
+        EXPECT_EQ(std::pair(fluid_preset_get_banknum(preset), fluid_preset_get_num(preset)), c.chosen) << c.channel;
         RenderMono(synth, 2 * 44100);  // the release tail
         EXPECT_LT(test::Rms(RenderMono(synth, 4410)), 1e-4) << "silent after the release";
     }
