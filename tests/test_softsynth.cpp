@@ -27,6 +27,14 @@ std::vector<float> RenderMono(SoftSynth& synth, int frames) {
     return left;
 }
 
+std::vector<float> PlayAndRender(SoftSynth& synth, int note, int channel = 0) {
+    synth.Play(PackShortMessage(0x90 | channel, note, 100));
+    RenderMono(synth, 2205);  // skip the attack
+    auto sound = RenderMono(synth, 8820);
+    synth.Play(PackShortMessage(0x90 | channel, note, 0));
+    return sound;
+}
+
 // Messages of the "kivra.synth" category while it lives.
 struct SynthLog {
     static inline QStringList lines;
@@ -39,21 +47,32 @@ struct SynthLog {
 
 }  // namespace
 
+// No channel has an instrument (nor its samples in memory) until a message reaches it; then it has
+// General MIDI's default, the piano or on channel 10 the drum kit, unless a program change came first.
 TEST(SoftSynth, SoundsThePitchOfTheNoteAfterProgramAndBendChangesThenFallsSilent) {
     if (FindGmSoundFont().empty()) GTEST_SKIP() << "no General MIDI SoundFont installed";
     SoftSynth synth(FindGmSoundFont(), kRate);
     ASSERT_TRUE(synth.Ready()) << synth.Error();
     EXPECT_LT(test::Rms(RenderMono(synth, 4410)), 1e-4) << "silent before any note";
-    const struct { std::uint32_t before; int note; double hz; } cases[] = {{0, 69, 440.0}, {0, 60, 261.6},
-        {PackShortMessage(0xE0, 0, 0x7F), 69, 440.0 * std::pow(2.0, 2.0 / 12.0)},  // bend up two semitones
-        {PackShortMessage(0xE0, 0, 0x40), 69, 440.0},
-        {PackShortMessage(0xC0, 40), 69, 440.0}};  // violin: still the note's pitch
+    for (int ch = 0; ch < 16; ++ch) EXPECT_FALSE(fluid_synth_get_channel_preset(synth.Engine(), ch)) << ch;
+    const struct { int channel; std::uint32_t before; int note; double hz; std::pair<int, int> chosen; } cases[] = {
+        {0, 0, 69, 440.0, {0, 0}}, {0, 0, 60, 261.6, {0, 0}},
+        {0, PackShortMessage(0xE0, 0, 0x7F), 69, 440.0 * std::pow(2.0, 2.0 / 12.0), {0, 0}},  // bend up two semitones
+        {0, PackShortMessage(0xE0, 0, 0x40), 69, 440.0, {0, 0}},
+        {0, PackShortMessage(0xC0, 40), 69, 440.0, {0, 40}},  // violin: still the note's pitch
+        {5, PackShortMessage(0xB5, 7, 100), 69, 440.0, {0, 0}}, {6, PackShortMessage(0xC6, 40), 69, 440.0, {0, 40}},
+        {9, 0, 38, 0.0, {128, 0}}};  // a snare drum: sound without a pitch to judge
     for (const auto& c : cases) {
         if (c.before) synth.Play(c.before);
-        synth.Play(PackShortMessage(0x90, c.note, 100));
-        RenderMono(synth, 2205);  // skip the attack
-        EXPECT_NEAR(test::EstimatePitch(RenderMono(synth, 8820), kRate), c.hz, c.hz * 0.03) << c.note;
-        synth.Play(PackShortMessage(0x90, c.note, 0));
+        const auto sound = PlayAndRender(synth, c.note, c.channel);
+        if (c.hz > 0) {
+            EXPECT_NEAR(test::EstimatePitch(sound, kRate), c.hz, c.hz * 0.03) << c.note;
+        } else {
+            EXPECT_GT(test::Rms(sound), 1e-3) << c.channel;
+        }
+        fluid_preset_t* preset = fluid_synth_get_channel_preset(synth.Engine(), c.channel);
+        ASSERT_TRUE(preset) << c.channel;
+        EXPECT_EQ(std::pair(fluid_preset_get_banknum(preset), fluid_preset_get_num(preset)), c.chosen) << c.channel;
         RenderMono(synth, 2 * 44100);  // the release tail
         EXPECT_LT(test::Rms(RenderMono(synth, 4410)), 1e-4) << "silent after the release";
     }

@@ -128,9 +128,11 @@ SoftSynth::SoftSynth(const std::string& soundFont, double sampleRate, int latenc
     }
     for (const auto& [name, value] : SoftSynthSettings(sampleRate, latencyMs)) SetSynthSetting(settings_, name, value);
     synth_ = new_fluid_synth(settings_);
+    // The SoundFont leaves the channels without an instrument (ChooseInstrumentOnFirstUse gives
+    // one): choosing one on each now would read the piano's and the drum kit's samples unplayed.
     if (!synth_) {
         error_ = "FluidSynth could not start" + LastErrorSuffix();
-    } else if (soundFont.empty() || fluid_synth_sfload(synth_, soundFont.c_str(), 1) == FLUID_FAILED) {
+    } else if (soundFont.empty() || fluid_synth_sfload(synth_, soundFont.c_str(), 0) == FLUID_FAILED) {
         error_ = "the SoundFont " + soundFont + " could not be loaded" + LastErrorSuffix();
         delete_fluid_synth(synth_);
         synth_ = nullptr;
@@ -183,12 +185,25 @@ bool SoftSynth::StartAudio(AudioTap tap) {
     return false;
 }
 
+void SoftSynth::ChooseInstrumentOnFirstUse(int channel, bool programChange) {
+    const auto bit = static_cast<std::uint16_t>(1u << channel);
+    if (chosen_.load(std::memory_order_acquire) & bit) return;
+    const std::lock_guard lock(choosing_);
+    if (chosen_.load(std::memory_order_relaxed) & bit) return;
+    // Program 0 in the channel's bank: the piano, or on the drum channel the standard kit, as
+    // FluidSynth chooses for every channel when it loads a SoundFont.
+    if (!programChange) fluid_synth_program_change(synth_, channel, 0);
+    chosen_.fetch_or(bit, std::memory_order_release);
+}
+
 bool SoftSynth::Play(std::uint32_t packed) {
     if (!synth_) return false;
     const int status = packed & 0xFF;
     const int channel = status & 0x0F;
     const int d1 = (packed >> 8) & 0x7F;
     const int d2 = (packed >> 16) & 0x7F;
+    if (IsStatusByte(status) && status < kSystemStatus)
+        ChooseInstrumentOnFirstUse(channel, StatusKind(status) == kProgramChangeStatus);
     switch (StatusKind(status)) {
         case kNoteOffStatus: fluid_synth_noteoff(synth_, channel, d1); return true;
         case kNoteOnStatus:

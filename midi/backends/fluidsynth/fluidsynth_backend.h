@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <thread>
 #include <variant>
@@ -79,10 +80,14 @@ public:
     // Renders `frames` stereo frames offline (no audio driver needed).
     void Render(std::vector<float>& left, std::vector<float>& right, int frames);
 
-    // FluidSynth's settings object as the engine uses it (tests read it back).
+    // FluidSynth's settings object and synthesizer as the engine uses them (tests read them back).
     _fluid_hashtable_t* Settings() const { return settings_; }
+    _fluid_synth_t* Engine() const { return synth_; }
 
 private:
+    // Gives `channel` its General MIDI default the first time a message reaches it, unless that
+    // message is a program change.
+    void ChooseInstrumentOnFirstUse(int channel, bool programChange);
     static int RenderForDriver(void* self, int frames, int fxCount, float* fx[], int outCount, float* out[]);
 
     _fluid_hashtable_t* settings_ = nullptr;
@@ -91,6 +96,9 @@ private:
     int latencyMs_;
     AudioTap tap_;
     std::string error_;
+    // Channels that have an instrument, one bit each; choosing_ makes the first choice once.
+    std::atomic<std::uint16_t> chosen_{0};
+    std::mutex choosing_;
 };
 
 // Output device 0 of the program: the built-in synthesizer with its own audio output, buffered
