@@ -31,8 +31,7 @@ struct FakeClock : Clock {
     const double* now;
 };
 
-using Pos = std::pair<int, int>;  // {steps in the song, cursor}
-Pos Size() { return {g_lNumSteps, g_lCurStep}; }
+using Pos = std::pair<int, int>;
 // A track's rows as its list shows them, "|" after each, then the cursor: "60 64 |-| @2".
 std::string Song(int track = 0) {
     std::string shown;
@@ -138,28 +137,6 @@ TEST_F(MusicMakerCore, AtMost255NotesAStep) {
     Press(61);  // the 256th note sounds but is not stored
     EXPECT_EQ(midi.SentHex(), "90 3D 64");
     EXPECT_EQ(std::pair(int{StepAt(0, 0)->NoteCount}, StepAt(0, 0)->Notes.size()), std::pair(255, std::size_t{255}));
-}
-
-TEST_F(MusicMakerCore, BreaksSpacesAndDeletesWriteOnlyTheCurrentTrack) {
-    InsertSpace();
-    EXPECT_EQ(Size(), (Pos{2, 1}));
-    SetTrackCount(2);
-    SetStepCount(10);
-    SetCursor(1, 0);
-    // At or past the last step the song grows to hold the cursor; a delete goes back one and empties it.
-    const struct { int at; void (*op)(); Pos after; int step, type; } ops[] = {
-        {3, InsertBreak, {10, 4}, 3, StepBreak},          {9, InsertBreak, {11, 10}, 9, StepBreak},
-        {11, InsertSpace, {13, 12}, 11, StepEmpty},       {4, DeleteStepAtCursor, {13, 3}, 3, StepEmpty},
-        {0, DeleteStepAtCursor, {13, 0}, 0, StepEmpty}};
-    for (const auto& o : ops) {
-        SCOPED_TRACE(o.at);
-        SetCursor(1, o.at);
-        o.op();
-        EXPECT_EQ(Size(), o.after);
-        EXPECT_EQ(StepAt(1, o.step)->StepType, o.type);
-        EXPECT_EQ(StepAt(0, o.step)->StepType, StepEmpty);
-        EXPECT_EQ(g_Tracks[0].Steps.size(), static_cast<std::size_t>(o.after.first));
-    }
 }
 
 TEST_F(MusicMakerCore, TrackAndStepCountsAndResetKeepTheirPromises) {
@@ -449,52 +426,71 @@ TEST_F(MusicMakerCore, LoopRangeWrapsToItsFirstStep) {
     }
 }
 
-// Every kind of change, applied to a two-track song, undone and redone: the song before and after,
-// byte for byte as exported.
-TEST_F(MusicMakerCore, EveryChangeUndoesAndRedoesExactly) {
-    const auto select = [] { ExtendSelection(0); };
-    const std::tuple<const char*, std::function<void()>, std::function<void()>> changes[] = {
-        {"record a note", {}, [] { RecordNote(70); }},
-        {"insert a break", {}, InsertBreak},
-        {"insert a space", {}, InsertSpace},
-        {"delete a note", {}, DeleteStepAtCursor},
-        {"delete steps", select, DeleteSteps},
-        {"cut", select, CutSteps},
-        {"paste in another track", [=] { select(), CopySteps(), SetCursor(1, 1); }, PasteSteps},
-        {"insert a step", {}, InsertStep},
-        {"tempo", {}, [] { SetTempo(90); }},
-        {"notes per beat", {}, [] { SetNotesPerBeat(6); }},
-        {"more tracks", {}, [] { SetTrackCount(4); }},
-        {"fewer tracks", {}, [] { SetTrackCount(1); }},
-        {"channel", {}, [] { SetTrackChannel(1, 9); }},
-        {"instrument", {}, [] { SetChannelPatch(0, 40); }},
-        {"new song", {}, NewSong},
-        {"open", {}, [] { ApplySong(SongData{{SongTrack{3, {SongStep{StepNotes, 1, {80}}}}}, 1, 100, 2, {}, 0}); }},
+// Every kind of change on a two-track song, the cursor in the first after a selection from an anchor
+// (either way round): both tracks' rows after it ("" where steps are not the point), and the change
+// undone and redone exactly, byte for byte as exported. Later steps move up or down; only the
+// current track is written; at or past the last step the song grows to hold the cursor.
+TEST_F(MusicMakerCore, EveryChangeDoesItsWorkAndUndoesExactly) {
+    using Op = std::function<void()>;
+    const struct { const char* what; int anchor, cursor; Op prepare, change; const char *track0, *track1; } cases[] = {
+        {"record a note", 2, 2, {}, [] { RecordNote(70); }, "60 64 |62 |70 |65 | | @3", "48 | | | | | @3"},
+        {"record a chord", 2, 2, {}, [this] { Keys("R +70 +72 -70 +74 -72 -74"); },
+         "60 64 |62 |70 72 74 |65 | | @3", "48 | | | | | @3"},
+        {"a break over notes", 3, 3, {}, InsertBreak, "60 64 |62 |-|-| | @4", "48 | | | | | @4"},
+        {"a break past the end", 5, 5, {}, InsertBreak, "60 64 |62 |-|65 | |-| | @6", "48 | | | | | | | @6"},
+        {"a space at the last step", 4, 4, {}, InsertSpace, "60 64 |62 |-|65 | | | @5", "48 | | | | | | @5"},
+        // Nothing before the first step to delete; then the step before the cursor is emptied.
+        {"delete a note", 0, 0, [] { DeleteStepAtCursor(), SetCursor(0, 4); }, DeleteStepAtCursor,
+         "60 64 |62 |-| | | @3", "48 | | | | | @3"},
+        {"delete steps", 1, 2, {}, DeleteSteps, "60 64 |65 | | @1", "48 | | | @1"},
+        {"delete steps backwards", 2, 1, {}, DeleteSteps, "60 64 |65 | | @1", "48 | | | @1"},
+        {"delete the first step", 0, 0, {}, DeleteSteps, "62 |-|65 | | @0", "48 | | | | @0"},
+        {"delete the last steps", 4, 3, {}, DeleteSteps, "60 64 |62 |-| @3", "48 | | | @3"},
+        {"cut", 2, 0, {}, CutSteps, "65 | | @0", "48 | | @0"},
+        {"paste cut steps in another track", 2, 3, [] { CutSteps(), SetCursor(1, 1); }, PasteSteps,
+         "60 64 |62 | | | | @3", "48 |-|65 | | | @3"},
+        {"paste copied steps in their track", 0, 1, [] { CopySteps(), SetCursor(0, 4); }, PasteSteps,
+         "60 64 |62 |-|65 |60 64 |62 | | @6", "48 | | | | | | | @6"},
+        {"insert a step", 1, 1, {}, InsertStep, "60 64 | |62 |-|65 | | @1", "48 | | | | | | @1"},
+        {"insert a step past the end", 5, 5, {}, InsertStep, "60 64 |62 |-|65 | | | @5", "48 | | | | | | @5"},
+        {"tempo", 2, 2, {}, [] { SetTempo(90); }, "", ""},
+        {"notes per beat", 2, 2, {}, [] { SetNotesPerBeat(6); }, "", ""},
+        {"more tracks", 2, 2, {}, [] { SetTrackCount(4); }, "", ""},
+        {"fewer tracks", 2, 2, {}, [] { SetTrackCount(1); }, "", ""},
+        {"channel", 2, 2, {}, [] { SetTrackChannel(1, 9); }, "", ""},
+        {"instrument", 2, 2, {}, [] { SetChannelPatch(0, 40); }, "", ""},
+        {"new song", 2, 2, {}, NewSong, "", ""},
+        {"open", 2, 2, {}, [] { ApplySong(SongData{{SongTrack{3, {SongStep{StepNotes, 1, {80}}}}}, 1, 100, 2, {}, 0}); },
+         "", ""},
     };
-    for (const auto& [what, prepare, change] : changes) {
+    for (const auto& c : cases) {
         SetUp();
         SetTrackCount(2);
-        Keys("R +60 +64 -60 -64 62 B 65 @1 R");
+        Keys("R +60 +64 -60 -64 62 B 65 R");
         SetCursor(1, 0);
         Keys("R 48 R");
-        SetCursor(0, 2);
-        if (prepare) prepare();
+        SetCursor(0, c.anchor);
+        ExtendSelection(c.cursor);
+        if (c.prepare) c.prepare();
         const std::string before = Exported();
-        change();
+        MarkSongSaved();
+        c.change();
         const std::string after = Exported();
-        EXPECT_NE(after, before) << what;
+        if (*c.track0) {
+            EXPECT_EQ(Song(0), c.track0) << c.what;
+            EXPECT_EQ(Song(1), c.track1) << c.what;
+        }
+        EXPECT_NE(after, before) << c.what;
+        // A song started afresh or opened has nothing to save yet; every other change has.
+        EXPECT_EQ(SongChanged(), std::string(c.what) != "new song" && std::string(c.what) != "open") << c.what;
         SongHistory().undo();
-        EXPECT_EQ(Exported(), before) << what;
+        EXPECT_EQ(Exported(), before) << c.what;
         SongHistory().redo();
-        EXPECT_EQ(Exported(), after) << what;
+        EXPECT_EQ(Exported(), after) << c.what;
     }
 }
 
-TEST_F(MusicMakerCore, AChordIsOneChangeAndTheHistoryIsBounded) {
-    Keys("R 50 +60 +64 -60 +67 -64 -67");
-    EXPECT_EQ(Song(), "50 |60 64 67 | | @2");
-    SongHistory().undo();
-    EXPECT_EQ(Song(), "50 | | @1");
+TEST_F(MusicMakerCore, TheHistoryIsBoundedByCountAndBytes) {
     for (int k = 0; k < kHistoryCommands + 5; ++k) SetTempo(k % 2 ? 100 : 110);
     EXPECT_EQ(SongHistory().count(), kHistoryCommands);
     // Over the byte bound the oldest changes go, the latest stays; what is kept still undoes exactly.
@@ -514,35 +510,6 @@ TEST_F(MusicMakerCore, AChordIsOneChangeAndTheHistoryIsBounded) {
     while (SongHistory().canRedo()) SongHistory().redo();
     SetHistoryByteLimit(1);
     EXPECT_EQ(SongHistory().count(), 1);
-}
-
-// Selecting from an anchor to the cursor (either way round) in one track, then editing.
-TEST_F(MusicMakerCore, StepEditingMovesLaterStepsAndKeepsNotes) {
-    const struct { int anchor, cursor; void (*edit)(); const char *track0, *track1; } cases[] = {
-        // Later steps move up and the song gets shorter, in the middle, at either end, with the
-        // cursor after or before the range.
-        {1, 2, DeleteSteps, "60 |63 | | @1", "48 | | | @1"},
-        {2, 1, DeleteSteps, "60 |63 | | @1", "48 | | | @1"},
-        {0, 0, DeleteSteps, "61 |62 |63 | | @0", "48 | | | | @0"},
-        {4, 3, DeleteSteps, "60 |61 |62 | @3", "48 | | | @3"},
-        {1, 1, InsertStep, "60 | |61 |62 |63 | | @1", "48 | | | | | | @1"},
-        {5, 5, InsertStep, "60 |61 |62 |63 | | | @5", "48 | | | | | | @5"},  // past the end
-        {2, 3, [] { CutSteps(), SetCursor(1, 1), PasteSteps(); }, "60 |61 | | | | @3", "48 |62 |63 | | | @3"},
-        {0, 1, [] { CopySteps(), SetCursor(0, 4), PasteSteps(); }, "60 |61 |62 |63 |60 |61 | | @6", "48 | | | | | | | @6"},
-    };
-    for (const auto& c : cases) {
-        SetUp();
-        SetTrackCount(2);
-        SetTrackChannel(1, 5);
-        Keys("R 60 61 62 63 R");
-        SetCursor(1, 0);
-        Keys("R 48 R");
-        SetCursor(0, c.anchor);
-        ExtendSelection(c.cursor);
-        c.edit();
-        EXPECT_EQ(Song(0), c.track0) << c.anchor << " to " << c.cursor;
-        EXPECT_EQ(Song(1), c.track1) << c.anchor << " to " << c.cursor;
-    }
 }
 
 }  // namespace
