@@ -66,8 +66,6 @@ protected:
         mm.SetClock(nullptr);
         mm.SetStepObserver(nullptr);
     }
-    void Press(int note) { PlayNote(note, 100, PlayChannel()); }
-    void Release(int note) { StopNote(note, PlayChannel()); }
     // Plays a script in order: "+60" presses through the note entry points, "-60" releases, "60"
     // taps; "R" switches Record, "@3" puts the cursor on step 3, "B" inserts a break, "S" a space.
     void Keys(const std::string& script) {
@@ -79,8 +77,8 @@ protected:
             else if (k[0] == '@') SetCursor(g_lCurTrack, std::stoi(k.substr(1)));
             else {
                 const int note = std::abs(std::stoi(k));
-                if (k[0] != '-') Press(note);
-                if (k[0] != '+') Release(note);
+                if (k[0] != '-') PlayNote(note, 100, PlayChannel());
+                if (k[0] != '+') StopNote(note, PlayChannel());
             }
         }
     }
@@ -92,12 +90,17 @@ protected:
         mm.SetPlay(true);
         return midi.SentHex();
     }
-    // Moves the fake clock and lets the player play whatever fell due; returns what was sent.
-    std::string At(double ms) {
-        midi.ClearSent();
-        now = ms;
-        mm.OnTimer();
-        return midi.SentHex();
+    // Moves the fake clock to each time in turn and lets the player play whatever fell due; returns
+    // what each time sent, " / " between.
+    std::string At(auto... times) {
+        std::string sent, between;
+        for (double ms : {double(times)...}) {
+            midi.ClearSent();
+            now = ms;
+            mm.OnTimer();
+            sent += std::exchange(between, " / ") + midi.SentHex();
+        }
+        return sent;
     }
 
     test::FakeMidi midi;
@@ -130,15 +133,6 @@ TEST_F(MusicMakerCore, NotesPlayedWhileRecordingBecomeSteps) {
     }
 }
 
-TEST_F(MusicMakerCore, AtMost255NotesAStep) {
-    Keys("R +60");
-    for (int k = 0; k < 254; ++k) Press(61);
-    midi.ClearSent();
-    Press(61);  // the 256th note sounds but is not stored
-    EXPECT_EQ(midi.SentHex(), "90 3D 64");
-    EXPECT_EQ(std::pair(int{StepAt(0, 0)->NoteCount}, StepAt(0, 0)->Notes.size()), std::pair(255, std::size_t{255}));
-}
-
 TEST_F(MusicMakerCore, TrackAndStepCountsAndResetKeepTheirPromises) {
     SetTrackCount(3);
     SetStepCount(10);
@@ -161,14 +155,17 @@ TEST_F(MusicMakerCore, TrackAndStepCountsAndResetKeepTheirPromises) {
               std::vector<int>({0, 120, 4, 41}));
 }
 
-TEST_F(MusicMakerCore, RecordSwitchRoutesNotesAndLocksThePiano) {
+TEST_F(MusicMakerCore, RecordSwitchRoutesNotesLocksThePianoAndStoresAtMost255NotesAStep) {
     SetTrackChannel(0, 3);
     SetChannelPatch(3, 19);
     mm.SetRecord(true);
     EXPECT_EQ(piano.instruments, std::vector<int>{19});
+    Keys("+60");
+    for (int k = 0; k < 254; ++k) Keys("+61");
     midi.ClearSent();
-    Keys("+60");  // sounds on the track's channel
-    EXPECT_EQ(midi.SentHex(), "93 3C 64");
+    Keys("+61");  // the 256th note sounds, on the track's channel, but is not stored
+    EXPECT_EQ(midi.SentHex(), "93 3D 64");
+    EXPECT_EQ(std::pair(int{StepAt(0, 0)->NoteCount}, StepAt(0, 0)->Notes.size()), std::pair(255, std::size_t{255}));
     mm.SetRecord(false);
     EXPECT_EQ(piano.locks, (std::vector<bool>{true, false}));
     EXPECT_EQ(PlayChannel(), 0);
@@ -205,8 +202,8 @@ TEST(SongSteps, SplicesAndCopiesAsAPlainListDoes) {
         for (std::size_t k = 0; k < c.added; ++k) with.push_back(chord(c.notes, k));
         steps.Splice(c.first, c.count, with);
         const auto at = model.begin() + static_cast<std::ptrdiff_t>(c.first);
-        model.insert(model.erase(at, at + static_cast<std::ptrdiff_t>(std::min(c.count, model.size() - c.first))), with.begin(),
-                     with.end());
+        const auto end = at + static_cast<std::ptrdiff_t>(std::min(c.count, model.size() - c.first));
+        model.insert(model.erase(at, end), with.begin(), with.end());
         EXPECT_TRUE(std::ranges::equal(steps, model, same)) << c.what;
         SongSteps copy = steps;
         copy[c.first].Notes.assign(nullptr, nullptr);
@@ -214,7 +211,8 @@ TEST(SongSteps, SplicesAndCopiesAsAPlainListDoes) {
     }
     steps.resize(1);  // what was dropped does not come back
     steps.resize(2 * kChunk);
-    EXPECT_EQ(std::ranges::count_if(steps, [](const SongStep& s) { return !BlankStep(s); }), BlankStep(model[0]) ? 0 : 1);
+    const auto kept = std::ranges::count_if(steps, [](const SongStep& s) { return !BlankStep(s); });
+    EXPECT_EQ(kept, BlankStep(model[0]) ? 0 : 1);
 }
 
 // Steps written "60 64|.|-": notes, "." empty, "-" break; notes after "." or "-" are stale notes
@@ -273,18 +271,18 @@ TEST_F(MusicMakerCore, PlaysTheWorkedScheduleAndStopsAtTheEnd) {
     Keys("R 60 B @2");
     SetStepCount(3);
     SetChannelPatch(1, 5);
+    MarkSongSaved();
     EXPECT_EQ(Restart(1000).substr(0, 17), "C0 00 C1 05 C2 00");
     EXPECT_EQ(midi.out->sent.size(), 16u);
     EXPECT_EQ(Pos(mm.RecordChecked(), g_lCurStep), Pos(false, 0));
     // Due times and what each sends; the track's last-started entry (step 0) is stopped before its first notes.
-    const std::pair<double, const char*> schedule[] = {
-        {1124.9, ""}, {1125, "90 3C 00 90 3C 64"}, {1250, "90 3C 00"}, {1375, ""}};
-    for (const auto& [ms, sent] : schedule) EXPECT_EQ(At(ms), sent) << ms;
+    EXPECT_EQ(At(1124.9, 1125, 1250, 1375), " / 90 3C 00 90 3C 64 / 90 3C 00 / ");
     EXPECT_TRUE(mm.PlayChecked());
     At(1500);  // the end: every note of every channel is stopped
     EXPECT_EQ(midi.out->sent.size(), 2048u);
     EXPECT_EQ(midi.out->sent.back(), PackShortMessage(0x9F, 127, 0));
-    EXPECT_EQ(Pos(mm.PlayChecked(), g_lCurStep), Pos(false, 3));
+    // Playing edits nothing.
+    EXPECT_EQ(std::tuple(mm.PlayChecked(), g_lCurStep, SongChanged()), std::tuple(false, 3, false));
 }
 
 TEST_F(MusicMakerCore, LateStepsArePlayedNotSkippedAndEmptyStepsHoldNotes) {
@@ -292,9 +290,8 @@ TEST_F(MusicMakerCore, LateStepsArePlayedNotSkippedAndEmptyStepsHoldNotes) {
     std::vector<std::pair<double, double>> steps;
     mm.SetStepObserver([&](long long, double due, double played) { steps.emplace_back(due, played); });
     Restart();
-    EXPECT_EQ(At(380), "90 3C 00 90 3C 64 90 3C 00 90 40 64");  // the thread was busy
-    EXPECT_EQ(At(499.5), "");
-    EXPECT_EQ(At(500), "90 40 00 90 41 64");
+    // The thread was busy until 380.
+    EXPECT_EQ(At(380, 499.5, 500), "90 3C 00 90 3C 64 90 3C 00 90 40 64 /  / 90 40 00 90 41 64");
     EXPECT_EQ(steps, (std::vector<std::pair<double, double>>{{125, 380}, {250, 380}, {375, 380}, {500, 500}}));
 }
 
@@ -311,8 +308,7 @@ TEST_F(MusicMakerCore, SoloTrackPlaysAloneUntilTheSongEnds) {
     EXPECT_EQ(midi.SentHex(), "C2 21");
     EXPECT_EQ(At(125), "92 46 00 92 46 64");
     Restart();  // stopped by hand: the solo choice stays
-    EXPECT_EQ(At(125), "92 46 00 92 46 64");
-    At(250);
+    EXPECT_EQ(At(125, 250), "92 46 00 92 46 64 / ");
     At(375);
     EXPECT_EQ(std::pair(mm.PlayChecked(), mm.SoloTrack()), std::pair(false, -1));
     Restart();
@@ -367,24 +363,23 @@ TEST_F(MusicMakerCore, LoopPassesAreTwoPlaysBackToBack) {
     Keys("R +60 +64 -60 -64 64 R");  // a chord, a held note struck again, an empty step: notes sound at the end
     std::vector<double> due;
     mm.SetStepObserver([&](long long, double at, double) { due.push_back(at); });
-    std::vector<std::string> twoPlays, looped;
     SetLastSteps({0});
     Restart(0);
-    for (double t : {125, 250, 375}) twoPlays.push_back(At(t));
+    std::string twoPlays = At(125, 250, 375) + " / ";
     Restart(375);  // the second play's first step falls one interval after the first play's last
-    for (double t : {500, 625, 750}) twoPlays.push_back(At(t));
+    twoPlays += At(500, 625, 750);
     const std::vector<double> playedDue = due;
     due.clear();
     SetLastSteps({0});
     mm.SetLoop(true);
     Restart(0);
     SetTempo(60);  // a tempo change waits for the next start of Play, not for the next pass
-    for (double t : {125, 250, 375, 500, 625, 750}) looped.push_back(At(t));
-    EXPECT_EQ(looped, twoPlays);
+    EXPECT_EQ(At(125, 250, 375, 500, 625, 750), twoPlays);
     EXPECT_EQ(due, playedDue);
-    EXPECT_EQ(looped[3], "90 40 00 90 3C 64 90 40 64");  // what sounded at the wrap, released before the chord
-    EXPECT_EQ(At(874.9), "");
-    EXPECT_EQ(At(875), looped[3]);
+    // What sounded at the wrap is released before the chord.
+    EXPECT_EQ(twoPlays, "90 3C 00 90 40 00 90 3C 64 90 40 64 / 90 3C 00 90 40 00 90 40 64 /  / "
+                        "90 40 00 90 3C 64 90 40 64 / 90 3C 00 90 40 00 90 40 64 / ");
+    EXPECT_EQ(At(874.9, 875), " / 90 40 00 90 3C 64 90 40 64");
     // A thousand passes missed in a stall are dropped: the three steps left of the last pass play.
     At(875 + 375 * 1000);
     EXPECT_EQ(midi.out->sent.size(), 6u);
@@ -432,7 +427,8 @@ TEST_F(MusicMakerCore, LoopRangeWrapsToItsFirstStep) {
 // current track is written; at or past the last step the song grows to hold the cursor.
 TEST_F(MusicMakerCore, EveryChangeDoesItsWorkAndUndoesExactly) {
     using Op = std::function<void()>;
-    const struct { const char* what; int anchor, cursor; Op prepare, change; const char *track0, *track1; } cases[] = {
+    const struct { const char* what; int anchor, cursor; Op prepare, change; const char *track0 = "", *track1 = ""; }
+        cases[] = {
         {"record a note", 2, 2, {}, [] { RecordNote(70); }, "60 64 |62 |70 |65 | | @3", "48 | | | | | @3"},
         {"record a chord", 2, 2, {}, [this] { Keys("R +70 +72 -70 +74 -72 -74"); },
          "60 64 |62 |70 72 74 |65 | | @3", "48 | | | | | @3"},
@@ -453,15 +449,14 @@ TEST_F(MusicMakerCore, EveryChangeDoesItsWorkAndUndoesExactly) {
          "60 64 |62 |-|65 |60 64 |62 | | @6", "48 | | | | | | | @6"},
         {"insert a step", 1, 1, {}, InsertStep, "60 64 | |62 |-|65 | | @1", "48 | | | | | | @1"},
         {"insert a step past the end", 5, 5, {}, InsertStep, "60 64 |62 |-|65 | | | @5", "48 | | | | | | @5"},
-        {"tempo", 2, 2, {}, [] { SetTempo(90); }, "", ""},
-        {"notes per beat", 2, 2, {}, [] { SetNotesPerBeat(6); }, "", ""},
-        {"more tracks", 2, 2, {}, [] { SetTrackCount(4); }, "", ""},
-        {"fewer tracks", 2, 2, {}, [] { SetTrackCount(1); }, "", ""},
-        {"channel", 2, 2, {}, [] { SetTrackChannel(1, 9); }, "", ""},
-        {"instrument", 2, 2, {}, [] { SetChannelPatch(0, 40); }, "", ""},
-        {"new song", 2, 2, {}, NewSong, "", ""},
-        {"open", 2, 2, {}, [] { ApplySong(SongData{{SongTrack{3, {SongStep{StepNotes, 1, {80}}}}}, 1, 100, 2, {}, 0}); },
-         "", ""},
+        {"tempo", 2, 2, {}, [] { SetTempo(90); }},
+        {"notes per beat", 2, 2, {}, [] { SetNotesPerBeat(6); }},
+        {"more tracks", 2, 2, {}, [] { SetTrackCount(4); }},
+        {"fewer tracks", 2, 2, {}, [] { SetTrackCount(1); }},
+        {"channel", 2, 2, {}, [] { SetTrackChannel(1, 9); }},
+        {"instrument", 2, 2, {}, [] { SetChannelPatch(0, 40); }},
+        {"new song", 2, 2, {}, NewSong},
+        {"open", 2, 2, {}, [] { ApplySong({{SongTrack{3, {SongStep{StepNotes, 1, {80}}}}}, 1, 100, 2, {}, 0}); }},
     };
     for (const auto& c : cases) {
         SetUp();
@@ -499,7 +494,7 @@ TEST_F(MusicMakerCore, TheHistoryIsBoundedByCountAndBytes) {
     for (int n = 1; n <= 4; ++n) {
         songs.push_back(Exported());
         bytes.push_back(HistoryBytes());
-        ApplySong(SongData{{SongTrack{0, std::vector<SongStep>(10'000 * n, SongStep{StepNotes, 1, {60}})}}, 10'000 * n});
+        ApplySong({{SongTrack{0, std::vector<SongStep>(10'000 * n, SongStep{StepNotes, 1, {60}})}}, 10'000 * n});
     }
     // Room for the last two replacements only (and the few small changes the count bound dropped meanwhile).
     SetHistoryByteLimit(HistoryBytes() - bytes[2] + 4096);
