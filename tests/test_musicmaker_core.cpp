@@ -66,14 +66,15 @@ protected:
         mm.SetClock(nullptr);
         mm.SetStepObserver(nullptr);
     }
-    // Plays a script in order: "+60" presses through the note entry points, "-60" releases, "60"
-    // taps; "R" switches Record, "@3" puts the cursor on step 3, "B" inserts a break, "S" a space.
+    // Plays a script in order: "+60" presses through the note entry points, "-60" releases, "60" taps; "R" switches
+    // Record, "@3" puts the cursor on step 3, "B" inserts a break, "S" a space, "D" deletes the note before it.
     void Keys(const std::string& script) {
         std::istringstream in(script);
         for (std::string k; in >> k;) {
             if (k == "R") mm.SetRecord(!mm.RecordChecked());
             else if (k == "B") InsertBreak();
             else if (k == "S") InsertSpace();
+            else if (k == "D") DeleteStepAtCursor();
             else if (k[0] == '@') SetCursor(g_lCurTrack, std::stoi(k.substr(1)));
             else {
                 const int note = std::abs(std::stoi(k));
@@ -124,6 +125,7 @@ TEST_F(MusicMakerCore, NotesPlayedWhileRecordingBecomeSteps) {
         {"+40 R @0 +41", "41 | | @1"},     // a chord note with the cursor at 0 opens a new step
         {"R @-1 42", "42 | | @1"},         // a negative cursor starts again at the first step
         {"60 R 60 B @2", "60 |-| | @2"},  // Record off: nothing recorded
+        {"R 60 @0 D", "60 | | @0"},        // nothing before the first step to delete
     };
     for (const auto& [script, song] : cases) {
         ForgetSoundingNotes();  // no key held from the row before
@@ -424,9 +426,7 @@ TEST_F(MusicMakerCore, EveryChangeDoesItsWorkAndUndoesExactly) {
         {"a break over notes", 3, 3, {}, InsertBreak, "60 64 |62 |-|-| | @4", "48 | | | | | @4"},
         {"a break past the end", 5, 5, {}, InsertBreak, "60 64 |62 |-|65 | |-| | @6", "48 | | | | | | | @6"},
         {"a space at the last step", 4, 4, {}, InsertSpace, "60 64 |62 |-|65 | | | @5", "48 | | | | | | @5"},
-        // Nothing before the first step to delete; then the step before the cursor is emptied.
-        {"delete a note", 0, 0, [] { DeleteStepAtCursor(), SetCursor(0, 4); }, DeleteStepAtCursor,
-         "60 64 |62 |-| | | @3", "48 | | | | | @3"},
+        {"delete a note", 4, 4, {}, DeleteStepAtCursor, "60 64 |62 |-| | | @3", "48 | | | | | @3"},
         {"delete steps", 1, 2, {}, DeleteSteps, "60 64 |65 | | @1", "48 | | | @1"},
         {"delete steps backwards", 2, 1, {}, DeleteSteps, "60 64 |65 | | @1", "48 | | | @1"},
         {"delete the first step", 0, 0, {}, DeleteSteps, "62 |-|65 | | @0", "48 | | | | @0"},
