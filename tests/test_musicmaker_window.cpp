@@ -1,18 +1,21 @@
-// The Music Maker window driven by real clicks: what it shows and what its controls do to the song.
-#include "formats/smf_export.h"
+// The Music Maker window driven by real clicks and keys: what it shows, what its controls do to the
+// song, and its song file items (dialogs asked, messages shown, files written).
 #include "midi/midiio.h"
 #include "musicmaker/frmmusicmaker.h"
 #include "musicmaker/musicmaker.h"
+#include "musicmaker/songfile_menu.h"
 #include "musicmaker/steplist.h"
 #include "testsupport.h"
 
 #include <QApplication>
 #include <QCheckBox>
+#include <QFile>
 #include <QLabel>
 #include <QMenu>
 #include <QPushButton>
 #include <QRegularExpression>
 #include <QScrollBar>
+#include <QTemporaryDir>
 #include <QTest>
 #include <QUndoStack>
 
@@ -20,6 +23,7 @@
 
 #include <functional>
 #include <memory>
+#include <optional>
 
 using namespace kivra;
 
@@ -33,8 +37,9 @@ protected:
         mm.SetLoop(false);
         NewSong();
         window = std::make_unique<frmMusicMaker>();
+        InstallSongFileMenu(*window);
         window->show();
-        QApplication::setActiveWindow(window.get());  // for the menu's shortcuts
+        QApplication::setActiveWindow(window.get());  // for the menus' shortcuts
     }
     template <typename T>
     T* Child(const std::string& name) {
@@ -45,8 +50,13 @@ protected:
     StepList* List(int i) { return Child<StepList>("lstTrack" + std::to_string(i)); }
     QScrollBar* Bar(const char* name) { return Child<QScrollBar>(name); }
     void Click(const char* button) { QTest::mouseClick(Child<QPushButton>(button), Qt::LeftButton); }
+    void ClickRow(int row, Qt::KeyboardModifiers keys = {}, int list = 0) {
+        QTest::mouseClick(List(list)->viewport(), Qt::LeftButton, keys, List(list)->RowRect(row).center());
+    }
+    void Trigger(const char* item) { Child<QAction>(item)->trigger(); }
+    void Key(Qt::Key key, Qt::KeyboardModifiers m = Qt::ControlModifier) { QTest::keyClick(window.get(), key, m); }
     // The five track buttons' captions and the four labels, their fixed words left out unless `whole`.
-    QString Shown(bool whole = false) {
+    QString Labels(bool whole = false) {
         QStringList shown;
         for (int i = 0; i < 5; ++i) shown << Child<QPushButton>("cmdTrack" + std::to_string(i))->text();
         shown << "|";
@@ -60,23 +70,54 @@ protected:
         for (int r = 0; r < List(list)->RowCount(); ++r) rows += List(list)->RowText(r) + "|";
         return rows;
     }
+    // What the dialogs showed since the last call, one a line: "Import MIDI" for a file dialog, else
+    // the title, the icon (i, w, ! or ?) and the first line of the text.
+    QString Asked() {
+        QStringList lines;
+        for (const auto& d : dialogs.shown)
+            lines << (d.text.contains("(*.mid)") ? d.title
+                                                 : d.title + " " + "iw!?"[static_cast<int>(d.icon)] + " " +
+                                                       d.text.section('\n', 0, 0));
+        dialogs.shown.clear();
+        return lines.join('\n');
+    }
+    QString Path(const char* name) { return dir.filePath(QString::fromLatin1(name)); }
+    QByteArray Bytes(const char* name) {
+        QFile f(Path(name));
+        return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+    }
+    void Put(const char* name, const char* hex) {
+        QFile f(Path(name));
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly) && f.write(QByteArray::fromHex(hex)) > 0);
+    }
+    void OneNoteSong(int note) { NewSong(), RecordNote(note); }
 
     test::FakeMidi midi;
     test::FakePiano piano;
     test::ScriptedDialogs dialogs;
     MusicMaker& mm = TheMusicMaker();
     std::unique_ptr<frmMusicMaker> window;
+    QTemporaryDir dir;
 };
 
-TEST_F(MusicMakerWindow, BarsAndArrowsShowTracksAndSettingsWithinTheSong) {
-    EXPECT_EQ(window->windowTitle(), "Kivra - Music Maker");
-    EXPECT_EQ(window->FileMenu()->title(), "&File");
-    EXPECT_EQ(Shown(true), "Track 1 - - - - | Number of Tracks: 1 Tempo: 120 BPM Notes Per Beat: 4 Output Channel: 0");
+TEST_F(MusicMakerWindow, MenusListTheirItemsAndBarsAndArrowsShowTracksAndSettings) {
+    QStringList items{window->windowTitle()};
+    for (QMenu* menu : {window->FileMenu(), window->EditMenu()}) {
+        items << menu->title() + ":";
+        for (QAction* a : menu->actions())
+            items << (a->objectName() + " " + a->text() + " " + a->shortcuts().value(0).toString()).trimmed();
+    }
+    EXPECT_EQ(items.join(", ").toStdString(),
+              "Kivra - Music Maker, &File:, mnuNew &New Ctrl+N, mnuOpen &Open... Ctrl+O, mnuSave &Save... Ctrl+S, "
+              "sepFile, mnuExport E&xport to MIDI..., mnuImport &Import MIDI..., &Edit:, mnuUndo Undo Ctrl+Z, "
+              "mnuRedo Redo Ctrl+Shift+Z, , mnuCut Cut Ctrl+X, mnuCopy Copy Ctrl+C, mnuPaste Paste Ctrl+V, "
+              "mnuDelete Delete Del, mnuInsertStep Insert Step Ins");
+    EXPECT_EQ(Labels(true), "Track 1 - - - - | Number of Tracks: 1 Tempo: 120 BPM Notes Per Beat: 4 Output Channel: 0");
     auto bar = [this](const char* name, int v) { return [=, this] { Bar(name)->setValue(v); }; };
     auto click = [this](const char* name, int n) { return [=, this] { for (int k = 0; k < n; ++k) Click(name); }; };
     // What the window shows after each step, " *" where the step changed the song.
     const std::tuple<const char*, std::function<void()>, const char*> steps[] = {
-        {"a new window", [] {}, "1 - - - - | 1 120 4 0"},
+        {"shown again", [this] { window->ShowSong(); }, "1 - - - - | 1 120 4 0"},
         {"seven tracks", bar("hscTracks", 7), "1 2 3 4 5 | 7 120 4 0 *"},
         {"an arrow moves by one track", click("cmdNextTrack", 1), "2 3 4 5 6 | 7 120 4 0"},
         {"arrows stop at the last track", click("cmdNextTrack", 2), "3 4 5 6 7 | 7 120 4 0"},
@@ -89,52 +130,34 @@ TEST_F(MusicMakerWindow, BarsAndArrowsShowTracksAndSettingsWithinTheSong) {
     for (const auto& [what, act, shown] : steps) {
         MarkSongSaved();
         act();
-        EXPECT_EQ(Shown() + (SongChanged() ? " *" : ""), shown) << what;
-        EXPECT_EQ(Rows(0) + Rows(1) + Rows(2) + Rows(3) + Rows(4), "") << what;
+        EXPECT_EQ(Labels() + (SongChanged() ? " *" : ""), shown) << what;
     }
     EXPECT_EQ(std::vector<int>({g_lNumTracks, g_lTempo, g_lNotesPerBeat, g_Tracks[0].Channel}),
               std::vector<int>({2, 90, 8, 5}));
 }
 
-TEST_F(MusicMakerWindow, RowsShowChordsBreaksAndEmptyStepsWithTheCursorSelected) {
-    mm.SetRecord(true);
-    PlayNote(60, 100, PlayChannel());
-    PlayNote(64, 100, PlayChannel());
-    EXPECT_EQ(List(0)->SelectedRow(), 1);
-    InsertBreak();
-    InsertSpace();
-    SetStepCount(3);
-    EXPECT_EQ(Rows(0), "60 64 |-| |");
-    EXPECT_EQ(List(0)->SelectedRow(), -1);  // the cursor (3) lies past the last row
-}
-
-TEST_F(MusicMakerWindow, ClickingARowMovesTheCursorAndTheChannelControls) {
+TEST_F(MusicMakerWindow, ClickingARowMovesTheCursorAndTheChannelControlsAndTheListFollowsTheCursor) {
     Bar("hscTracks")->setValue(2);
     SetStepCount(6);
     SetTrackChannel(1, 5);
     SetChannelPatch(5, 24);
     mm.SetRecord(true);
-    QTest::mouseClick(List(1)->viewport(), Qt::LeftButton, {}, List(1)->RowRect(2).center());
+    ClickRow(2, {}, 1);
     EXPECT_EQ(std::vector<int>({g_lCurTrack, g_lCurStep, List(0)->SelectedRow(), List(1)->SelectedRow(),
                                 Bar("hscChannel")->value(), piano.instruments.back()}),
               std::vector<int>({1, 2, 2, 2, 5, 24}));
-    EXPECT_EQ(Shown(), "1 2 - - - | 2 120 4 5");
+    EXPECT_EQ(Labels(), "1 2 - - - | 2 120 4 5");
     Bar("hscChannel")->setValue(9);  // the channel bar writes the current track's channel
     EXPECT_EQ(g_Tracks[1].Channel, 9);
     // A release over an empty list (no row) and the keyboard leave the cursor alone.
     QTest::mouseClick(List(2)->viewport(), Qt::LeftButton, {}, QPoint(5, 5));
     QTest::keyClick(List(1), Qt::Key_Down);
     EXPECT_EQ(std::pair(List(1)->SelectedRow(), g_lCurStep), std::pair(3, 2));
-}
-
-TEST_F(MusicMakerWindow, LongSongListScrollsToTheCursorAndFewerTracksMoveTheCurrentOne) {
-    Bar("hscTracks")->setValue(4);
-    SetStepCount(1000);
-    SetCursor(3, 500);
-    EXPECT_EQ(List(0)->SelectedRow(), 500);
+    SetStepCount(1000);  // a long list scrolls to the cursor, and selects no row past its last
+    SetCursor(1, 500);
     EXPECT_TRUE(List(0)->FirstVisibleRow() <= 500 && List(0)->FirstVisibleRow() > 450) << List(0)->FirstVisibleRow();
-    Bar("hscTracks")->setValue(2);
-    EXPECT_EQ(g_lCurTrack, 1);
+    SetCursor(1, 1000);
+    EXPECT_EQ(List(0)->SelectedRow(), -1);
 }
 
 TEST_F(MusicMakerWindow, RecordPlayAndTrackButtonsAndClosingSwitchThemOff) {
@@ -146,7 +169,7 @@ TEST_F(MusicMakerWindow, RecordPlayAndTrackButtonsAndClosingSwitchThemOff) {
     click(record);
     EXPECT_TRUE(mm.RecordChecked());
     click(record);
-    EXPECT_EQ(piano.locks, (std::vector<bool>{true, false}));
+    EXPECT_FALSE(mm.RecordChecked());
     click(record);
     click(play);  // Play switches Record off
     EXPECT_TRUE(!record->isChecked() && mm.PlayChecked());
@@ -166,98 +189,45 @@ TEST_F(MusicMakerWindow, RecordPlayAndTrackButtonsAndClosingSwitchThemOff) {
         EXPECT_TRUE(w == loop || overlap.isEmpty() || play->geometry().contains(overlap))
             << w->objectName().toStdString();
     }
-    // A track button plays its track alone; a dash does nothing.
+    // A track button plays its track alone.
     RecordNote(60);
-    Click("cmdTrack1");
-    EXPECT_FALSE(mm.PlayChecked());
     Click("cmdTrack0");
-    EXPECT_TRUE(play->isChecked());
-    EXPECT_EQ(mm.SoloTrack(), 0);
+    EXPECT_TRUE(play->isChecked() && mm.SoloTrack() == 0);
     // Closing keeps the song and switches Record and Play off.
     mm.SetRecord(true);  // both on while playing
     window->close();
-    EXPECT_FALSE(window->isVisible() || mm.RecordChecked() || mm.PlayChecked());
-    EXPECT_EQ(mm.SoloTrack(), -1);
+    EXPECT_FALSE(window->isVisible() || mm.RecordChecked() || mm.PlayChecked() || mm.SoloTrack() != -1);
     window = std::make_unique<frmMusicMaker>();  // a window made afresh shows the same song
     EXPECT_EQ(Rows(0), "60 | |");
 }
 
-// The bars mark the song changed too: see the first test.
-TEST_F(MusicMakerWindow, EditsOfWhatAFileHoldsMarkTheSongChanged) {
-    const std::pair<const char*, std::function<void()>> changes[] = {
-        {"record a note", [] { RecordNote(60); }},
-        {"insert a break", [] { InsertBreak(); }},
-        {"insert a space", [] { InsertSpace(); }},
-        {"delete a note", [] { RecordNote(60), MarkSongSaved(), DeleteStepAtCursor(); }},
-        {"", [this] { window->ShowSong(), mm.SetPlay(true), mm.SetPlay(false); }},  // refresh and play: no change
-    };
-    for (const auto& [what, edit] : changes) {
-        NewSong();
-        window->ShowSong();
-        EXPECT_FALSE(SongChanged()) << what;
-        edit();
-        EXPECT_EQ(SongChanged(), *what != '\0') << what;
-    }
-}
-
-TEST_F(MusicMakerWindow, NewAsksBeforeDroppingASongWithSteps) {
-    QTest::keyClick(window.get(), Qt::Key_N, Qt::ControlModifier);
-    EXPECT_TRUE(dialogs.shown.empty());  // nothing to lose
-    RecordNote(60);
-    Bar("hscTempo")->setValue(90);
-    QTest::keyClick(window.get(), Qt::Key_N, Qt::ControlModifier);
-    ASSERT_EQ(dialogs.shown.size(), 1u);
-    EXPECT_EQ(dialogs.shown[0].text, "Start a new song? The current song will be lost.");
-    EXPECT_EQ(g_lNumSteps, 2);  // answered No
-    dialogs.answers.push_back(true);
-    QTest::keyClick(window.get(), Qt::Key_N, Qt::ControlModifier);
-    EXPECT_EQ(std::pair(g_lNumSteps, g_lNumTracks), std::pair(0, 1));
-    EXPECT_EQ(Shown(), "1 - - - - | 1 120 4 0");
-    EXPECT_EQ(Rows(0), "");
-}
-
-TEST_F(MusicMakerWindow, EditMenuUndoesRecordingAndEditsSelectedSteps) {
-    QStringList items;
-    for (QAction* a : window->EditMenu()->actions()) items << a->text() + " " + a->shortcuts().value(0).toString();
-    EXPECT_EQ(items.join(", "), "Undo Ctrl+Z, Redo Ctrl+Shift+Z,  , Cut Ctrl+X, Copy Ctrl+C, Paste Ctrl+V, "
-                                "Delete Del, Insert Step Ins");
-    // Two notes recorded, undone and redone from the keyboard: the exported song has one note, then two.
-    auto notesExported = [] {
-        std::vector<int> last;
-        const auto bytes = EncodeMIDIFile(CurrentSong(), last);
-        long starts = 0;  // note-ons with velocity 100
-        for (std::size_t i = 2; i < bytes.size(); ++i) starts += bytes[i - 2] == 0x90 && bytes[i] == 100;
-        return starts;
-    };
-    mm.SetRecord(true);
-    for (int note : {60, 62}) PlayNote(note, 100, PlayChannel()), StopNote(note, PlayChannel());
-    mm.SetRecord(false);
-    QTest::keyClick(window.get(), Qt::Key_Z, Qt::ControlModifier);
-    EXPECT_EQ(std::pair(notesExported(), Rows(0)), std::pair(1L, QString("60 | |")));
-    QTest::keyClick(window.get(), Qt::Key_Z, Qt::ControlModifier | Qt::ShiftModifier);
-    EXPECT_EQ(std::pair(notesExported(), List(0)->SelectedRow()), std::pair(2L, 2));
+TEST_F(MusicMakerWindow, EditMenuEditsSelectedStepsAndUndoesThem) {
+    for (int note : {60, 62, 64}) RecordNote(note);
     // Click a row, shift-click another: both and the rows between are selected; Delete removes them.
-    RecordNote(64);
-    QTest::mouseClick(List(0)->viewport(), Qt::LeftButton, {}, List(0)->RowRect(0).center());
-    QTest::mouseClick(List(0)->viewport(), Qt::LeftButton, Qt::ShiftModifier, List(0)->RowRect(1).center());
+    ClickRow(0);
+    ClickRow(1, Qt::ShiftModifier);
     EXPECT_EQ(std::pair(List(0)->AnchorRow(), List(0)->SelectedRow()), std::pair(0, 1));
     QTest::keyClick(List(0), Qt::Key_Down, Qt::ShiftModifier);  // shift+arrows extend it, the cursor follows
     EXPECT_EQ(std::pair(SelectedSteps().count, g_lCurStep), std::pair(3, 2));
-    QTest::keyClick(window.get(), Qt::Key_Delete);
+    Key(Qt::Key_Delete, {});
     EXPECT_EQ(Rows(0), " |");
-    QTest::keyClick(window.get(), Qt::Key_Z, Qt::ControlModifier);
+    Key(Qt::Key_Z);
     EXPECT_EQ(Rows(0), "60 |62 |64 | |");
+    Key(Qt::Key_Z, Qt::ControlModifier | Qt::ShiftModifier);
+    EXPECT_EQ(std::pair(Rows(0), List(0)->SelectedRow()), std::pair(QString(" |"), 0));
+    Key(Qt::Key_Z);
     // With Loop, Play plays the selected steps over and over; one row selected is the whole song.
     mm.SetLoop(true);
     for (int last : {2, 1}) {
-        QTest::mouseClick(List(0)->viewport(), Qt::LeftButton, {}, List(0)->RowRect(1).center());
-        QTest::mouseClick(List(0)->viewport(), Qt::LeftButton, Qt::ShiftModifier, List(0)->RowRect(last).center());
+        ClickRow(1);
+        ClickRow(last, Qt::ShiftModifier);
         Child<QCheckBox>("chkPlay")->setChecked(true);
         const auto whole = std::pair(0, MusicMaker::kSongEnd), selected = std::pair(1, 3);
         EXPECT_EQ(std::pair(mm.LoopRange(), g_lCurStep), std::pair(last == 2 ? selected : whole, last == 2 ? 1 : 0));
         mm.SetPlay(false);
     }
 }
+
 
 // One drag of a bar is one change, whatever the values it passes through.
 TEST_F(MusicMakerWindow, AScrollBarDragIsUndoneInOneStep) {
@@ -272,7 +242,101 @@ TEST_F(MusicMakerWindow, AScrollBarDragIsUndoneInOneStep) {
         SongHistory().undo();
         EXPECT_EQ(bar->value(), from) << name;
     }
-    EXPECT_EQ(Shown(), "1 - - - - | 1 120 4 0");
+    EXPECT_EQ(Labels(), "1 - - - - | 1 120 4 0");
+}
+
+TEST_F(MusicMakerWindow, SaveAsksOnceThenWritesToTheSameFile) {
+    OneNoteSong(60);
+    dialogs.inputs = {Path("song.mid")};
+    Key(Qt::Key_S);
+    EXPECT_EQ(Asked(), "Export to MIDI\nExport to MIDI i MIDI sucessfully created!");
+    EXPECT_TRUE(Bytes("song.mid").contains(QByteArray::fromHex("903C64")));
+    OneNoteSong(62);
+    Trigger("mnuSave");  // no dialog this time: the file was exported through it
+    EXPECT_EQ(Asked(), "Export to MIDI i MIDI sucessfully created!");
+    EXPECT_TRUE(Bytes("song.mid").contains(QByteArray::fromHex("903E64")));
+    // A failed export says so with a critical message and keeps the last good file for Save.
+    dialogs.inputs = {QStringLiteral("/dev/full")};
+    Trigger("mnuExport");
+    EXPECT_EQ(Asked(), "Export to MIDI\nExport to MIDI ! The MIDI file could not be written: No space left on device.");
+    Trigger("mnuSave");
+    EXPECT_EQ(Asked(), "Export to MIDI i MIDI sucessfully created!");
+}
+
+TEST_F(MusicMakerWindow, OpenShowsTheSongOrKeepsItWithTheReason) {
+    // Tempo 90, 6 notes per beat, three tracks, the first on channel 5 with instrument 11.
+    const char* in = "4D546864 00000006 0001 0003 0006 4D54726B 00000013 00FF5103 0A2C2B 00C50B 01953C64 01953C00"
+                     "00FF2F00 4D54726B 00000008 01924064 00FF2F00 4D54726B 00000004 00FF2F00";
+    Put("in.mid", in);
+    dialogs.inputs = {Path("in.mid")};
+    Key(Qt::Key_O);
+    EXPECT_EQ(Asked(), "Import MIDI");  // no message
+    EXPECT_EQ(Labels(), "1 2 3 - - | 3 90 6 5");
+    EXPECT_EQ(g_bytChannelPatch[5], 11);
+    Put("bad.mid", "4D546864 00000006 0002 0001 0006");
+    dialogs.inputs = {Path("bad.mid")};
+    Trigger("mnuImport");
+    EXPECT_TRUE(Asked().startsWith("Import MIDI\nImport MIDI ! The file was not opened: it is a format 2 file"));
+    EXPECT_EQ(Labels(), "1 2 3 - - | 3 90 6 5");
+    // Save after Open never writes over the opened file: it proposes a new name beside it.
+    dialogs.inputs = {std::nullopt};
+    Key(Qt::Key_S);
+    EXPECT_EQ(dialogs.proposed.back(), Path("in (edited).mid"));
+    EXPECT_EQ(Asked(), "Export to MIDI");
+    EXPECT_EQ(Bytes("in.mid"), QByteArray::fromHex(in));
+    // Onsets that had to move to fit the grid are counted below the tracks, without a dialog.
+    Put("late.mid", "4D546864 00000006 0000 0001 03C0 4D54726B 0000000C 01903C64 8740903E64 00FF2F00");
+    dialogs.inputs = {Path("late.mid")};
+    Trigger("mnuOpen");
+    EXPECT_EQ(Asked(), "Import MIDI");
+    EXPECT_EQ(Labels() + ", " + Child<QLabel>("lblStatus")->text(),
+              "1 - - - - | 1 120 1 0, 2 of 2 notes moved to fit 1 step per beat, by at most 0.001 step.");
+}
+
+// Open, Import and closing the program ask before a changed song is dropped; New asks its own
+// question, whenever there are steps to lose. Save runs Save...; a Save that is cancelled keeps the
+// song, and so does Cancel.
+TEST_F(MusicMakerWindow, ChangedSongsAreNotDroppedWithoutAsking) {
+    Put("in.mid", "4D546864 00000006 0000 0001 0004 4D54726B 00000008 01903C64 00FF2F00");
+    QWidget pianoWindow;
+    AskBeforeClosing(pianoWindow, [this]() -> frmMusicMaker& { return *window; });
+    const std::tuple<SaveChoice, std::optional<QString>, bool> cases[] = {
+        {SaveChoice::Cancel, {}, false},
+        {SaveChoice::Save, std::nullopt, false},  // then the export dialog is cancelled
+        {SaveChoice::Save, Path("saved.mid"), true},
+        {SaveChoice::Discard, {}, true},
+    };
+    for (const auto& [choice, saveAs, dropped] : cases) {
+        for (const char* how : {"mnuOpen", "mnuImport", "close"}) {
+            SCOPED_TRACE(std::to_string(static_cast<int>(choice)) + how);
+            OneNoteSong(62);  // a recorded note is a change
+            pianoWindow.show();
+            QFile::remove(Path("saved.mid"));
+            dialogs.saveChoices = {choice};
+            dialogs.inputs = {};
+            if (*how == 'm') dialogs.inputs.push_back(Path("in.mid"));
+            if (choice == SaveChoice::Save) dialogs.inputs.push_back(saveAs);
+            *how == 'm' ? Trigger(how) : void(pianoWindow.close());
+            EXPECT_TRUE(Asked().contains(" ? Save changes to the song?"));
+            EXPECT_EQ(*how == 'm' ? g_Tracks[0].Steps[0].Notes[0] == 60 : !pianoWindow.isVisible(), dropped);
+            EXPECT_EQ(QFile::exists(Path("saved.mid")), saveAs.has_value());
+        }
+    }
+    // Nothing changed since the song was started or opened: nothing to ask but New's question.
+    NewSong();
+    Asked();
+    Key(Qt::Key_N);
+    dialogs.inputs = {Path("in.mid"), Path("in.mid")};
+    Trigger("mnuOpen");
+    Trigger("mnuImport");
+    pianoWindow.show();
+    EXPECT_TRUE(pianoWindow.close());
+    Bar("hscTempo")->setValue(90);
+    dialogs.answers = {false, true};
+    for (int k = 0; k < 2; ++k) Key(Qt::Key_N);  // asked again: No kept the steps
+    const QString asked = "\nNew Song ? Start a new song? The current song will be lost.";
+    EXPECT_EQ(Asked(), "Import MIDI\nImport MIDI" + asked + asked);
+    EXPECT_EQ(Labels() + Rows(0), "1 - - - - | 1 120 4 0");
 }
 
 }  // namespace
