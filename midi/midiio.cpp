@@ -152,6 +152,16 @@ int PlayChannel() {
     return g_lChannel;
 }
 
+namespace {
+int g_playVelocity = kDefaultVelocity;
+bool g_touchVelocity = false;
+}  // namespace
+
+int PlayVelocity() { return g_playVelocity; }
+void SetPlayVelocity(int velocity) { g_playVelocity = std::clamp(velocity, 1, 127); }
+bool TouchVelocity() { return g_touchVelocity; }
+void SetTouchVelocity(bool on) { g_touchVelocity = on; }
+
 void SetMidiBackends(std::unique_ptr<MidiOutBackend> out, std::unique_ptr<MidiInBackend> in) {
     CloseMIDIDevices();
     const std::lock_guard lock(g_outLock);

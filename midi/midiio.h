@@ -86,6 +86,15 @@ LinkPort* GetLinkPort();
 // Drum Mode gives 9; otherwise the current track's channel while recording; otherwise g_lChannel.
 int PlayChannel();
 
+// The velocity of notes played with the mouse and the computer keyboard: 1..127, 100 unless the
+// player chose another ([Playing] Velocity). With touch velocity on ([Playing] TouchVelocity, off
+// unless chosen) a mouse press near the front of a key is louder than one near its back.
+inline constexpr int kDefaultVelocity = 100;
+int PlayVelocity();
+void SetPlayVelocity(int velocity);  // clamped to 1..127
+bool TouchVelocity();
+void SetTouchVelocity(bool on);
+
 // ---- Devices -------------------------------------------------------------------------------
 // The backends the program plays through; set once at start-up (tests install fakes).
 void SetMidiBackends(std::unique_ptr<MidiOutBackend> out, std::unique_ptr<MidiInBackend> in);
