@@ -111,19 +111,22 @@ frmKeyConfig::frmKeyConfig(QWidget* parent) : QDialog(parent) {
     fraAction_ = new QGroupBox(QStringLiteral("Action"), this);
     fraAction_->setGeometry(Twips(120, 1080, 7215, 3855));
     actionGroup_ = new QButtonGroup(this);
+    // Each option may grow to `end`, the next option's left edge less a gap or the frame's inner edge.
+    // The rows below the options belong to the note boxes, so the pedal shares the short "None"'s row.
     const struct {
         const char* caption;
-        int left, top, width;
-    } options[] = {{"None", 120, 240, 2895},
-                   {"Play Note(s) Relative To Base Octave", 120, 480, 3375},
-                   {"Play Specific Note(s)", 120, 720, 2535},
-                   {"Insert Space In Music Maker", 3600, 240, 2535},
-                   {"Insert Break in Music Maker", 3600, 480, 2535},
-                   {"Delete Note in Music Maker", 3600, 720, 2535}};
-    for (int i = 0; i < 6; ++i) {
+        int left, top, width, end;
+    } options[] = {{"None", 120, 240, 1215, 1440},
+                   {"Play Note(s) Relative To Base Octave", 120, 480, 3375, 3600},
+                   {"Play Specific Note(s)", 120, 720, 2535, 3600},
+                   {"Insert Space In Music Maker", 3600, 240, 2535, 7215},
+                   {"Insert Break in Music Maker", 3600, 480, 2535, 7215},
+                   {"Delete Note in Music Maker", 3600, 720, 2535, 7215},
+                   {"Sustain Pedal", 1440, 240, 2040, 3600}};
+    for (int i = 0; i < 7; ++i) {
         auto* opt = new QRadioButton(QString::fromLatin1(options[i].caption), fraAction_);
         // Widened to the room the frame leaves, so captions in today's larger fonts are not cut.
-        const int room = options[i].left < 3600 ? 3600 - 120 - options[i].left : 7215 - 120 - options[i].left;
+        const int room = options[i].end - 120 - options[i].left;
         opt->setGeometry(Twips(options[i].left, options[i].top, std::max(options[i].width, room), 255));
         QFont small = opt->font();
         small.setPointSizeF(small.pointSizeF() * 0.9);
@@ -173,7 +176,7 @@ void frmKeyConfig::SetKey(int p_lKey) {
 void frmKeyConfig::ShowEntry() {
     const KeyMapEntry& entry = g_KeyMap[static_cast<std::size_t>(m_lKey)];
     showing_ = true;
-    if (entry.Action <= kActionDeleteNote) {
+    if (entry.Action <= kActionSustainPedal) {
         optAction_[entry.Action]->setChecked(true);
     } else {
         // A code from a foreign profile has no option: show none selected and keep the code.

@@ -62,7 +62,7 @@ private:
     QPushButton* cmdLoad_ = nullptr;
     QGroupBox* fraAction_ = nullptr;
     QButtonGroup* actionGroup_ = nullptr;
-    std::array<QRadioButton*, 6> optAction_{};
+    std::array<QRadioButton*, 7> optAction_{};
     QGroupBox* fraNotes_ = nullptr;
     std::array<NoteBox*, 128> chkNote_{};
 };

@@ -4,6 +4,8 @@
 #include "midi/midiio.h"
 #include "musicmaker/songops.h"
 
+#include <utility>
+
 namespace kivra {
 
 namespace {
@@ -39,6 +41,33 @@ void PlayKey(int vk, const KeyMapEntry& entry, bool press) {
     down = press;
 }
 
+// The channel each key holds the sustain pedal down on, -1 where it does not.
+std::array<int, 256> g_pedalChannel = [] {
+    std::array<int, 256> none{};
+    none.fill(-1);
+    return none;
+}();
+
+constexpr int kSustainController = 64;
+
+void LiftPedal(int vk) {
+    const int channel = std::exchange(g_pedalChannel[static_cast<std::size_t>(vk)], -1);
+    if (channel >= 0) SendControl(PackShortMessage(kControlChangeStatus + channel, kSustainController, 0));
+}
+
+void PedalKey(int vk, bool press) {
+    auto& down = g_bKeyDown[static_cast<std::size_t>(vk)];
+    if (press && down) return;  // auto-repeat
+    if (press) {
+        const int channel = PlayChannel();
+        g_pedalChannel[static_cast<std::size_t>(vk)] = channel;
+        SendControl(PackShortMessage(kControlChangeStatus + channel, kSustainController, 127));
+    } else {
+        LiftPedal(vk);
+    }
+    down = press;
+}
+
 }  // namespace
 
 bool KeyAction(int vk, bool press) {
@@ -58,6 +87,9 @@ bool KeyAction(int vk, bool press) {
     case kActionDeleteNote:
         if (press && Recording()) DeleteStepAtCursor();
         return true;
+    case kActionSustainPedal:
+        PedalKey(vk, press);
+        return true;
     default:
         return false;
     }
@@ -67,6 +99,7 @@ void ReleaseHeldKeys() {
     for (int vk = 0; vk < 256; ++vk) {
         auto& down = g_bKeyDown[static_cast<std::size_t>(vk)];
         if (down) ReleaseKey(NoteSource::ComputerKey, vk);
+        LiftPedal(vk);
         down = false;
     }
 }

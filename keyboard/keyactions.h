@@ -8,7 +8,7 @@
 
 namespace kivra {
 
-// True while a key with a playing action (1 or 2) is held, by virtual-key number.
+// True while a key with a playing action (1, 2 or 6) is held, by virtual-key number.
 inline std::array<bool, 256> g_bKeyDown{};
 
 // Acts on one key event of virtual key `vk` (0..255) in the piano window; returns true when the
@@ -18,11 +18,13 @@ inline std::array<bool, 256> g_bKeyDown{};
 // - 2 plays the notes as note numbers;
 // - 3 / 4 insert a space / break at the Music Maker's cursor while it records;
 // - 5 moves the cursor back one step and empties it while the Music Maker records;
-// - 0 and codes above 5 do nothing and are not consumed.
+// - 6 holds the sustain pedal down (controller 64 at 127) on the play channel; its release lifts
+//   it (64 at 0) on the channel the press used;
+// - 0 and codes above 6 do nothing and are not consumed.
 // A repeated press of a held key (auto-repeat) plays nothing more.
 bool KeyAction(int vk, bool press);
 
-// Releases every key held through the keyboard: its notes stop and its flag clears
+// Releases every key held through the keyboard: its notes stop, its pedal lifts and its flag clears
 // (the piano window stopped being active, so its releases will not reach us).
 void ReleaseHeldKeys();
 

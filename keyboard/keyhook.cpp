@@ -150,7 +150,7 @@ private:
 
     static bool Consumes(int vk) {
         const std::uint8_t action = g_KeyMap[static_cast<std::size_t>(vk)].Action;
-        return action >= kActionPlayRelative && action <= kActionDeleteNote;
+        return action >= kActionPlayRelative && action <= kActionSustainPedal;
     }
 
     struct PendingRelease {

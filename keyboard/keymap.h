@@ -20,6 +20,7 @@ enum KeyAction : std::uint8_t {
     kActionInsertSpace = 3,    // "Insert Space In Music Maker"
     kActionInsertBreak = 4,    // "Insert Break in Music Maker"
     kActionDeleteNote = 5,     // "Delete Note in Music Maker"
+    kActionSustainPedal = 6,   // "Sustain Pedal"
 };
 
 struct KeyMapEntry {

@@ -1,5 +1,6 @@
 #include "midi/devices.h"
 
+#include "midi/midiinput.h"
 #include "midi/midiio.h"
 #include "midi/notifier.h"
 
@@ -114,6 +115,7 @@ QString OpenSavedDevices() {
     };
     const int in = FindMIDIInDevice(GetSetting(kSettingsSection, kInputDeviceKey, kNoInputDevice));
     if (in >= 0) OpenMIDIIn(in);
+    SetPassControllers(GetSetting(kSettingsSection, kPassControllersKey, QString()) == QLatin1String("true"));
     TellListener(false);
     return g_outputProblem;
 }

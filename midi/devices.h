@@ -11,6 +11,8 @@ inline const QString kSettingsSection = QStringLiteral("MIDI Devices");
 inline const QString kOutputDeviceKey = QStringLiteral("Output Device");
 inline const QString kInputDeviceKey = QStringLiteral("Input Device");
 inline const QString kNoInputDevice = QStringLiteral("(None)");
+// "true" lets the input's pedals and controllers through to the output.
+inline const QString kPassControllersKey = QStringLiteral("PassControllers");
 // The platform synthesizer's name, the default of "Output Device".
 #ifdef Q_OS_WIN
 inline const QString kDefaultOutputDevice = QStringLiteral("Microsoft GS Wavetable SW Synth");
@@ -36,7 +38,7 @@ int FindMIDIOutDevice(const QString& name);
 // As above over the input devices; -1 at once for "(None)".
 int FindMIDIInDevice(const QString& name);
 
-// Closes both devices, then opens the ones the settings name. Shows nothing; returns
+// Closes both devices, then opens the ones the settings name and applies PassControllers. Shows nothing; returns
 // OutputProblem().
 QString OpenSavedDevices();
 

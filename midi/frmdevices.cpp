@@ -4,6 +4,7 @@
 #include "widgets/dialogs.h"
 #include "widgets/twips.h"
 
+#include <QCheckBox>
 #include <QLabel>
 #include <QListWidget>
 #include <QPushButton>
@@ -52,7 +53,8 @@ frmDevices::frmDevices(QWidget* parent) : QDialog(parent) {
     setObjectName(QStringLiteral("frmDevices"));
     setWindowTitle(QStringLiteral("Kivra - MIDI Devices"));
     setModal(true);
-    setFixedSize(TwipsToPixels(4215), TwipsToPixels(4335));
+    // One row taller than the device lists and buttons need: the controller check box sits below them.
+    setFixedSize(TwipsToPixels(4215), TwipsToPixels(4695));
 
     lblOut = new QLabel(QStringLiteral("Output Device"), this);
     lblOut->setObjectName(QStringLiteral("lblOut"));
@@ -75,6 +77,10 @@ frmDevices::frmDevices(QWidget* parent) : QDialog(parent) {
     cmdCancel->setObjectName(QStringLiteral("cmdCancel"));
     Place(cmdCancel, 2880, 3720, 1215, 495);
 
+    chkPassControllers = new QCheckBox(QStringLiteral("Pass pedals and controllers"), this);
+    chkPassControllers->setObjectName(QStringLiteral("chkPassControllers"));
+    Place(chkPassControllers, 120, 4320, 3975, 255);
+
     connect(cmdOK, &QPushButton::clicked, this, &frmDevices::cmdOK_Click);
     connect(cmdCancel, &QPushButton::clicked, this, &frmDevices::cmdCancel_Click);
 }
@@ -94,11 +100,14 @@ void frmDevices::Form_Load() {
 
     SelectText(lstOut, GetSetting(kSettingsSection, kOutputDeviceKey, kDefaultOutputDevice));
     SelectText(lstIn, GetSetting(kSettingsSection, kInputDeviceKey, kNoInputDevice));
+    chkPassControllers->setChecked(GetSetting(kSettingsSection, kPassControllersKey, QString()) == QLatin1String("true"));
 }
 
 void frmDevices::cmdOK_Click() {
     SaveSetting(kSettingsSection, kOutputDeviceKey, SelectedText(lstOut));
     SaveSetting(kSettingsSection, kInputDeviceKey, SelectedText(lstIn));
+    SaveSetting(kSettingsSection, kPassControllersKey,
+                chkPassControllers->isChecked() ? QStringLiteral("true") : QStringLiteral("false"));
     const QString problem = OpenSavedDevices();
     accept();
     ReportOutputProblem(problem);

@@ -4,6 +4,7 @@
 
 #include <QDialog>
 
+class QCheckBox;
 class QLabel;
 class QListWidget;
 class QPushButton;
@@ -34,6 +35,7 @@ private:
     QListWidget* lstIn;
     QPushButton* cmdOK;
     QPushButton* cmdCancel;
+    QCheckBox* chkPassControllers;
 };
 
 }  // namespace kivra

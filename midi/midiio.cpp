@@ -312,6 +312,12 @@ bool SendMIDIMessage(std::uint32_t message) {
     return true;
 }
 
+bool SendControl(std::uint32_t message) {
+    if (!SendMIDIMessage(message)) return false;
+    CopyToLink(message);
+    return true;
+}
+
 bool PressNote(NoteSource source, int key, int note, int velocity, int channel) {
     if (!PlayNote(note, velocity, channel)) return false;
     const auto same = [&](const HeldNote& h) {

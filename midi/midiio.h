@@ -124,6 +124,9 @@ bool SetPatch(int patch, int channel);
 // Plays a peer's message. Its notes light no key and count in no flag, but a note-off (or
 // all-notes-off) that ends one of the piano's own notes clears that note's flag and key.
 bool SendMIDIMessage(std::uint32_t message);
+// A controller, pressure, program or pitch-bend message that one of the piano's own sources plays
+// (a pedal key, the MIDI input): sent as SendMIDIMessage does, and copied to the link.
+bool SendControl(std::uint32_t message);
 
 // The two halves of PlayNote and StopNote, for playback's own thread: the thread sends, the UI
 // thread keeps the rest, in the order the messages went out.
