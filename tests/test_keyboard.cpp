@@ -10,6 +10,7 @@
 #include <QApplication>
 #include <QDir>
 #include <QFile>
+#include <QGroupBox>
 #include <QKeyEvent>
 #include <QLineEdit>
 #include <QProcess>
@@ -73,9 +74,10 @@ TEST_F(KeyMapTest, WriterSavesKeysWithAnActionInOrderAndNotesOnlyWhenThereAreAny
     map = KeyMap{};
     map[0x20] = Entry(3);             // action, no notes: one KAct chunk
     map[0x10] = Entry(2, {60});
+    map[0x11] = Entry(kActionSustainPedal);
     map[0xFF] = Entry(9, {1, 2, 3});  // unknown action codes are kept as they are
     EXPECT_EQ(SavedAndBack(map).toHex(' ').toUpper(),
-              "4B 4D 50 00 4B 41 63 74 02 00 00 00 10 02 4B 44 61 74 02 00 00 00 10 3C "
+              "4B 4D 50 00 4B 41 63 74 02 00 00 00 10 02 4B 44 61 74 02 00 00 00 10 3C 4B 41 63 74 02 00 00 00 11 06 "
               "4B 41 63 74 02 00 00 00 20 03 "
               "4B 41 63 74 02 00 00 00 FF 09 4B 44 61 74 04 00 00 00 FF 01 02 03");
     map[0x42] = Entry(0, {1, 2});  // notes but no action: not saved
@@ -256,6 +258,7 @@ TEST_F(KeyboardTest, MappedKeysPlayTheirNotesOnThePlayChannelAndOthersPassOn) {
         {{1, 4, {0, 4, 7, 12}}, 9, 3, -1, "90 78 64 90 7C 64 90 7F 64 90 78 00 90 7C 00 90 7F 00", ""},
         {{2, 3, {21, 108, 200}}, 9, 9, -1, "90 15 64 90 6C 64 90 15 00 90 6C 00", ""},  // note numbers
         {{1, 1, {0}}, 4, 4, 5, "95 3C 64 95 3C 00", ""},                               // recording on channel 5
+        {{6, 0, {}}, 4, 4, 5, "B5 40 7F B5 40 00", ""},                                // the sustain pedal
         {{0, 1, {0}}, 4, 4, -1, "", "a"},
         {{7, 1, {0}}, 4, 4, -1, "", "a"},  // an unknown action code
     };
@@ -292,16 +295,21 @@ TEST_F(KeyboardTest, MusicMakerKeysActOnlyWhileRecordingButAreAlwaysWithheld) {
 
 TEST_F(KeyboardTest, LeavingThePianoWindowReleasesHeldKeysAndNothingIsActedOnElsewhere) {
     g_KeyMap[0x41] = {1, 2, {0, 7}};
+    g_KeyMap[0x53] = {6, 0, {}};  // the sustain pedal, lifted on the channel it went down on
     QTest::keyPress(&piano, Qt::Key_A);
+    recorder.record = true, recorder.channel = 2;
+    QTest::keyPress(&piano, Qt::Key_S);
+    recorder.record = false;
     QLineEdit other;
     Activate(other);
-    EXPECT_EQ(midi.SentHex(), "90 3C 64 90 43 64 90 3C 00 90 43 00");
+    const std::string held = "90 3C 64 90 43 64 B2 40 7F 90 3C 00 90 43 00 B2 40 00";
+    EXPECT_EQ(midi.SentHex(), held);
     QTest::keyRelease(&other, Qt::Key_A);
     QTest::keyClick(&other, Qt::Key_A);
     EXPECT_EQ(other.text(), "a");
     Activate(piano);
     QTest::keyPress(&piano, Qt::Key_A);  // a fresh press, not taken for a repeat
-    EXPECT_EQ(midi.SentHex(), "90 3C 64 90 43 64 90 3C 00 90 43 00 90 3C 64 90 43 64");  // nothing from `other`
+    EXPECT_EQ(midi.SentHex(), held + " 90 3C 64 90 43 64");  // nothing from `other`
 }
 
 class KeyConfigTest : public KeyboardTest {
@@ -341,6 +349,8 @@ TEST_F(KeyConfigTest, CapturedKeyShowsItsActionAndNotesAndEditsGoStraightIn) {
     form.chkNote(60)->setFocus();
     QTest::keyClick(form.chkNote(60), Qt::Key_Space);  // toggles the box; notes catch up later
     EXPECT_FALSE(form.chkNote(60)->isChecked());
+    QTest::mouseClick(form.optAction(6), Qt::LeftButton);
+    EXPECT_EQ(g_KeyMap[0x51].Action, 6);
     QTest::mouseClick(form.optAction(1), Qt::LeftButton);
     EXPECT_EQ(g_KeyMap[0x51], (KeyMapEntry{1, 4, {60, 62, 64, 67}}));
     // A ticked box is red, an unticked black key black.
@@ -351,8 +361,17 @@ TEST_F(KeyConfigTest, CapturedKeyShowsItsActionAndNotesAndEditsGoStraightIn) {
     g_KeyMap[0x41] = {9, 1, {1}};  // a foreign action code: no option selected, the code kept
     form.chkKey()->click();
     QTest::keyClick(&form, Qt::Key_A);
-    for (int i = 0; i < 6; ++i) EXPECT_FALSE(form.optAction(i)->isChecked());
+    for (int i = 0; i < 7; ++i) EXPECT_FALSE(form.optAction(i)->isChecked());
     EXPECT_EQ(g_KeyMap[0x41].Action, 9);
+    // The pedal's option, shown for a pedal key, shares the top row and covers no other control.
+    g_KeyMap[0x53] = {6, 0, {}};
+    form.chkKey()->click();
+    QTest::keyClick(&form, Qt::Key_S);
+    QRadioButton* pedal = form.optAction(6);
+    EXPECT_TRUE(pedal->isChecked() && pedal->text() == "Sustain Pedal");
+    for (int i : {0, 3}) EXPECT_FALSE(pedal->geometry().intersects(form.optAction(i)->geometry())) << i;
+    EXPECT_LE(pedal->geometry().bottom(), form.fraNotes()->geometry().top());
+    EXPECT_LE(pedal->sizeHint().width(), pedal->width());
 }
 
 TEST_F(KeyConfigTest, SaveAndLoadProfilesByName) {
