@@ -20,6 +20,7 @@
 
 #include <gtest/gtest.h>
 
+#include <QComboBox>
 #include <QPointer>
 #include <QScrollBar>
 #include <QSettings>
@@ -214,10 +215,11 @@ TEST_F(NoteSources, EveryReleaseStopsWhatItsPressStarted) {
     }
 }
 
+// With `pass`, pedals and controllers take the channel a note would; system messages never go out.
 TEST_F(NoteSources, MidiInputKeysPlayOnThePlayChannelExceptPercussionAndEverythingElseIsIgnored) {
     enum Mode { kPlain, kDrum, kRecord };
     // A key pressed and released; the release stops what the press started.
-    const struct { int channel; Mode mode; std::uint32_t press, release; const char* sent; } cases[] = {
+    const struct { int channel; Mode mode; std::uint32_t press, release; const char* sent; bool pass = false; } cases[] = {
         {0, kPlain, 0x642499, 0x002499, "99 24 64 99 24 00"},  // 9 stays on 9
         {0, kDrum, 0x642499, 0x402489, "99 24 64 99 24 00"},
         {0, kPlain, 0x403C93, 0x7F3C83, "90 3C 40 90 3C 00"},  // 3 is not used
@@ -228,11 +230,16 @@ TEST_F(NoteSources, MidiInputKeysPlayOnThePlayChannelExceptPercussionAndEverythi
         // would go out as a malformed message.
         {0, kPlain, 0x402489, 0x004092, ""}, {0, kPlain, 0x7F07B0, 0x4000E0, ""}, {0, kPlain, 0x00F8, 0x103CA0, ""},
         {0, kPlain, 0x05C0, 0x20D0, ""}, {0, kPlain, 0x00FF, 0x403C, ""}, {0, kPlain, 0x803C90, 0x40BC90, ""},
+        {0, kPlain, 0x7F40B0, 0x2000E0, "B0 40 7F E0 00 20", true}, {5, kPlain, 0x103CA2, 0x30D2, "A5 3C 10 D5 30", true},
+        {0, kDrum, 0x7F01B3, 0x05C3, "B9 01 7F C9 05", true},       {0, kRecord, 0x05C0, 0x0040E4, "C3 05 E3 40 00", true},
+        {0, kPlain, 0x0AC9, 0x7F40B9, "C9 0A B9 40 7F", true},      {0, kPlain, 0x00F8, 0x0102F2, "", true},
+        {0, kPlain, 0x05F3, 0x00FF, "", true},                       {0, kPlain, 0x8040B0, 0x40BCE0, "", true},
     };
     for (const auto& c : cases) {
         g_lChannel = c.channel;
         if (piano.chkDrumMode()->isChecked() != (c.mode == kDrum)) piano.chkDrumMode()->click();
         recorder.record = c.mode == kRecord;
+        SetPassControllers(c.pass);
         midi.ClearSent();
         midi.in->Inject(c.press);
         midi.in->Inject(c.release);
@@ -241,6 +248,8 @@ TEST_F(NoteSources, MidiInputKeysPlayOnThePlayChannelExceptPercussionAndEverythi
         EXPECT_EQ(g_lNotesDown, 0) << std::hex << c.press;
     }
     EXPECT_EQ(recorder.recorded, std::vector<int>{0x3C});  // releases are never recorded
+    EXPECT_EQ(piano.cmbInstrument()->currentData(), 5);    // the program changed off the percussion channel
+    SetPassControllers(false);
 }
 
 TEST_F(NoteSources, MidiInputArrivesInOrderFromAnyThreadAndWhileAModalDialogRuns) {
