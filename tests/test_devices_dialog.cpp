@@ -2,11 +2,13 @@
 #include "app/frmpiano.h"
 #include "midi/devices.h"
 #include "midi/frmdevices.h"
+#include "midi/midiinput.h"
 #include "midi/midiio.h"
 #include "testsupport.h"
 
 #include <gtest/gtest.h>
 
+#include <QCheckBox>
 #include <QLabel>
 #include <QListWidget>
 #include <QPushButton>
@@ -21,6 +23,7 @@ void ClearSettings() { QSettings(QStringLiteral("Kivra"), QStringLiteral("Kivra"
 void Save(const QString& key, const QString& name) { SaveSetting(kSettingsSection, key, name); }
 QString Out() { return GetSetting(kSettingsSection, kOutputDeviceKey, QStringLiteral("<absent>")); }
 QString In() { return GetSetting(kSettingsSection, kInputDeviceKey, QStringLiteral("<absent>")); }
+QString Pass() { return GetSetting(kSettingsSection, kPassControllersKey, QStringLiteral("<absent>")); }
 
 QStringList Texts(const QListWidget* list, bool selectedOnly = false) {
     QStringList out;
@@ -39,6 +42,7 @@ struct OpenDialog {
     QListWidget* lstIn = dialog.findChild<QListWidget*>(QStringLiteral("lstIn"));
     QPushButton* cmdOK = dialog.findChild<QPushButton*>(QStringLiteral("cmdOK"));
     QPushButton* cmdCancel = dialog.findChild<QPushButton*>(QStringLiteral("cmdCancel"));
+    QCheckBox* chkPass = dialog.findChild<QCheckBox*>(QStringLiteral("chkPassControllers"));
     OpenDialog() { Show(); }
     void Show() {
         dialog.show();
@@ -61,16 +65,19 @@ TEST_F(DevicesDialog, ShowsItsLayoutAndEveryDeviceWithTheSavedChoiceAfreshOnEver
                         {"Keys A", "Keys B"});
     Save(kOutputDeviceKey, QStringLiteral("USB Port"));
     Save(kInputDeviceKey, QStringLiteral("Keys B"));
+    Save(kPassControllersKey, QStringLiteral("true"));
     OpenDialog d;
     EXPECT_EQ(d.dialog.windowTitle() + (d.dialog.isModal() ? " (modal)" : ""), "Kivra - MIDI Devices (modal)");
+    // The check box below the buttons makes the dialog taller; nothing else moves.
     EXPECT_EQ(QList<QRect>({d.dialog.rect(), d.lstOut->geometry(), d.lstIn->geometry(), d.cmdOK->geometry(),
-                            d.cmdCancel->geometry()}),
-              QList<QRect>({{0, 0, 281, 289}, {8, 32, 265, 89}, {8, 152, 265, 89}, {8, 248, 81, 33},
-                            {192, 248, 81, 33}}));
+                            d.cmdCancel->geometry(), d.chkPass->geometry()}),
+              QList<QRect>({{0, 0, 281, 313}, {8, 32, 265, 89}, {8, 152, 265, 89}, {8, 248, 81, 33},
+                            {192, 248, 81, 33}, {8, 288, 265, 17}}));
     QStringList captions;
     for (auto* l : d.dialog.findChildren<QLabel*>()) captions << l->text();
-    EXPECT_EQ(captions << d.cmdOK->text() << d.cmdCancel->text(),
-              QStringList({"Output Device", "Input Device", "OK", "Cancel"}));
+    EXPECT_EQ(captions << d.cmdOK->text() << d.cmdCancel->text() << d.chkPass->text(),
+              QStringList({"Output Device", "Input Device", "OK", "Cancel", "Pass pedals and controllers"}));
+    EXPECT_TRUE(d.chkPass->isChecked());
 
     EXPECT_EQ(Texts(d.lstOut), QStringList({"A name well over thirty-one cha", "Kivra Software Synth", "USB Port"}));
     EXPECT_EQ(Texts(d.lstIn), QStringList({"(None)", "Keys A", "Keys B"}));
@@ -94,6 +101,7 @@ TEST_F(DevicesDialog, OkSavesTheNamesReopensBothDevicesAndSaysWhyAnOutputDidNotO
         int outId, inId;            // opened by OK
         QString problem;            // the message shown after OK, and the piano's tooltip
         const char* loadEnd = nullptr;  // non-null: the output loads first, then ends so ("" loaded)
+        bool pass = false;              // "Pass pedals and controllers" ticked
     } cases[] = {
         {"refusing output, the default chosen", {"Kivra Software Synth"}, {}, {}, {}, -1, -1,
          "no sound output could be opened", false, "Kivra Software Synth", "(None)", -1, -1,
@@ -110,6 +118,7 @@ TEST_F(DevicesDialog, OkSavesTheNamesReopensBothDevicesAndSaysWhyAnOutputDidNotO
          "No output device could be opened: there is no such device now. Choose one in MIDI Devices."},
         {"twins: the lower id", {"Synth", "Twin", "Twin"}, {"Pad", "Pad"}, {}, {}, 2, 2, nullptr, false, "Twin", "Pad",
          1, 0, ""},
+        {"controllers passed", {"Synth"}, {"Keys"}, {}, {}, 0, 1, nullptr, false, "Synth", "Keys", 0, 0, "", nullptr, true},
         {"loading, then loaded", {"Kivra Software Synth"}, {}, {}, {}, -1, -1, nullptr, false, "Kivra Software Synth",
          "(None)", 0, -1, "", ""},
         {"loading, then the SoundFont fails", {"Kivra Software Synth"}, {}, {}, {}, -1, -1, nullptr, false,
@@ -131,10 +140,12 @@ TEST_F(DevicesDialog, OkSavesTheNamesReopensBothDevicesAndSaysWhyAnOutputDidNotO
         OpenDialog d;
         if (c.clickOut >= 0) ClickRow(d.lstOut, c.clickOut);
         if (c.clickIn >= 0) ClickRow(d.lstIn, c.clickIn);
+        if (c.pass) QTest::mouseClick(d.chkPass, Qt::LeftButton);
         if (c.enter) QTest::keyClick(d.lstIn, Qt::Key_Return);
         else QTest::mouseClick(d.cmdOK, Qt::LeftButton);
         EXPECT_TRUE(!d.dialog.isVisible() && d.dialog.result() == QDialog::Accepted);
-        EXPECT_EQ(QStringList({Out(), In()}), QStringList({c.out, c.in}));
+        EXPECT_EQ(QStringList({Out(), In(), Pass()}), QStringList({c.out, c.in, c.pass ? "true" : "false"}));
+        EXPECT_EQ(PassControllers(), c.pass);
         EXPECT_FALSE(g_bMidiOutOpen);  // usable once the driver's notification is handled
         test::ProcessEvents();
         if (c.loadEnd) {  // the window says so meanwhile, and nothing is shown yet
@@ -165,11 +176,12 @@ TEST_F(DevicesDialog, CancelAndEscapeChangeNothing) {
         OpenDialog d;
         ClickRow(d.lstOut, 1);
         ClickRow(d.lstIn, 0);
+        QTest::mouseClick(d.chkPass, Qt::LeftButton);
         if (escape) QTest::keyClick(d.lstOut, Qt::Key_Escape);
         else QTest::mouseClick(d.cmdCancel, Qt::LeftButton);
         EXPECT_TRUE(!d.dialog.isVisible() && d.dialog.result() == QDialog::Rejected);
     }
-    EXPECT_EQ(Out() + '|' + In(), "<absent>|Keys");
+    EXPECT_EQ(Out() + '|' + In() + '|' + Pass(), "<absent>|Keys|<absent>");
     EXPECT_EQ(midi.out->openCalls.size() + midi.in->openCalls.size(), 0u);  // nothing reopened
     EXPECT_EQ(std::pair(midi.out->openedId, midi.in->openedId), std::pair(0, 0));
 }
