@@ -360,6 +360,8 @@ void ResetNoteState() {
     ForgetSoundingNotes();
     g_lChannel = 0;
     g_bMidiOutOpen = g_bMidiOutLoading = false;
+    g_playVelocity = kDefaultVelocity;
+    g_touchVelocity = false;
 }
 
 }  // namespace kivra
