@@ -129,7 +129,8 @@ void ApplySavedPlaying() {
     bool ok = false;
     const int velocity = GetSetting(kPlayingSection, kVelocityKey, QString()).toInt(&ok);
     SetPlayVelocity(ok ? velocity : kDefaultVelocity);
-    SetTouchVelocity(GetSetting(kPlayingSection, kTouchVelocityKey, QString()).compare(QStringLiteral("true"), Qt::CaseInsensitive) == 0);
+    const QString touch = GetSetting(kPlayingSection, kTouchVelocityKey, QString());
+    SetTouchVelocity(touch.compare(QStringLiteral("true"), Qt::CaseInsensitive) == 0);
 }
 
 QString GetSetting(const QString& section, const QString& key, const QString& defaultValue) {
