@@ -27,12 +27,23 @@
 #include <QSvgRenderer>
 #include <QToolButton>
 
+#include <algorithm>
+#include <cmath>
+
 namespace kivra {
 namespace {
 
 constexpr int kPictureSize = 32;  // pixels, buttons and instrument groups alike
 constexpr int kIndentPixels = 16;  // per indentation level in the instrument list
-constexpr int kVelocity = 100;     // every note played with the mouse
+
+// The velocity of a mouse press y pixels below the top of a key `height` pixels tall. With touch
+// velocity on it grows linearly from 40% of the chosen velocity at the back (top) edge to all of
+// it at the front (bottom) edge, as a real key sounds louder struck near its front.
+int MouseVelocity(int y, int height) {
+    if (!TouchVelocity() || height < 2) return PlayVelocity();
+    const double front = std::clamp(y, 0, height - 1) / static_cast<double>(height - 1);
+    return std::clamp(static_cast<int>(std::lround(PlayVelocity() * (0.4 + 0.6 * front))), 1, 127);
+}
 
 // A held key bends the channel its note sounds on, whatever the play channel is by now.
 int MouseChannel(int note) {
@@ -230,7 +241,9 @@ void frmPiano::BuildControls() {
 
 void frmPiano::OnKeyDown(int note, Qt::MouseButton button, int y) {
     m_lPressY = y;  // whatever the button: the right button re-centres the bend
-    if (button == Qt::LeftButton) PressNote(NoteSource::Mouse, note, note, kVelocity, PlayChannel());
+    if (button != Qt::LeftButton) return;
+    const int velocity = MouseVelocity(y, keys_[static_cast<std::size_t>(note)]->height());
+    PressNote(NoteSource::Mouse, note, note, velocity, PlayChannel());
 }
 
 void frmPiano::OnKeyMove(int note, Qt::MouseButtons buttons, int y) {

@@ -63,6 +63,7 @@ void Main() {
     InstallMidiInputDispatch();
     InstallMusicMaker();
     OpenSavedDevices();
+    ApplySavedPlaying();
 
     g_piano = new frmPiano();
     InstallKeyboardHook(g_piano);

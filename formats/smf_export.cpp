@@ -14,8 +14,6 @@ namespace kivra {
 
 namespace {
 
-constexpr std::uint8_t kVelocityStart = 100;
-
 class ByteWriter {
 public:
     std::vector<std::uint8_t> bytes;
@@ -69,7 +67,7 @@ void EncodeTrack(ByteWriter& w, const SongSource& song, const SongTrack& track, 
         w.Vlq(static_cast<std::uint64_t>(tick - lastTick));
         w.Byte(kNoteOnStatus | channel);
         w.Byte(c.note);
-        w.Byte(c.start ? kVelocityStart : 0);
+        w.Byte(c.velocity);
         lastTick = tick;
     }
     for (std::uint8_t b : {std::uint8_t{0}, kMetaEventStatus, kMetaEndOfTrack, std::uint8_t{0}}) w.Byte(b);

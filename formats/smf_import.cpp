@@ -77,7 +77,7 @@ Refusal CorruptNumber(std::size_t at) {
     return {QStringLiteral("a variable-length number is longer than four bytes"), static_cast<long long>(at)};
 }
 
-// Walks one track chunk's events in [p, end), telling `sink` of each: Onset(tick, note),
+// Walks one track chunk's events in [p, end), telling `sink` of each: Onset(tick, note, velocity),
 // Release(tick), Channel(channel, kind, first data byte), Tempo(us), EndOfTrack(tick) and, after
 // each other event, Event(tick, offset). A chunk cut short simply ends; only corrupt data refuses
 // the file. The running status carries over from the previous track, as older writers expect.
@@ -117,7 +117,7 @@ std::optional<Refusal> WalkTrack(std::span<const std::uint8_t> b, std::size_t p,
             const unsigned kind = StatusKind(status);
             sink.Channel(StatusChannel(status), static_cast<int>(kind), d1);
             if (kind == kNoteOnStatus && d2 > 0)
-                sink.Onset(tick, d1);
+                sink.Onset(tick, d1, d2);
             else if (kind == kNoteOnStatus || kind == kNoteOffStatus)
                 sink.Release(tick);
         } else if (status == kSysExStatus || status == kSysExEndStatus || status == kMetaEventStatus) {
@@ -155,7 +155,7 @@ struct Scanner {
     FileScan& file;
     TrackScan& track;
 
-    void Onset(long long tick, std::uint8_t) {
+    void Onset(long long tick, std::uint8_t, std::uint8_t) {
         if (track.firstOnset < 0) track.firstOnset = tick;
         track.lastOnset = tick;
         if (!file.onsetPlaces.empty()) ++file.onsetPlaces[static_cast<std::size_t>(tick % file.division)];
@@ -317,7 +317,7 @@ struct Builder {
     long long previousTick = -1, previous = -1;  // the last onset's tick and grid position
     long long pendingBreak = -1;                 // a release on the step just past `length`
 
-    void Onset(long long tick, std::uint8_t note) {
+    void Onset(long long tick, std::uint8_t note, std::uint8_t velocity) {
         long long position = previous;
         if (tick != previousTick) {
             previousTick = tick;
@@ -346,7 +346,7 @@ struct Builder {
         if (static_cast<std::size_t>(s) >= steps.size()) steps.resize(static_cast<std::size_t>(s) + 1);
         SongStep& step = steps[static_cast<std::size_t>(s)];
         step.StepType = StepNotes;
-        step.Notes.push_back(note);  // the first 255 notes of a tick
+        step.Notes.push_back(note, velocity);  // the first 255 notes of a tick
         step.NoteCount = static_cast<std::uint8_t>(step.Notes.size());
     }
     // A release makes a break of a step where no note starts, whenever that note comes.

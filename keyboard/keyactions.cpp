@@ -10,8 +10,6 @@ namespace kivra {
 
 namespace {
 
-constexpr int kKeyVelocity = 100;
-
 bool Recording() {
     const RecorderPort* recorder = GetRecorderPort();
     return recorder && recorder->RecordChecked();
@@ -33,7 +31,7 @@ void PlayKey(int vk, const KeyMapEntry& entry, bool press) {
     if (press) {
         for (const std::uint8_t value : entry.Notes) {
             const int note = NoteOf(entry, value);
-            if (note >= 0 && note <= 127) PressNote(NoteSource::ComputerKey, vk, note, kKeyVelocity, PlayChannel());
+            if (note >= 0 && note <= 127) PressNote(NoteSource::ComputerKey, vk, note, PlayVelocity(), PlayChannel());
         }
     } else {
         ReleaseKey(NoteSource::ComputerKey, vk);

@@ -22,6 +22,10 @@ inline const QString kDefaultOutputDevice = QStringLiteral("Kivra Software Synth
 // The audio buffering of the built-in synthesizer, in milliseconds.
 inline const QString kSoundSection = QStringLiteral("Sound");
 inline const QString kLatencyKey = QStringLiteral("Latency");
+// How mouse and computer-key notes play: "Velocity" 1..127, "TouchVelocity" true/false.
+inline const QString kPlayingSection = QStringLiteral("Playing");
+inline const QString kVelocityKey = QStringLiteral("Velocity");
+inline const QString kTouchVelocityKey = QStringLiteral("TouchVelocity");
 // Title of the message that says why the output did not open.
 inline const QString kOutputProblemTitle = QStringLiteral("MIDI Devices");
 
@@ -51,6 +55,9 @@ bool OutputLoading();
 // has opened or failed, on the UI thread; `late` marks the second kind, whose problem nobody has
 // shown yet. One listener, null for none.
 void SetOutputProblemListener(std::function<void(const QString& problem, bool late)> listener);
+
+// Sets the player's velocity and touch velocity from the settings (absent or unreadable: the defaults).
+void ApplySavedPlaying();
 
 // The per-user settings store (application "Kivra").
 QString GetSetting(const QString& section, const QString& key, const QString& defaultValue);

@@ -249,7 +249,7 @@ static void NoteStarted(std::uint32_t packed) {
         g_piano->ShowKey(note, KeyLightColour(note, static_cast<int>((packed >> 16) & 0xFFu), static_cast<int>(packed & 0x0Fu)),
                          true);
     CopyToLink(packed);
-    if (g_recorder && g_recorder->RecordChecked()) g_recorder->RecordNote(note);
+    if (g_recorder && g_recorder->RecordChecked()) g_recorder->RecordNote(note, static_cast<int>((packed >> 16) & 0x7Fu));
 }
 
 static void NoteStopped(std::uint32_t packed) {
@@ -366,6 +366,8 @@ void ResetNoteState() {
     ForgetSoundingNotes();
     g_lChannel = 0;
     g_bMidiOutOpen = g_bMidiOutLoading = false;
+    g_playVelocity = kDefaultVelocity;
+    g_touchVelocity = false;
 }
 
 }  // namespace kivra

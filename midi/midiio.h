@@ -64,7 +64,7 @@ public:
     virtual ~RecorderPort() = default;
     virtual bool RecordChecked() const = 0;
     virtual int CurrentTrackChannel() const = 0;  // Channel of g_Tracks(g_lCurTrack)
-    virtual void RecordNote(int note) = 0;
+    virtual void RecordNote(int note, int velocity) = 0;
 };
 
 // The link's socket.

@@ -35,7 +35,7 @@ int MusicMaker::CurrentTrackChannel() const {
     return g_Tracks[static_cast<std::size_t>(g_lCurTrack)].Channel;
 }
 
-void MusicMaker::RecordNote(int note) { kivra::RecordNote(note); }
+void MusicMaker::RecordNote(int note, int velocity) { kivra::RecordNote(note, velocity); }
 
 void MusicMaker::SetRecord(bool on) {
     if (on == record_) return;
@@ -187,7 +187,7 @@ bool MusicMaker::StepThrough(int& cursor, std::vector<int>& lastStep, const Note
 void MusicMaker::PlayStep() {
     // On the song's own transport, so that a note recorded meanwhile moves the cursor read here.
     const bool played = StepThrough(g_lCurStep, g_lLastStep, [](const NoteChange& c, int channel) {
-        if (c.start) PlayNote(c.note, 100, channel);
+        if (c.start) PlayNote(c.note, c.velocity, channel);
         else StopNote(c.note, channel);
     });
     if (!played) Ended();
@@ -230,7 +230,7 @@ void MusicMaker::PlanAhead() {
         // With the output closed the entry points send nothing; the schedule runs on.
         const bool open = g_bMidiOutOpen;
         planEnded_ = !StepThrough(plan_.cursor, plan_.lastStep, [&](const NoteChange& c, int channel) {
-            if (open) step.messages.push_back(PackShortMessage(0x90 + channel, c.note, c.start ? 100 : 0));
+            if (open) step.messages.push_back(PackShortMessage(0x90 + channel, c.note, c.velocity));
         });
         step.ends = planEnded_;
         step.after = plan_;

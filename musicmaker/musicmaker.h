@@ -42,7 +42,7 @@ public:
     // RecorderPort: what the note entry points ask while routing a note.
     bool RecordChecked() const override { return record_; }
     int CurrentTrackChannel() const override;
-    void RecordNote(int note) override;
+    void RecordNote(int note, int velocity) override;
 
     // Record on locks the piano's settings controls and shows the track's instrument there.
     void SetRecord(bool on);

@@ -10,11 +10,12 @@
 
 namespace kivra {
 
-// One end of a note span: a note starting (at velocity 100) or a note released.
+// One end of a note span: a note starting at the velocity its step keeps, or a note released.
 struct NoteChange {
     int step = 0;  // the step where it happens; the range's end for the releases after it
     std::uint8_t note = 0;
     bool start = false;
+    std::uint8_t velocity = 0;  // 1..127 for a start, 0 for a release
     friend bool operator==(const NoteChange&, const NoteChange&) = default;
 };
 

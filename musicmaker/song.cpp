@@ -205,7 +205,7 @@ StepRange SelectedSteps() {
     return {g_lCurTrack, first, std::max(last - first + 1, 0)};
 }
 
-void RecordNote(int lNote) {
+void RecordNote(int lNote, int velocity) {
     if (!CurrentTrackExists()) return;
     // A note that starts while another is held joins the step before the cursor; without such a
     // step (cursor at 0) it opens a new step like a single note.
@@ -228,6 +228,7 @@ void RecordNote(int lNote) {
     step.Notes.resize(count);
     step.StepType = StepNotes;
     step.Notes[count - 1] = static_cast<std::uint8_t>(lNote);
+    step.Notes.Velocities()[count - 1] = static_cast<std::uint8_t>(std::clamp(velocity, 1, 127));
     e.recorded = true;
     CommitSteps(std::move(e));
 }

@@ -6,8 +6,8 @@
 //
 // Storage: a step is 11 bytes with its notes inline up to a chord of kInlineNotes; only a bigger
 // chord takes a block of its own. A track's steps live in fixed chunks, so a song growing by one
-// step adds at most one chunk per track and never moves the steps already there. Notes are one
-// byte each; a velocity per note would make them two, keeping four inline in the same 8 bytes.
+// step adds at most one chunk per track and never moves the steps already there. A note is two
+// bytes, its number and its velocity, so four fit inline in the same 8 bytes.
 
 #include <algorithm>
 #include <array>
@@ -27,20 +27,25 @@ namespace kivra {
 
 enum StepKind : std::uint8_t { StepEmpty = 0, StepNotes = 1, StepBreak = 2 };
 
-// A step's note numbers, at most 255: inline up to kInlineNotes, beyond that in a block of their
-// own whose capacity follows from the count (the next power of two).
+// A step's notes, at most 255, each a note number and its velocity: inline up to kInlineNotes,
+// beyond that in a block of their own whose capacity follows from the count (the next power of
+// two). The numbers lie together and the velocities after them, so the numbers read as one range.
 class NoteList {
 public:
-    static constexpr std::size_t kInlineNotes = 8;
+    static constexpr std::size_t kInlineNotes = 4;
     static constexpr std::size_t kMaxNotes = 255;
+    static constexpr std::uint8_t kDefaultVelocity = 100;  // of a note given without one
 
     NoteList() noexcept = default;
     NoteList(std::initializer_list<std::uint8_t> notes) { assign(notes.begin(), notes.end()); }
     NoteList(const std::vector<std::uint8_t>& notes) { assign(notes.data(), notes.data() + notes.size()); }
-    NoteList(const NoteList& other) { assign(other.begin(), other.end()); }
+    NoteList(const NoteList& other) { *this = other; }
     NoteList(NoteList&& other) noexcept : bytes_(other.bytes_), size_(other.size_) { other.size_ = 0; }
     NoteList& operator=(const NoteList& other) {
-        if (this != &other) assign(other.begin(), other.end());
+        if (this != &other) {
+            assign(other.begin(), other.end());
+            std::copy(other.Velocities(), other.Velocities() + size_, Velocities());
+        }
         return *this;
     }
     NoteList& operator=(NoteList&& other) noexcept {
@@ -64,26 +69,35 @@ public:
     std::uint8_t* end() noexcept { return data() + size_; }
     const std::uint8_t* begin() const noexcept { return data(); }
     const std::uint8_t* end() const noexcept { return data() + size_; }
+    // The velocity of each note, in the notes' order.
+    std::uint8_t* Velocities() noexcept { return data() + Capacity(size_); }
+    const std::uint8_t* Velocities() const noexcept { return data() + Capacity(size_); }
 
-    // Beyond kMaxNotes the list is cut at kMaxNotes; new notes are 0.
+    // Beyond kMaxNotes the list is cut at kMaxNotes; new notes are 0 at kDefaultVelocity.
     void resize(std::size_t count);
-    void push_back(std::uint8_t note) {
+    void push_back(std::uint8_t note, std::uint8_t velocity = kDefaultVelocity) {
         if (size_ == kMaxNotes) return;
         resize(size_ + 1u);
         data()[size_ - 1u] = note;
+        Velocities()[size_ - 1u] = velocity;
     }
+    // The notes become [first, last), each at kDefaultVelocity.
     void assign(const std::uint8_t* first, const std::uint8_t* last);
     void clear() noexcept { Free(); }
     // Bytes held outside the step (0 for an inline chord).
-    std::size_t HeapBytes() const noexcept { return Spilled() ? Capacity(size_) : 0; }
+    std::size_t HeapBytes() const noexcept { return Spilled() ? 2 * Capacity(size_) : 0; }
 
     friend bool operator==(const NoteList& a, const NoteList& b) noexcept {
-        return std::equal(a.begin(), a.end(), b.begin(), b.end());
+        return std::equal(a.begin(), a.end(), b.begin(), b.end()) &&
+               std::equal(a.Velocities(), a.Velocities() + a.size_, b.Velocities());
     }
 
 private:
     bool Spilled() const noexcept { return size_ > kInlineNotes; }
-    static std::size_t Capacity(std::size_t count) noexcept { return std::bit_ceil(count); }
+    // Where the velocities start: after kInlineNotes inline, after the block's capacity spilled.
+    static std::size_t Capacity(std::size_t count) noexcept {
+        return count > kInlineNotes ? std::bit_ceil(count) : kInlineNotes;
+    }
     // The block's address is kept in the inline bytes, copied in and out so the step stays 1-aligned.
     std::uint8_t* Heap() const noexcept {
         std::uint8_t* p;
@@ -95,8 +109,8 @@ private:
         size_ = 0;
     }
 
-    static_assert(sizeof(std::uint8_t*) <= kInlineNotes);
-    std::array<std::uint8_t, kInlineNotes> bytes_{};
+    static_assert(sizeof(std::uint8_t*) <= 2 * kInlineNotes);
+    std::array<std::uint8_t, 2 * kInlineNotes> bytes_{};
     std::uint8_t size_ = 0;
 };
 

@@ -78,7 +78,8 @@ StepRange SelectedSteps();
 int SelectionAnchor();
 
 // The edits at the cursor of the current track.
-void RecordNote(int lNote);   // a note played while Record is checked; a chord is one change
+// A note played while Record is checked, kept with its velocity; a chord is one change.
+void RecordNote(int lNote, int velocity = NoteList::kDefaultVelocity);
 void InsertBreak();           // "Insert Break in Music Maker"
 void InsertSpace();           // "Insert Space In Music Maker": an empty step (held notes go on)
 void DeleteStepAtCursor();    // "Delete Note in Music Maker": back one step and empty it

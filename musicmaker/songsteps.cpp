@@ -6,18 +6,23 @@ namespace kivra {
 void NoteList::resize(std::size_t count) {
     count = std::min(count, kMaxNotes);
     if (count == size_) return;
-    const bool spills = count > kInlineNotes;
-    if (spills == Spilled() && (!spills || Capacity(count) == Capacity(size_))) {
-        if (count > size_) std::memset(data() + size_, 0, count - size_);
+    const std::size_t kept = std::min<std::size_t>(count, size_);
+    if (Capacity(count) == Capacity(size_)) {
+        std::memset(data() + kept, 0, count - kept);
+        std::memset(Velocities() + kept, kDefaultVelocity, count - kept);
         size_ = static_cast<std::uint8_t>(count);
         return;
     }
     // The chord moves between inline and a block, or to a block of another size.
-    std::array<std::uint8_t, kInlineNotes> inlineBytes{};
+    const bool spills = count > kInlineNotes;
+    const std::size_t capacity = Capacity(count);
+    std::array<std::uint8_t, 2 * kInlineNotes> inlineBytes{};
     std::unique_ptr<std::uint8_t[]> block;
-    if (spills) block = std::make_unique<std::uint8_t[]>(Capacity(count));  // zeroed
+    if (spills) block = std::make_unique<std::uint8_t[]>(2 * capacity);  // zeroed
     std::uint8_t* to = spills ? block.get() : inlineBytes.data();
-    std::memcpy(to, data(), std::min<std::size_t>(count, size_));
+    std::memcpy(to, data(), kept);
+    std::memcpy(to + capacity, Velocities(), kept);
+    std::memset(to + capacity + kept, kDefaultVelocity, count - kept);
     Free();
     if (spills) {
         std::uint8_t* owned = block.release();

@@ -295,20 +295,20 @@ TEST_F(MusicMakerCore, SoloTrackPlaysAloneUntilTheSongEnds) {
     SetTrackCount(2);
     SetTrackChannel(1, 2);
     SetChannelPatch(2, 33);
-    RecordNote(60);
+    RecordNote(60, 127);  // each note plays at its velocity
     SetCursor(1, 0);
-    RecordNote(70);
+    RecordNote(70, 1);
     mm.PlayTrackAlone(5);  // names no track
     EXPECT_FALSE(mm.PlayChecked());
     mm.PlayTrackAlone(1);
     EXPECT_EQ(midi.SentHex(), "C2 21");
-    EXPECT_EQ(At(125), "92 46 00 92 46 64");
+    EXPECT_EQ(At(125), "92 46 00 92 46 01");
     Restart();  // stopped by hand: the solo choice stays
-    EXPECT_EQ(At(125, 250), "92 46 00 92 46 64 / ");
+    EXPECT_EQ(At(125, 250), "92 46 00 92 46 01 / ");
     At(375);
     EXPECT_EQ(std::pair(mm.PlayChecked(), mm.SoloTrack()), std::pair(false, -1));
     Restart();
-    EXPECT_EQ(At(125), "90 3C 00 90 3C 64 92 46 00 92 46 64");
+    EXPECT_EQ(At(125), "90 3C 00 90 3C 7F 92 46 00 92 46 01");
 }
 
 // The steps go out on time on the real clock while the UI thread is blocked; what they light and
@@ -420,7 +420,7 @@ TEST_F(MusicMakerCore, EveryChangeDoesItsWorkAndUndoesExactly) {
     using Op = std::function<void()>;
     const struct { const char* what; int anchor, cursor; Op prepare, change; const char *track0 = "", *track1 = ""; }
         cases[] = {
-        {"record a note", 2, 2, {}, [] { RecordNote(70); }, "60 64 |62 |70 |65 | | @3", "48 | | | | | @3"},
+        {"record a note", 2, 2, {}, [] { RecordNote(70, 1); }, "60 64 |62 |70 |65 | | @3", "48 | | | | | @3"},
         {"record a chord", 2, 2, {}, [this] { Keys("R +70 +72 -70 +74 -72 -74"); },
          "60 64 |62 |70 72 74 |65 | | @3", "48 | | | | | @3"},
         {"a break over notes", 3, 3, {}, InsertBreak, "60 64 |62 |-|-| | @4", "48 | | | | | @4"},

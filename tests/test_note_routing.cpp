@@ -252,6 +252,31 @@ TEST_F(NoteSources, MidiInputKeysPlayOnThePlayChannelExceptPercussionAndEverythi
     SetPassControllers(false);
 }
 
+// The chosen velocity (30 or 100) plays mouse and computer-key notes; touch velocity makes a mouse
+// press louder from 40% at the key's back (top) edge to all of it at the front; MIDI keys keep theirs.
+TEST_F(NoteSources, EachSourcePlaysRecordsAndLightsItsVelocity) {
+    enum Source { kMouse, kKey, kIn };
+    const int front = piano.cmdNote(60)->height() - 1;
+    const struct { Source source; bool touch; int chosen, at, velocity; } cases[] = {
+        {kMouse, false, 30, 0, 30}, {kMouse, false, 30, front, 30}, {kMouse, true, 100, 0, 40},
+        {kMouse, true, 100, front / 2, 70}, {kMouse, true, 100, front, 100}, {kKey, true, 30, 0, 30},
+        {kIn, true, 30, 1, 1}, {kIn, false, 30, 64, 64}, {kIn, false, 30, 127, 127}};
+    recorder.record = true;
+    for (const auto& c : cases) {
+        SetPlayVelocity(c.chosen), SetTouchVelocity(c.touch), midi.ClearSent(), recorder.velocities.clear();
+        if (c.source == kMouse) QTest::mousePress(piano.cmdNote(60), Qt::LeftButton, {}, QPoint(4, c.at));
+        if (c.source == kKey) KeyAction(0x5A, true);
+        if (c.source == kIn) midi.in->Inject(0x3C90u | static_cast<std::uint32_t>(c.at) << 16), test::ProcessEvents();
+        const QImage key = piano.cmdNote(60)->grab().toImage();
+        const Rgb lit = KeyLightColour(60, c.velocity, 3);
+        EXPECT_EQ(key.pixelColor(key.width() / 2, key.height() / 2), QColor(lit.r, lit.g, lit.b)) << c.at;
+        EXPECT_EQ(midi.SentHex(), QStringLiteral("93 3C %1").arg(c.velocity, 2, 16, QChar(u'0')).toUpper().toStdString());
+        EXPECT_EQ(recorder.velocities, std::vector<int>{c.velocity}) << c.at;
+        QTest::mouseRelease(piano.cmdNote(60), Qt::LeftButton, {}, QPoint(4, c.at));
+        KeyAction(0x5A, false), midi.in->Inject(0x003C80), test::ProcessEvents();
+    }
+}
+
 TEST_F(NoteSources, MidiInputArrivesInOrderFromAnyThreadAndWhileAModalDialogRuns) {
     std::vector<std::uint32_t> injected;
     auto burst = [&](int first) {
@@ -305,6 +330,8 @@ TEST(Devices, ClosingReleasesWhatSoundsClearsEveryFlagAndDropsQueuedNotification
 TEST(Program, StartsOnTheKeyMapAndClosingThePianoSilencesEverythingAndClosesEveryWindow) {
     const KeyMap keyMap = g_KeyMap;
     SaveSetting(kSettingsSection, kOutputDeviceKey, QStringLiteral("Unplugged"));  // no machine's synthesizer
+    SaveSetting(kPlayingSection, kVelocityKey, QStringLiteral("30"));
+    SaveSetting(kPlayingSection, kTouchVelocityKey, QStringLiteral("true"));
     test::ScriptedDialogs dialogs;
     Main();
     const QPointer<frmPiano> piano = PianoWindow();
@@ -337,6 +364,8 @@ TEST(Program, StartsOnTheKeyMapAndClosingThePianoSilencesEverythingAndClosesEver
     piano->close();
     EXPECT_FALSE(TheMusicMaker().PlayChecked());
     EXPECT_EQ(Leftovers(log), "");
+    EXPECT_NE(std::ranges::find(log, 0x1E3C90u), log.end());  // Z at the saved velocity
+    EXPECT_TRUE(TouchVelocity());
     std::string allNotesOff;
     for (auto m : log) allNotesOff += (m & 0xF0u) == 0xB0u ? ShortMessageHex(m) + " " : "";
     EXPECT_EQ(allNotesOff, "B0 7B 00 B4 7B 00 B5 7B 00 ");

@@ -21,7 +21,11 @@ namespace {
 
 using Bytes = std::vector<std::uint8_t>;
 
-SongStep Notes(std::vector<std::uint8_t> n) { return {StepNotes, static_cast<std::uint8_t>(n.size()), std::move(n)}; }
+SongStep Notes(std::vector<std::uint8_t> n, std::vector<std::uint8_t> velocities = {}) {
+    SongStep s{StepNotes, static_cast<std::uint8_t>(n.size()), std::move(n)};
+    std::ranges::copy(velocities, s.Notes.Velocities());
+    return s;
+}
 const SongStep kBreak{StepBreak, 0, {}}, kEmpty{};
 SongData OneTrack(std::vector<SongStep> steps, std::uint8_t channel = 0, int notesPerBeat = 4) {
     return {.Tracks = {{channel, steps}}, .NumSteps = static_cast<int>(steps.size()), .NotesPerBeat = notesPerBeat};
@@ -104,6 +108,8 @@ TEST(SmfExport, SongsBecomeTheseBytes) {
         // Which notes start and end where is the note spans' table (musicmaker core suite); here, their ticks.
         {"rests before the first note", OneTrack({kEmpty, kEmpty, Notes({62})}), {0}, 25,
          "03 90 3E 64 01 90 3E 00 00 FF 2F 00"},
+        {"each note at its velocity", OneTrack({Notes({60, 64}, {1, 127})}), {-1}, 25,
+         "01 90 3C 01 00 90 40 7F 01 90 3C 00 00 90 40 00 00 FF 2F 00"},
         {"a tempo other than 120 starts the first track only", tempo, {}, 14,
          "4D 54 72 6B 00 00 00 1A 00 FF 51 03 0A 2C 2B 00 C0 00 01 90 3C 00 00 90 3C 64 01 90 3C 00 00 FF 2F 00 "
          "4D 54 72 6B 00 00 00 13 00 C0 00 01 90 3C 00 00 90 3C 64 01 90 3C 00 00 FF 2F 00"},
@@ -143,8 +149,9 @@ TEST_F(SongGlobals, ExportWritesTheFileWholeOrNotAtAll) {
 }
 
 TEST(SmfImport, FilesBecomeSongsOnTheGridThatPlacesMostOnsetsExactly) {
-    std::string many;  // 300 Note Ons on one tick: the first 255 are kept
-    for (int n = 0; n < 300; ++n) many += "00 90" + Hex({static_cast<std::uint8_t>(n % 128)}) + "64";
+    std::string many;  // 300 Note Ons on one tick: the first 255 are kept, with their velocities
+    for (int n = 0; n < 300; ++n)
+        many += "00 90" + Hex({static_cast<std::uint8_t>(n % 128), static_cast<std::uint8_t>(n % 100 + 1)});
     Bytes cut = File(1, 4, {"01903C64 00FF2F00", "01904064 01904364"}, 3);
     cut[cut.size() - 9] = 0x7F;  // the second chunk's length, 0x7F000008, runs past the end of the file
     const struct {
@@ -197,8 +204,10 @@ TEST(SmfImport, FilesBecomeSongsOnTheGridThatPlacesMostOnsetsExactly) {
         EXPECT_EQ(r.timing.Describe(r.song->NotesPerBeat).toStdString(), c.moved);
     }
     const SongStep chord = ParseMIDIFile(File(0, 4, {many})).song->Tracks[0].Steps[0];
-    EXPECT_EQ(std::vector<int>({chord.NoteCount, static_cast<int>(chord.Notes.size()), chord.Notes[254]}),
-              std::vector<int>({255, 255, 254 % 128}));
+    const std::vector<int> notes(chord.Notes.begin(), chord.Notes.end()),
+        velocities(chord.Notes.Velocities(), chord.Notes.Velocities() + chord.Notes.size());
+    EXPECT_EQ(std::vector<int>({chord.NoteCount, static_cast<int>(notes.size()), notes.back(), velocities.back()}),
+              std::vector<int>({255, 255, 254 % 128, 55}));
 }
 
 TEST(SmfImport, RefusedFilesSayWhyAndWhere) {
@@ -271,13 +280,16 @@ TEST_F(SongGlobals, RefusedFileKeepsTheSongAndAnAcceptedOneReplacesIt) {
 // break while nothing sounds writes nothing and comes back empty, stale notes under empty steps and
 // breaks are not part of the song, and a song in which nothing sounds has no events to give its length.
 TEST(SmfRoundTrip, ExportedSongsOpenAsTheSameSong) {
-    SongData two = OneTrack({Notes({60, 64}), kBreak, kBreak, kEmpty, Notes({127, 0, 0})}, 9, 255);
+    SongData two =
+        OneTrack({Notes({60, 64}, {1, 127}), kBreak, kBreak, kEmpty, Notes({127, 0, 0}, {64, 2, 3})}, 9, 255);
     two.Tracks.push_back({15, {kBreak, Notes({1}), {StepEmpty, 1, {70}}, {StepBreak, 1, {71}}, kEmpty}});
     two.Tempo = 31;
     two.ChannelPatch = {1, 2, 3, 4, 5, 6, 7, 8, 9, 127, 11, 12, 13, 14, 15, 5};
     SongData silent = OneTrack({kBreak, SongStep{StepEmpty, 1, {70}}}, 3, 1);
     silent.ChannelPatch[3] = 8;
     EXPECT_EQ(ParsedText(Encode(two, {4, -1})), "255/31 x5; c9 60 64 |-|-| |127 0 0 |; c15  |1 | |-| |; p9=127; p15=5");
+    const SongData back = *ParseMIDIFile(Encode(two, {4, -1})).song;
+    for (std::size_t s : {0, 4}) EXPECT_EQ(back.Tracks[0].Steps[s].Notes, two.Tracks[0].Steps[s].Notes) << "velocities";
     // The last step still sounds: its notes end at the first break.
     EXPECT_EQ(ParsedText(Encode(OneTrack({kBreak, kEmpty, Notes({60})}, 2, 7), {2})), "7/120 x3; c2 -| |60 |; p2=0");
     EXPECT_EQ(ParsedText(Encode(silent, {0})), "1/120 x0; c3 ; p3=8");

@@ -86,11 +86,13 @@ struct FakePiano : Registered<PianoPort, SetPianoPort, GetPianoPort> {
 struct FakeRecorder : Registered<RecorderPort, SetRecorderPort, GetRecorderPort> {
     bool record = false;
     int channel = 0;
-    std::vector<int> recorded;
+    std::vector<int> recorded, velocities;
     std::vector<int> notesDownWhenRecorded;  // g_lNotesDown as the recorder saw it
     bool RecordChecked() const override { return record; }
     int CurrentTrackChannel() const override { return channel; }
-    void RecordNote(int note) override { recorded.push_back(note); notesDownWhenRecorded.push_back(g_lNotesDown); }
+    void RecordNote(int note, int velocity) override {
+        recorded.push_back(note), velocities.push_back(velocity), notesDownWhenRecorded.push_back(g_lNotesDown);
+    }
 };
 
 struct FakeLink : Registered<LinkPort, SetLinkPort, GetLinkPort> {
