@@ -266,9 +266,11 @@ bool SoftSynthOut::Open(int id, MidiNotifier& notifier) {
     }
     // The notifier outlives the open device: closing joins this thread first.
     latencyMs_ = SoundLatencyMs();
-    loader_ = std::jthread([this, soundFont, gm, latencyMs = latencyMs_, &notifier] {
+    // Only the saved SoundFont gives way to the General MIDI one; one given by name does not.
+    const bool fallBack = soundFont_.empty() && !gm.empty() && soundFont != gm;
+    loader_ = std::jthread([this, soundFont, gm, fallBack, latencyMs = latencyMs_, &notifier] {
         auto synth = std::make_unique<SoftSynth>(soundFont, 44100.0, latencyMs);
-        if (!synth->Ready() && !gm.empty() && soundFont != gm) {
+        if (!synth->Ready() && fallBack) {
             qCWarning(lcSynth).noquote() << QString::fromStdString(synth->Error() + "; the General MIDI one is used");
             synth = std::make_unique<SoftSynth>(gm, 44100.0, latencyMs);
         }
