@@ -231,6 +231,12 @@ void frmPiano::BuildControls() {
     connect(cmdLink_, &QToolButton::clicked, this, &frmPiano::linkRequested);
     connect(cmdTracker_, &QToolButton::clicked, this, &frmPiano::musicMakerRequested);
 
+    // In the menu bar, so that the placed controls stay where they are.
+    QMenu* options = menuBar()->addMenu(QStringLiteral("&Options"));
+    QAction* sound = options->addAction(QStringLiteral("&Sound..."));
+    sound->setObjectName(QStringLiteral("mnuSound"));
+    connect(sound, &QAction::triggered, this, &frmPiano::soundRequested);
+
     QMenu* help = menuBar()->addMenu(QStringLiteral("&Help"));
     QAction* about = help->addAction(QStringLiteral("&About..."));
     about->setObjectName(QStringLiteral("mnuAbout"));

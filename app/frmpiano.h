@@ -61,6 +61,7 @@ signals:
     void devicesRequested();
     void linkRequested();
     void musicMakerRequested();
+    void soundRequested();
     // The window is closing: the program shuts down.
     void closing();
 

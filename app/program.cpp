@@ -10,8 +10,10 @@
 #include "midi/backends/system_backends.h"
 #include "midi/devices.h"
 #include "midi/frmdevices.h"
+#include "midi/frmsound.h"
 #include "midi/midiinput.h"
 #include "midi/midiio.h"
+#include "midi/sound.h"
 #include "musicmaker/musicmaker.h"
 #include "musicmaker/frmmusicmaker.h"
 #include "musicmaker/songfile_menu.h"
@@ -30,6 +32,7 @@ QPointer<frmMusicMaker> g_musicMaker;
 QPointer<frmDevices> g_devices;
 QPointer<frmKeyConfig> g_keyConfig;
 QPointer<frmLink> g_link;
+QPointer<frmSound> g_sound;
 
 
 // The other windows are owned by the piano window and are top-level windows of their own.
@@ -53,12 +56,14 @@ frmMusicMaker& MusicMakerWindow() {
 frmDevices& DevicesWindow() { return Lazy(g_devices); }
 frmKeyConfig& KeyConfigWindow() { return Lazy(g_keyConfig); }
 frmLink& LinkWindow() { return Lazy(g_link); }
+frmSound& SoundWindow() { return Lazy(g_sound); }
 
 void Main() {
     SetDataDir(FindDataDir());
     QApplication::setWindowIcon(QIcon(DataPath(QStringLiteral("icons/kivra.svg"))));
     SetInstalledProfilesDir(DataPath(QStringLiteral("keymaps")));
     LoadKeyMap(QStringLiteral("default"));
+    LoadPlayingSettings();
     SetMidiBackends(MakeSystemMidiOut(), MakeSystemMidiIn());
     InstallMidiInputDispatch();
     InstallMusicMaker();
@@ -74,6 +79,12 @@ void Main() {
     QObject::connect(g_piano, &frmPiano::devicesRequested, [] { DevicesWindow().exec(); });
     QObject::connect(g_piano, &frmPiano::musicMakerRequested, [] {
         auto& window = MusicMakerWindow();
+        window.show();
+        window.raise();
+        window.activateWindow();
+    });
+    QObject::connect(g_piano, &frmPiano::soundRequested, [] {
+        auto& window = SoundWindow();
         window.show();
         window.raise();
         window.activateWindow();
@@ -98,7 +109,7 @@ void Shutdown() {
     CloseMIDIDevices();
     RemoveKeyboardHook();
     // Unload the other windows while the piano still exists: their unload steps may play notes off.
-    for (QWidget* window : std::initializer_list<QWidget*>{g_musicMaker, g_link, g_devices, g_keyConfig})
+    for (QWidget* window : std::initializer_list<QWidget*>{g_musicMaker, g_link, g_devices, g_keyConfig, g_sound})
         if (window) window->close();
     ReleaseMidi();
 }

@@ -10,6 +10,7 @@
 #include "link/frmlink.h"
 #include "midi/backends/fake/fake_backend.h"
 #include "midi/frmdevices.h"
+#include "midi/frmsound.h"
 #include "midi/midiio.h"
 #include "musicmaker/frmmusicmaker.h"
 #include "musicmaker/musicmaker.h"
@@ -109,7 +110,8 @@ int main(int argc, char** argv) {
 
         ok = SaveMusicMaker(folder) && ok;
         for (auto* window : std::initializer_list<QWidget*>{new kivra::frmKeyConfig(&piano),
-                                                            new kivra::frmDevices(&piano), new kivra::frmLink(&piano)}) {
+                                                            new kivra::frmDevices(&piano), new kivra::frmLink(&piano),
+                                                            new kivra::frmSound(&piano)}) {
             window->setWindowFlag(Qt::Window, true);
             window->show();
             QCoreApplication::processEvents();
@@ -117,6 +119,7 @@ int main(int argc, char** argv) {
         ok = Save(*piano.findChild<kivra::frmKeyConfig*>(), folder, "key-config.png") && ok;
         ok = Save(*piano.findChild<kivra::frmDevices*>(), folder, "devices.png") && ok;
         ok = Save(*piano.findChild<kivra::frmLink*>(), folder, "link.png") && ok;
+        ok = Save(*piano.findChild<kivra::frmSound*>(), folder, "sound.png") && ok;
     }
     kivra::ReleaseMidi();
     return ok ? 0 : 1;

@@ -11,11 +11,13 @@ class frmMusicMaker;
 class frmKeyConfig;
 class frmDevices;
 class frmLink;
+class frmSound;
 
 frmPiano* PianoWindow();  // null before Main and after Shutdown
 frmMusicMaker& MusicMakerWindow();
 frmKeyConfig& KeyConfigWindow();
 frmDevices& DevicesWindow();
 frmLink& LinkWindow();
+frmSound& SoundWindow();
 
 }  // namespace kivra

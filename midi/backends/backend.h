@@ -11,6 +11,7 @@
 namespace kivra {
 
 class MidiNotifier;
+class SynthControls;
 
 class MidiOutBackend {
 public:
@@ -27,6 +28,8 @@ public:
     // True when the last Open that succeeded goes on loading in the background (a SoundFont):
     // its outcome comes later, OutputOpened or OutputFailed, and until then nothing is sent.
     virtual bool LoadsInBackground() const { return false; }
+    // The built-in synthesizer's controls while it is the open device; null for any other.
+    virtual SynthControls* Controls() { return nullptr; }
 };
 
 class MidiInBackend {

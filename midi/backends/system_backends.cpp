@@ -27,6 +27,8 @@ public:
         current_ = nullptr;
     }
     std::string OpenError() const override { return tried_ ? tried_->OpenError() : std::string(); }
+    bool LoadsInBackground() const override { return current_ && current_->LoadsInBackground(); }
+    SynthControls* Controls() override { return current_ ? current_->Controls() : nullptr; }
 
 private:
     SoftSynthOut synth_;

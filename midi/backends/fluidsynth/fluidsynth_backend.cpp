@@ -132,7 +132,8 @@ SoftSynth::SoftSynth(const std::string& soundFont, double sampleRate, int latenc
     // one): choosing one on each now would read the piano's and the drum kit's samples unplayed.
     if (!synth_) {
         error_ = "FluidSynth could not start" + LastErrorSuffix();
-    } else if (soundFont.empty() || fluid_synth_sfload(synth_, soundFont.c_str(), 0) == FLUID_FAILED) {
+    } else if (soundFont.empty() ||
+               (soundFontId_ = fluid_synth_sfload(synth_, soundFont.c_str(), 0)) == FLUID_FAILED) {
         error_ = "the SoundFont " + soundFont + " could not be loaded" + LastErrorSuffix();
         delete_fluid_synth(synth_);
         synth_ = nullptr;
@@ -175,6 +176,7 @@ bool SoftSynth::StartAudio(AudioTap tap) {
         if (set) driver_ = tap_ ? new_fluid_audio_driver2(settings_, &SoftSynth::RenderForDriver, this)
                                 : new_fluid_audio_driver(settings_, synth_);
         if (driver_) {
+            driverName_ = driver;
             error_.clear();
             return true;
         }
@@ -219,6 +221,26 @@ bool SoftSynth::Play(std::uint32_t packed) {
     }
 }
 
+void SoftSynth::ApplySound(const SoundOptions& options) {
+    if (!synth_) return;
+    // These settings take effect at once on a running synthesizer.
+    SetSynthSetting(settings_, "synth.gain", kFullGain * std::clamp(options.volume, 0, 100) / 100.0);
+    SetSynthSetting(settings_, "synth.reverb.active", options.reverb ? 1.0 : 0.0);
+    SetSynthSetting(settings_, "synth.reverb.level", std::clamp(options.reverbAmount, 0, 100) / 100.0);
+    SetSynthSetting(settings_, "synth.chorus.active", options.chorus ? 1.0 : 0.0);
+}
+
+std::string SoftSynth::ChangeSoundFont(const std::string& soundFont) {
+    if (!synth_) return error_;
+    ForgetLastError();
+    const int id = soundFont.empty() ? FLUID_FAILED : fluid_synth_sfload(synth_, soundFont.c_str(), 0);
+    if (id == FLUID_FAILED) return "the SoundFont " + soundFont + " could not be loaded" + LastErrorSuffix();
+    // Unloading the old one gives every channel its program again, now from the new one.
+    if (soundFontId_ != FLUID_FAILED) fluid_synth_sfunload(synth_, soundFontId_, 1);
+    soundFontId_ = id;
+    return {};
+}
+
 void SoftSynth::Render(std::vector<float>& left, std::vector<float>& right, int frames) {
     left.assign(static_cast<std::size_t>(frames), 0.0f);
     right.assign(static_cast<std::size_t>(frames), 0.0f);
@@ -229,7 +251,12 @@ bool SoftSynthOut::Open(int id, MidiNotifier& notifier) {
     Close();
     error_.clear();
     if (id != 0) return false;
-    const std::string soundFont = soundFont_.empty() ? FindGmSoundFont() : soundFont_;
+    {
+        const std::lock_guard lock(optionsLock_);
+        options_ = LoadSoundOptions();
+    }
+    const std::string gm = FindGmSoundFont();
+    const std::string soundFont = !soundFont_.empty() ? soundFont_ : !options_.soundFont.empty() ? options_.soundFont : gm;
     if (soundFont.empty()) {
         std::string tried;
         for (const auto& path : GmSoundFontPaths()) tried += (tried.empty() ? "" : ", ") + path;
@@ -238,9 +265,18 @@ bool SoftSynthOut::Open(int id, MidiNotifier& notifier) {
         return false;
     }
     // The notifier outlives the open device: closing joins this thread first.
-    loader_ = std::jthread([this, soundFont, latencyMs = SoundLatencyMs(), &notifier] {
+    latencyMs_ = SoundLatencyMs();
+    // Only the saved SoundFont gives way to the General MIDI one; one given by name does not.
+    const bool fallBack = soundFont_.empty() && !gm.empty() && soundFont != gm;
+    loader_ = std::jthread([this, soundFont, gm, fallBack, latencyMs = latencyMs_, &notifier] {
         auto synth = std::make_unique<SoftSynth>(soundFont, 44100.0, latencyMs);
-        if (synth->Ready() && synth->StartAudio()) {
+        if (!synth->Ready() && fallBack) {
+            qCWarning(lcSynth).noquote() << QString::fromStdString(synth->Error() + "; the General MIDI one is used");
+            synth = std::make_unique<SoftSynth>(gm, 44100.0, latencyMs);
+        }
+        if (synth->Ready() && (!audio_ || synth->StartAudio())) {
+            const std::lock_guard lock(optionsLock_);
+            synth->ApplySound(options_);
             synth_ = std::move(synth);
             loaded_.store(true, std::memory_order_release);
             notifier.PostOutputOpened();
@@ -253,6 +289,22 @@ bool SoftSynthOut::Open(int id, MidiNotifier& notifier) {
 
 bool SoftSynthOut::Send(std::uint32_t packed) {
     return loaded_.load(std::memory_order_acquire) && synth_->Play(packed);
+}
+
+void SoftSynthOut::ApplySound(const SoundOptions& options) {
+    const std::lock_guard lock(optionsLock_);
+    options_ = options;
+    if (SoftSynth* synth = Engine()) synth->ApplySound(options);
+}
+
+std::string SoftSynthOut::ChangeSoundFont(const std::string& path) {
+    SoftSynth* synth = Engine();
+    return synth ? synth->ChangeSoundFont(path) : std::string("the sounds are still loading; try again in a moment");
+}
+
+std::string SoftSynthOut::AudioDriver() const {
+    const SoftSynth* synth = Engine();
+    return synth ? synth->AudioDriver() : std::string();
 }
 
 void SoftSynthOut::Close() {

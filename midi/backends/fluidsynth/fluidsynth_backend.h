@@ -3,6 +3,7 @@
 // own log goes to the Qt logging category "kivra.synth".
 
 #include "midi/backends/backend.h"
+#include "midi/sound.h"
 
 #include <atomic>
 #include <cstdint>
@@ -77,6 +78,13 @@ public:
     bool StartAudio(AudioTap tap = {});
     // Plays one packed short message; thread-safe.
     bool Play(std::uint32_t packed);
+    // Volume, reverb and chorus as the Sound window sets them; thread-safe.
+    void ApplySound(const SoundOptions& options);
+    // Loads `soundFont` in place of the one in use: empty when it worked, otherwise why not, and
+    // the one in use stays.
+    std::string ChangeSoundFont(const std::string& soundFont);
+    // The audio driver that StartAudio opened; empty before.
+    std::string AudioDriver() const { return driver_ ? driverName_ : std::string(); }
     // Renders `frames` stereo frames offline (no audio driver needed).
     void Render(std::vector<float>& left, std::vector<float>& right, int frames);
 
@@ -94,6 +102,8 @@ private:
     _fluid_synth_t* synth_ = nullptr;
     _fluid_audio_driver_t* driver_ = nullptr;
     int latencyMs_;
+    int soundFontId_ = -1;
+    std::string driverName_;
     AudioTap tap_;
     std::string error_;
     // Channels that have an instrument, one bit each; choosing_ makes the first choice once.
@@ -104,10 +114,14 @@ private:
 // Output device 0 of the program: the built-in synthesizer with its own audio output, buffered
 // as the "[Sound] Latency" setting asks. The SoundFont loads on a thread of its own, so that
 // nothing waits for it: Open returns at once, and "opened" (or "failed") is posted once loaded.
-class SoftSynthOut : public MidiOutBackend {
+// The "[Sound]" settings read at Open are applied once the SoundFont has loaded; a saved SoundFont
+// that does not load gives way to the General MIDI one.
+class SoftSynthOut : public MidiOutBackend, public SynthControls {
 public:
-    // `soundFont` empty: the first General MIDI SoundFont found (FindGmSoundFont).
-    explicit SoftSynthOut(std::string soundFont = {}) : soundFont_(std::move(soundFont)) {}
+    // `soundFont` empty: the saved one, else the first General MIDI SoundFont found
+    // (FindGmSoundFont). Without `audio` the engine plays to no audio output (tests).
+    explicit SoftSynthOut(std::string soundFont = {}, bool audio = true)
+        : soundFont_(std::move(soundFont)), audio_(audio) {}
     ~SoftSynthOut() override { Close(); }
     SoftSynthOut(const SoftSynthOut&) = delete;
     SoftSynthOut& operator=(const SoftSynthOut&) = delete;
@@ -119,10 +133,25 @@ public:
     void Close() override;
     std::string OpenError() const override { return error_; }
     bool LoadsInBackground() const override { return loader_.joinable(); }
+    SynthControls* Controls() override { return this; }
+
+    // SynthControls
+    void ApplySound(const SoundOptions& options) override;
+    std::string ChangeSoundFont(const std::string& path) override;
+    std::string AudioDriver() const override;
+    int LatencyMs() const override { return latencyMs_; }
+
+    // The engine once loaded, else null (tests read FluidSynth's state through it).
+    SoftSynth* Engine() const { return loaded_.load(std::memory_order_acquire) ? synth_.get() : nullptr; }
 
 private:
     std::string soundFont_;
+    bool audio_;
+    int latencyMs_ = kDefaultLatencyMs;  // as the last Open read it
     std::string error_;
+    // What ApplySound asked last; the loader applies it under the same lock before it publishes.
+    std::mutex optionsLock_;
+    SoundOptions options_;
     // Written by the loader before it sets loaded_; read only after loaded_ is seen set.
     std::unique_ptr<SoftSynth> synth_;
     std::atomic<bool> loaded_{false};
