@@ -68,7 +68,6 @@ void Main() {
     InstallMidiInputDispatch();
     InstallMusicMaker();
     OpenSavedDevices();
-    ApplySavedPlaying();
 
     g_piano = new frmPiano();
     InstallKeyboardHook(g_piano);

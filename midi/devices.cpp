@@ -127,14 +127,6 @@ void SetOutputProblemListener(std::function<void(const QString&, bool)> listener
     g_outputProblemListener = std::move(listener);
 }
 
-void ApplySavedPlaying() {
-    bool ok = false;
-    const int velocity = GetSetting(kPlayingSection, kVelocityKey, QString()).toInt(&ok);
-    SetPlayVelocity(ok ? velocity : kDefaultVelocity);
-    const QString touch = GetSetting(kPlayingSection, kTouchVelocityKey, QString());
-    SetTouchVelocity(touch.compare(QStringLiteral("true"), Qt::CaseInsensitive) == 0);
-}
-
 QString GetSetting(const QString& section, const QString& key, const QString& defaultValue) {
     QSettings settings(QStringLiteral("Kivra"), QStringLiteral("Kivra"));
     return settings.value(section + QLatin1Char('/') + key, defaultValue).toString();

@@ -56,9 +56,6 @@ bool OutputLoading();
 // shown yet. One listener, null for none.
 void SetOutputProblemListener(std::function<void(const QString& problem, bool late)> listener);
 
-// Sets the player's velocity and touch velocity from the settings (absent or unreadable: the defaults).
-void ApplySavedPlaying();
-
 // The per-user settings store (application "Kivra").
 QString GetSetting(const QString& section, const QString& key, const QString& defaultValue);
 void SaveSetting(const QString& section, const QString& key, const QString& value);

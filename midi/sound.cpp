@@ -9,8 +9,6 @@
 namespace kivra {
 namespace {
 
-const QString kPlayingSection = QStringLiteral("Playing");
-
 int Percent(const QString& key, int otherwise) {
     bool ok = false;
     const int value = GetSetting(kSoundSection, key, QString()).trimmed().toInt(&ok);
@@ -45,14 +43,14 @@ void SaveSoundOptions(const SoundOptions& o) {
 
 void LoadPlayingSettings() {
     bool ok = false;
-    const int velocity = GetSetting(kPlayingSection, QStringLiteral("Velocity"), QString()).trimmed().toInt(&ok);
+    const int velocity = GetSetting(kPlayingSection, kVelocityKey, QString()).trimmed().toInt(&ok);
     SetPlayVelocity(ok ? velocity : kDefaultVelocity);
-    SetTouchVelocity(Flag(kPlayingSection, QStringLiteral("TouchVelocity")));
+    SetTouchVelocity(Flag(kPlayingSection, kTouchVelocityKey));
 }
 
 void SavePlayingSettings() {
-    SaveSetting(kPlayingSection, QStringLiteral("Velocity"), QString::number(PlayVelocity()));
-    SaveSetting(kPlayingSection, QStringLiteral("TouchVelocity"), FlagText(TouchVelocity()));
+    SaveSetting(kPlayingSection, kVelocityKey, QString::number(PlayVelocity()));
+    SaveSetting(kPlayingSection, kTouchVelocityKey, FlagText(TouchVelocity()));
 }
 
 void Panic() {
