@@ -323,6 +323,10 @@ void frmPiano::UpdateInstrument(int patch) {
     }
     // A patch no row carries leaves the selection alone and is still sent.
     SetPatch(patch, RecordingChannelOr(g_lChannel));
+    // While recording the track's instrument is the song's, as a pick from the list makes it (a
+    // program change from a MIDI keyboard); restoring the song's own patch changes nothing.
+    if (RecorderPort* recorder = GetRecorderPort(); recorder && recorder->RecordChecked() && patch >= 0 && patch < 128)
+        SetChannelPatch(recorder->CurrentTrackChannel(), patch);
 }
 
 void frmPiano::SelectPatchRow(int patch) {

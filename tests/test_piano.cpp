@@ -211,15 +211,16 @@ TEST_F(PianoWindow, ChoosingAnInstrumentSendsItOnThePlayChannelAndRecordingRemem
     EXPECT_EQ(Pick(33), "C2 1D");  // "Overdriven Guitar"
     midi.ClearSent();
     recorder.channel = 5;
-    piano->UpdateInstrument(0);  // the song's patch for the track: selected and sent, not stored
+    piano->UpdateInstrument(0);  // the song's patch for the track: selected and sent, nothing changes
     EXPECT_EQ(List().currentIndex(), 1);  // the instrument, not the heading above it
     EXPECT_EQ(midi.SentHex(), "C5 00");
+    piano->UpdateInstrument(41);  // a program change from a MIDI keyboard while recording: stored
     CloseMIDIDevices();  // with no device the choice is still remembered
     recorder.channel = 4;
     EXPECT_EQ(Pick(46), "");
-    // Only a pick while recording stores its patch.
+    // Only a pick or a program change while recording stores its patch.
     EXPECT_EQ(std::vector<int>(g_bytChannelPatch.begin(), g_bytChannelPatch.begin() + 6),
-              (std::vector<int>{0, 0, 29, 0, 40, 0}));
+              (std::vector<int>{0, 0, 29, 0, 40, 41}));
 }
 
 }  // namespace
