@@ -228,6 +228,11 @@ void SoftSynth::ApplySound(const SoundOptions& options) {
     SetSynthSetting(settings_, "synth.reverb.active", options.reverb ? 1.0 : 0.0);
     SetSynthSetting(settings_, "synth.reverb.level", std::clamp(options.reverbAmount, 0, 100) / 100.0);
     SetSynthSetting(settings_, "synth.chorus.active", options.chorus ? 1.0 : 0.0);
+    // The settings above are what a later read sees; a running synthesizer takes the effects
+    // from these calls (-1: every effects group).
+    fluid_synth_reverb_on(synth_, -1, options.reverb ? 1 : 0);
+    fluid_synth_set_reverb_group_level(synth_, -1, std::clamp(options.reverbAmount, 0, 100) / 100.0);
+    fluid_synth_chorus_on(synth_, -1, options.chorus ? 1 : 0);
 }
 
 std::string SoftSynth::ChangeSoundFont(const std::string& soundFont) {
