@@ -16,25 +16,8 @@ for tool in pulseaudio pactl parec; do
   command -v "$tool" >/dev/null || { echo "SKIP: $tool missing"; exit 77; }
 done
 
-WORK=$(mktemp -d)
-export HOME=$WORK/home XDG_RUNTIME_DIR=$WORK/run XDG_CONFIG_HOME=$WORK/home/.config
-mkdir -p "$HOME" "$XDG_RUNTIME_DIR"
-chmod 700 "$XDG_RUNTIME_DIR"
-PIDS=()
-cleanup() {
-  for pid in "${PIDS[@]}"; do kill "$pid" 2>/dev/null || true; done
-  wait 2>/dev/null || true
-  rm -rf "$WORK"
-}
-trap cleanup EXIT
-
-pulseaudio -n --daemonize=no --exit-idle-time=-1 --disallow-exit \
-  --load="module-null-sink sink_name=kivra_null" \
-  --load="module-native-protocol-unix" >"$WORK/pulse.log" 2>&1 &
-PIDS+=($!)
-for _ in $(seq 50); do pactl info >/dev/null 2>&1 && break; sleep 0.1; done
-pactl info >/dev/null 2>&1 || { echo "PulseAudio did not start"; cat "$WORK/pulse.log"; exit 1; }
-pactl set-default-sink kivra_null
+source "$(dirname "$0")/../tests/e2e/session.sh"
+start_null_sink
 
 PLAYER=("$BENCH")
 if [ "$(id -u)" = 0 ] && [ "${KIVRA_REALTIME:-0}" != 1 ] && command -v setpriv >/dev/null; then

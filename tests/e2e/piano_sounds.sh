@@ -11,32 +11,9 @@ for tool in Xvfb pulseaudio parecord xdotool python3; do
 done
 
 unset QT_QPA_PLATFORM  # the real window system: Xvfb
-WORK=$(mktemp -d)
-export HOME=$WORK/home XDG_RUNTIME_DIR=$WORK/run XDG_CONFIG_HOME=$WORK/home/.config XDG_DATA_HOME=$WORK/home/.local/share
-mkdir -p "$HOME" "$XDG_RUNTIME_DIR"
-chmod 700 "$XDG_RUNTIME_DIR"
-PIDS=()
-cleanup() {
-  for pid in "${PIDS[@]}"; do kill "$pid" 2>/dev/null || true; done
-  wait 2>/dev/null || true
-  rm -rf "$WORK"
-}
-trap cleanup EXIT
-
-DISPLAY_NUM=$(( 90 + RANDOM % 100 ))
-export DISPLAY=:$DISPLAY_NUM
-Xvfb "$DISPLAY" -screen 0 1024x768x24 -nolisten tcp >"$WORK/xvfb.log" 2>&1 &
-PIDS+=($!)
-
-# A private PulseAudio with only a null sink; root needs --system-less daemon flags spelled out.
-pulseaudio -n --daemonize=no --exit-idle-time=-1 --disallow-exit \
-  --load="module-null-sink sink_name=kivra_null" \
-  --load="module-native-protocol-unix" >"$WORK/pulse.log" 2>&1 &
-PIDS+=($!)
-for _ in $(seq 50); do pactl info >/dev/null 2>&1 && break; sleep 0.1; done
-pactl info >/dev/null 2>&1 || { echo "PulseAudio did not start"; cat "$WORK/pulse.log"; exit 1; }
-pactl set-default-sink kivra_null
-for _ in $(seq 50); do xdotool getmouselocation >/dev/null 2>&1 && break; sleep 0.1; done
+source "$(dirname "$0")/session.sh"
+start_xvfb
+start_null_sink
 
 "$KIVRA" >"$WORK/kivra.log" 2>&1 &
 PIDS+=($!)
