@@ -115,7 +115,7 @@ QString OpenSavedDevices() {
     };
     const int in = FindMIDIInDevice(GetSetting(kSettingsSection, kInputDeviceKey, kNoInputDevice));
     if (in >= 0) OpenMIDIIn(in);
-    SetPassControllers(GetSetting(kSettingsSection, kPassControllersKey, QString()) == QLatin1String("true"));
+    SetPassControllers(GetFlagSetting(kSettingsSection, kPassControllersKey));
     TellListener(false);
     return g_outputProblem;
 }
@@ -135,6 +135,14 @@ QString GetSetting(const QString& section, const QString& key, const QString& de
 void SaveSetting(const QString& section, const QString& key, const QString& value) {
     QSettings settings(QStringLiteral("Kivra"), QStringLiteral("Kivra"));
     settings.setValue(section + QLatin1Char('/') + key, value);
+}
+
+bool GetFlagSetting(const QString& section, const QString& key) {
+    return GetSetting(section, key, QString()).trimmed().compare(QLatin1String("true"), Qt::CaseInsensitive) == 0;
+}
+
+void SaveFlagSetting(const QString& section, const QString& key, bool on) {
+    SaveSetting(section, key, on ? QStringLiteral("true") : QStringLiteral("false"));
 }
 
 }  // namespace kivra

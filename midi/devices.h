@@ -59,5 +59,8 @@ void SetOutputProblemListener(std::function<void(const QString& problem, bool la
 // The per-user settings store (application "Kivra").
 QString GetSetting(const QString& section, const QString& key, const QString& defaultValue);
 void SaveSetting(const QString& section, const QString& key, const QString& value);
+// A yes/no setting, stored as "true" or "false"; anything else reads as false.
+bool GetFlagSetting(const QString& section, const QString& key);
+void SaveFlagSetting(const QString& section, const QString& key, bool on);
 
 }  // namespace kivra

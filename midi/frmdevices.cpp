@@ -100,14 +100,13 @@ void frmDevices::Form_Load() {
 
     SelectText(lstOut, GetSetting(kSettingsSection, kOutputDeviceKey, kDefaultOutputDevice));
     SelectText(lstIn, GetSetting(kSettingsSection, kInputDeviceKey, kNoInputDevice));
-    chkPassControllers->setChecked(GetSetting(kSettingsSection, kPassControllersKey, QString()) == QLatin1String("true"));
+    chkPassControllers->setChecked(GetFlagSetting(kSettingsSection, kPassControllersKey));
 }
 
 void frmDevices::cmdOK_Click() {
     SaveSetting(kSettingsSection, kOutputDeviceKey, SelectedText(lstOut));
     SaveSetting(kSettingsSection, kInputDeviceKey, SelectedText(lstIn));
-    SaveSetting(kSettingsSection, kPassControllersKey,
-                chkPassControllers->isChecked() ? QStringLiteral("true") : QStringLiteral("false"));
+    SaveFlagSetting(kSettingsSection, kPassControllersKey, chkPassControllers->isChecked());
     const QString problem = OpenSavedDevices();
     accept();
     ReportOutputProblem(problem);

@@ -15,29 +15,23 @@ int Percent(const QString& key, int otherwise) {
     return ok ? std::clamp(value, 0, 100) : otherwise;
 }
 
-bool Flag(const QString& section, const QString& key) {
-    return GetSetting(section, key, QString()).trimmed().compare(QStringLiteral("true"), Qt::CaseInsensitive) == 0;
-}
-
-QString FlagText(bool on) { return on ? QStringLiteral("true") : QStringLiteral("false"); }
-
 }  // namespace
 
 SoundOptions LoadSoundOptions() {
     SoundOptions o;
     o.volume = Percent(QStringLiteral("Volume"), kDefaultVolume);
-    o.reverb = Flag(kSoundSection, QStringLiteral("Reverb"));
+    o.reverb = GetFlagSetting(kSoundSection, QStringLiteral("Reverb"));
     o.reverbAmount = Percent(QStringLiteral("ReverbAmount"), kDefaultReverbAmount);
-    o.chorus = Flag(kSoundSection, QStringLiteral("Chorus"));
+    o.chorus = GetFlagSetting(kSoundSection, QStringLiteral("Chorus"));
     o.soundFont = GetSetting(kSoundSection, QStringLiteral("SoundFont"), QString()).toStdString();
     return o;
 }
 
 void SaveSoundOptions(const SoundOptions& o) {
     SaveSetting(kSoundSection, QStringLiteral("Volume"), QString::number(o.volume));
-    SaveSetting(kSoundSection, QStringLiteral("Reverb"), FlagText(o.reverb));
+    SaveFlagSetting(kSoundSection, QStringLiteral("Reverb"), o.reverb);
     SaveSetting(kSoundSection, QStringLiteral("ReverbAmount"), QString::number(o.reverbAmount));
-    SaveSetting(kSoundSection, QStringLiteral("Chorus"), FlagText(o.chorus));
+    SaveFlagSetting(kSoundSection, QStringLiteral("Chorus"), o.chorus);
     SaveSetting(kSoundSection, QStringLiteral("SoundFont"), QString::fromStdString(o.soundFont));
 }
 
@@ -45,12 +39,12 @@ void LoadPlayingSettings() {
     bool ok = false;
     const int velocity = GetSetting(kPlayingSection, kVelocityKey, QString()).trimmed().toInt(&ok);
     SetPlayVelocity(ok ? velocity : kDefaultVelocity);
-    SetTouchVelocity(Flag(kPlayingSection, kTouchVelocityKey));
+    SetTouchVelocity(GetFlagSetting(kPlayingSection, kTouchVelocityKey));
 }
 
 void SavePlayingSettings() {
     SaveSetting(kPlayingSection, kVelocityKey, QString::number(PlayVelocity()));
-    SaveSetting(kPlayingSection, kTouchVelocityKey, FlagText(TouchVelocity()));
+    SaveFlagSetting(kPlayingSection, kTouchVelocityKey, TouchVelocity());
 }
 
 void Panic() {
