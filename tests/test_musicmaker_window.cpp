@@ -1,6 +1,5 @@
 // The Music Maker window driven by real clicks and keys: what it shows, what its controls do to the
 // song, and its song file items (dialogs asked, messages shown, files written).
-#include "midi/midiio.h"
 #include "musicmaker/frmmusicmaker.h"
 #include "musicmaker/musicmaker.h"
 #include "musicmaker/songfile_menu.h"
@@ -117,7 +116,6 @@ TEST_F(MusicMakerWindow, MenusListTheirItemsAndBarsAndArrowsShowTracksAndSetting
     auto click = [this](const char* name, int n) { return [=, this] { for (int k = 0; k < n; ++k) Click(name); }; };
     // What the window shows after each step, " *" where the step changed the song.
     const std::tuple<const char*, std::function<void()>, const char*> steps[] = {
-        {"shown again", [this] { window->ShowSong(); }, "1 - - - - | 1 120 4 0"},
         {"seven tracks", bar("hscTracks", 7), "1 2 3 4 5 | 7 120 4 0 *"},
         {"an arrow moves by one track", click("cmdNextTrack", 1), "2 3 4 5 6 | 7 120 4 0"},
         {"arrows stop at the last track", click("cmdNextTrack", 2), "3 4 5 6 7 | 7 120 4 0"},
@@ -245,24 +243,6 @@ TEST_F(MusicMakerWindow, AScrollBarDragIsUndoneInOneStep) {
     EXPECT_EQ(Labels(), "1 - - - - | 1 120 4 0");
 }
 
-TEST_F(MusicMakerWindow, SaveAsksOnceThenWritesToTheSameFile) {
-    OneNoteSong(60);
-    dialogs.inputs = {Path("song.mid")};
-    Key(Qt::Key_S);
-    EXPECT_EQ(Asked(), "Export to MIDI\nExport to MIDI i MIDI sucessfully created!");
-    EXPECT_TRUE(Bytes("song.mid").contains(QByteArray::fromHex("903C64")));
-    OneNoteSong(62);
-    Trigger("mnuSave");  // no dialog this time: the file was exported through it
-    EXPECT_EQ(Asked(), "Export to MIDI i MIDI sucessfully created!");
-    EXPECT_TRUE(Bytes("song.mid").contains(QByteArray::fromHex("903E64")));
-    // A failed export says so with a critical message and keeps the last good file for Save.
-    dialogs.inputs = {QStringLiteral("/dev/full")};
-    Trigger("mnuExport");
-    EXPECT_EQ(Asked(), "Export to MIDI\nExport to MIDI ! The MIDI file could not be written: No space left on device.");
-    Trigger("mnuSave");
-    EXPECT_EQ(Asked(), "Export to MIDI i MIDI sucessfully created!");
-}
-
 TEST_F(MusicMakerWindow, OpenShowsTheSongOrKeepsItWithTheReason) {
     // Tempo 90, 6 notes per beat, three tracks, the first on channel 5 with instrument 11.
     const char* in = "4D546864 00000006 0001 0003 0006 4D54726B 00000013 00FF5103 0A2C2B 00C50B 01953C64 01953C00"
@@ -272,25 +252,12 @@ TEST_F(MusicMakerWindow, OpenShowsTheSongOrKeepsItWithTheReason) {
     Key(Qt::Key_O);
     EXPECT_EQ(Asked(), "Import MIDI");  // no message
     EXPECT_EQ(Labels(), "1 2 3 - - | 3 90 6 5");
-    EXPECT_EQ(g_bytChannelPatch[5], 11);
-    Put("bad.mid", "4D546864 00000006 0002 0001 0006");
-    dialogs.inputs = {Path("bad.mid")};
-    Trigger("mnuImport");
-    EXPECT_TRUE(Asked().startsWith("Import MIDI\nImport MIDI ! The file was not opened: it is a format 2 file"));
-    EXPECT_EQ(Labels(), "1 2 3 - - | 3 90 6 5");
     // Save after Open never writes over the opened file: it proposes a new name beside it.
     dialogs.inputs = {std::nullopt};
     Key(Qt::Key_S);
     EXPECT_EQ(dialogs.proposed.back(), Path("in (edited).mid"));
     EXPECT_EQ(Asked(), "Export to MIDI");
     EXPECT_EQ(Bytes("in.mid"), QByteArray::fromHex(in));
-    // Onsets that had to move to fit the grid are counted below the tracks, without a dialog.
-    Put("late.mid", "4D546864 00000006 0000 0001 03C0 4D54726B 0000000C 01903C64 8740903E64 00FF2F00");
-    dialogs.inputs = {Path("late.mid")};
-    Trigger("mnuOpen");
-    EXPECT_EQ(Asked(), "Import MIDI");
-    EXPECT_EQ(Labels() + ", " + Child<QLabel>("lblStatus")->text(),
-              "1 - - - - | 1 120 1 0, 2 of 2 notes moved to fit 1 step per beat, by at most 0.001 step.");
 }
 
 // Open, Import and closing the program ask before a changed song is dropped; New asks its own
