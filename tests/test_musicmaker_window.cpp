@@ -243,6 +243,24 @@ TEST_F(MusicMakerWindow, AScrollBarDragIsUndoneInOneStep) {
     EXPECT_EQ(Labels(), "1 - - - - | 1 120 4 0");
 }
 
+TEST_F(MusicMakerWindow, SaveAsksOnceThenWritesToTheSameFile) {
+    OneNoteSong(60);
+    dialogs.inputs = {Path("song.mid")};
+    Key(Qt::Key_S);
+    EXPECT_EQ(Asked(), "Export to MIDI\nExport to MIDI i MIDI sucessfully created!");
+    EXPECT_TRUE(Bytes("song.mid").contains(QByteArray::fromHex("903C64")));
+    OneNoteSong(62);
+    Trigger("mnuSave");  // no dialog this time: the file was exported through it
+    EXPECT_EQ(Asked(), "Export to MIDI i MIDI sucessfully created!");
+    EXPECT_TRUE(Bytes("song.mid").contains(QByteArray::fromHex("903E64")));
+    // A failed export says so with a critical message and keeps the last good file for Save.
+    dialogs.inputs = {QStringLiteral("/dev/full")};
+    Trigger("mnuExport");
+    EXPECT_EQ(Asked(), "Export to MIDI\nExport to MIDI ! The MIDI file could not be written: No space left on device.");
+    Trigger("mnuSave");
+    EXPECT_EQ(Asked(), "Export to MIDI i MIDI sucessfully created!");
+}
+
 TEST_F(MusicMakerWindow, OpenShowsTheSongOrKeepsItWithTheReason) {
     // Tempo 90, 6 notes per beat, three tracks, the first on channel 5 with instrument 11.
     const char* in = "4D546864 00000006 0001 0003 0006 4D54726B 00000013 00FF5103 0A2C2B 00C50B 01953C64 01953C00"
