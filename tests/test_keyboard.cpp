@@ -30,10 +30,7 @@ namespace {
 const QString kData = QStringLiteral(KIVRA_TEST_DATA_DIR "/keyboard/");
 const QString kShipped = QStringLiteral(KIVRA_SOURCE_DATA_DIR "/keymaps/default.kmp");
 
-QByteArray Bytes(const QString& path) {
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<missing>");
-}
+constexpr auto Bytes = test::ReadFile;
 KeyMapEntry Entry(std::uint8_t action, std::vector<std::uint8_t> notes = {}) {
     const auto count = static_cast<std::uint8_t>(notes.size());
     return KeyMapEntry{action, count, std::move(notes)};
@@ -110,9 +107,7 @@ TEST_F(KeyMapTest, LoadsWhatTheChunksNameAndStopsAtTheFirstBadOne) {
     qToLittleEndian<qint32>(static_cast<qint32>(kMaxProfileBytes - atLimit.size()), atLimit.data() + full.size() + 4);
     atLimit.resize(kMaxProfileBytes, '\0');
     for (const QByteArray& bytes : {atLimit, atLimit + 'x'}) {
-        QFile file(Path("big.kmp"));
-        ASSERT_TRUE(file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size());
-        file.close();
+        test::WriteFile(Path("big.kmp"), bytes);
         KeyMap map{};
         const ProfileLoad r = LoadKeyMapFile(Path("big.kmp"), map);
         EXPECT_EQ(r.status, bytes.size() > kMaxProfileBytes ? TooLarge : Loaded);
@@ -181,8 +176,7 @@ protected:
     QLineEdit piano;
 };
 
-// A held key sounds once whichever way its auto-repeat arrives, and a release always finds the key
-// its press played.
+// A held key sounds once whichever way its auto-repeat arrives, and a release always finds the key its press played.
 TEST_F(KeyboardTest, HeldKeySoundsOnceAndReleaseMatchesItsPress) {
     g_KeyMap[0x5A] = {1, 1, {0}};
     g_KeyMap[0x59] = {1, 1, {2}};
@@ -318,60 +312,46 @@ protected:
     test::ScriptedDialogs dialogs;
 };
 
-TEST_F(KeyConfigTest, CapturesEveryKeyWhileWaitingEvenInsideItsModalLoop) {
-    g_KeyMap[0x51] = {2, 2, {60, 64}};
+// Run in the window's own modal loop, as the piano opens it.
+TEST_F(KeyConfigTest, CapturesEveryKeyShowsItsActionAndNotesAndEditsGoStraightIn) {
     EXPECT_EQ(form.chkKey()->text(), "(Press Key)");
-    QString captured;
     QTimer::singleShot(0, &form, [&] {
         if (!QTest::qWaitForWindowActive(&form)) return form.done(0);
+        g_KeyMap[0x51] = {2, 2, {60, 64}};
         QTest::keyPress(&form, Qt::Key_Q);
-        captured = form.chkKey()->text();
+        EXPECT_EQ(form.chkKey()->text(), "Q");
         QTest::keyRelease(&form, Qt::Key_Q);
-        form.chkKey()->click();                  // back to waiting
+        EXPECT_TRUE(form.optAction(2)->isChecked() && !form.chkNote(50)->isChecked() && form.chkNote(60)->isChecked());
+        for (int note : {67, 62}) QTest::mouseClick(form.chkNote(note), Qt::LeftButton);
+        EXPECT_EQ(g_KeyMap[0x51], (KeyMapEntry{2, 4, {60, 62, 64, 67}}));
+        form.chkNote(60)->setFocus();
+        QTest::keyClick(form.chkNote(60), Qt::Key_Space);  // toggles the box; notes catch up later
+        EXPECT_FALSE(form.chkNote(60)->isChecked());
+        QTest::mouseClick(form.optAction(6), Qt::LeftButton);
+        EXPECT_EQ(g_KeyMap[0x51].Action, 6);
+        QTest::mouseClick(form.optAction(1), Qt::LeftButton);
+        EXPECT_EQ(g_KeyMap[0x51], (KeyMapEntry{1, 4, {60, 62, 64, 67}}));
+        g_KeyMap[0x41] = {9, 1, {1}};  // a foreign action code: no option selected, the code kept
+        form.chkKey()->click();        // back to waiting
+        QTest::keyClick(&form, Qt::Key_A);
+        for (int i = 0; i < 7; ++i) EXPECT_FALSE(form.optAction(i)->isChecked());
+        EXPECT_EQ(g_KeyMap[0x41].Action, 9);
+        // The pedal's option, shown for a pedal key, shares the top row and covers no other control.
+        g_KeyMap[0x53] = {6, 0, {}};
+        form.chkKey()->click();
+        QTest::keyClick(&form, Qt::Key_S);
+        QRadioButton* pedal = form.optAction(6);
+        EXPECT_TRUE(pedal->isChecked() && pedal->text() == "Sustain Pedal");
+        for (int i : {0, 3}) EXPECT_FALSE(pedal->geometry().intersects(form.optAction(i)->geometry())) << i;
+        EXPECT_LE(pedal->geometry().bottom(), form.fraNotes()->geometry().top());
+        EXPECT_LE(pedal->sizeHint().width(), pedal->width());
+        form.chkKey()->click();
         QTest::keyClick(&form, Qt::Key_Escape);  // captured too: the window stays open
+        EXPECT_EQ(form.CurrentKey(), 0x1B);
+        EXPECT_EQ(form.chkKey()->text(), "?");
         form.done(form.isVisible() ? 7 : 0);
     });
     EXPECT_EQ(form.exec(), 7);
-    EXPECT_EQ(captured, "Q");
-    EXPECT_EQ(form.CurrentKey(), 0x1B);
-    EXPECT_EQ(form.chkKey()->text(), "?");
-}
-
-TEST_F(KeyConfigTest, CapturedKeyShowsItsActionAndNotesAndEditsGoStraightIn) {
-    Activate(form);
-    QTest::mouseClick(form.chkNote(50), Qt::LeftButton);  // before any capture: entry 0 only
-    EXPECT_EQ(g_KeyMap[0].Notes, std::vector<std::uint8_t>{50});
-    g_KeyMap[0x51] = {2, 2, {60, 64}};
-    QTest::keyClick(&form, Qt::Key_Q);
-    EXPECT_TRUE(form.optAction(2)->isChecked() && !form.chkNote(50)->isChecked() && form.chkNote(60)->isChecked());
-    for (int note : {67, 62}) QTest::mouseClick(form.chkNote(note), Qt::LeftButton);
-    EXPECT_EQ(g_KeyMap[0x51], (KeyMapEntry{2, 4, {60, 62, 64, 67}}));
-    form.chkNote(60)->setFocus();
-    QTest::keyClick(form.chkNote(60), Qt::Key_Space);  // toggles the box; notes catch up later
-    EXPECT_FALSE(form.chkNote(60)->isChecked());
-    QTest::mouseClick(form.optAction(6), Qt::LeftButton);
-    EXPECT_EQ(g_KeyMap[0x51].Action, 6);
-    QTest::mouseClick(form.optAction(1), Qt::LeftButton);
-    EXPECT_EQ(g_KeyMap[0x51], (KeyMapEntry{1, 4, {60, 62, 64, 67}}));
-    // A ticked box is red, an unticked black key black.
-    for (auto [note, colour] : {std::pair{67, QColor(255, 0, 0)}, {61, QColor(0, 0, 0)}}) {
-        const QImage face = form.chkNote(note)->grab().toImage();
-        EXPECT_EQ(face.pixelColor(face.width() / 2, face.height() / 2), colour) << note;
-    }
-    g_KeyMap[0x41] = {9, 1, {1}};  // a foreign action code: no option selected, the code kept
-    form.chkKey()->click();
-    QTest::keyClick(&form, Qt::Key_A);
-    for (int i = 0; i < 7; ++i) EXPECT_FALSE(form.optAction(i)->isChecked());
-    EXPECT_EQ(g_KeyMap[0x41].Action, 9);
-    // The pedal's option, shown for a pedal key, shares the top row and covers no other control.
-    g_KeyMap[0x53] = {6, 0, {}};
-    form.chkKey()->click();
-    QTest::keyClick(&form, Qt::Key_S);
-    QRadioButton* pedal = form.optAction(6);
-    EXPECT_TRUE(pedal->isChecked() && pedal->text() == "Sustain Pedal");
-    for (int i : {0, 3}) EXPECT_FALSE(pedal->geometry().intersects(form.optAction(i)->geometry())) << i;
-    EXPECT_LE(pedal->geometry().bottom(), form.fraNotes()->geometry().top());
-    EXPECT_LE(pedal->sizeHint().width(), pedal->width());
 }
 
 TEST_F(KeyConfigTest, SaveAndLoadProfilesByName) {
