@@ -110,6 +110,17 @@ TEST(LinkWire, OnlyWellFormedChannelVoiceMessagesPass) {
         EXPECT_FALSE(IsChannelVoiceMessage(m)) << std::hex << m;
 }
 
+TEST(LinkAddress, HostAloneTakesPort766AndBadPortsAreRefused) {
+    // Each text and the host and port it names; none when it is refused with a reason.
+    for (auto [text, named] : {std::pair{" piano.example ", "piano.example 766"}, {"127.0.0.1:7000", "127.0.0.1 7000"},
+                               {"[::1]:800", "::1 800"}, {"::1", "::1 766"}, {"", ""}, {"   ", ""}, {"host:", ""},
+                               {"host:0", ""}, {"host:70000", ""}, {"host:x", ""}, {":766", ""}, {"[::1", ""}}) {
+        const auto a = ParseLinkAddress(text);
+        EXPECT_EQ(a.address ? QStringLiteral("%1 %2").arg(a.address->host).arg(a.address->port) : "", named) << text;
+        EXPECT_EQ(a.error.isEmpty(), a.address.has_value()) << text;
+    }
+}
+
 TEST(LinkWindow, TakesItsChannelSoundsServerMessagesUnlitAndSendsWhatItPlays) {
     Session s;
     PlayNote(60, 100, PlayChannel());  // not connected: only to the local output
