@@ -116,8 +116,6 @@ TEST_F(DevicesDialog, OkSavesTheNamesReopensBothDevicesAndSaysWhyAnOutputDidNotO
          "Gone", -1, -1, nullptr, false, "", "", 0, 0, ""},
         {"no output at all", {}, {"Keys"}, {}, {}, -1, 1, nullptr, false, "", "Keys", -1, 0,
          "No output device could be opened: there is no such device now. Choose one in MIDI Devices."},
-        {"twins: the lower id", {"Synth", "Twin", "Twin"}, {"Pad", "Pad"}, {}, {}, 2, 2, nullptr, false, "Twin", "Pad",
-         1, 0, ""},
         {"controllers passed", {"Synth"}, {"Keys"}, {}, {}, 0, 1, nullptr, false, "Synth", "Keys", 0, 0, "", nullptr, true},
         {"loading, then loaded", {"Kivra Software Synth"}, {}, {}, {}, -1, -1, nullptr, false, "Kivra Software Synth",
          "(None)", 0, -1, "", ""},

@@ -144,26 +144,6 @@ TEST_F(FileStreamTest, VariableLengthQuantitiesBothWays) {
     EXPECT_THROW(vlq("FFFFFFFF7F"), FileStreamOverflowError);
 }
 
-TEST_F(FileStreamTest, ShortReadsFillWithZerosAndAdvanceOnlyByWhatWasRead) {
-    // What each call gives, in order; positions after the reads that stop at the end of the file.
-    const auto seen = ReadFrom("0123456789", [](FileStream& fs) {
-        std::vector<long long> s{fs.EndOfFile()};
-        fs.Position(7);
-        s.insert(s.end(), {fs.ReadByte(), fs.Position(), fs.SetPosition(9), fs.ReadInteger(), fs.GetPosition()});
-        s.insert(s.end(), {fs.EndOfFile(), fs.ReadLong(), fs.GetPosition()});
-        std::vector<std::uint8_t> b{9, 9, 9, 9, 9};
-        s.push_back(fs.ReadByteArray(b, 3));  // at the end: still a successful read call
-        s.insert(s.end(), b.begin(), b.end());
-        // Beyond the end is a valid place to be; before the start is not.
-        s.insert(s.end(), {fs.SetPosition(50), fs.ReadByte(), fs.SetPosition(-1), fs.GetPosition()});
-        return s;
-    });
-    EXPECT_EQ(seen, (std::vector<long long>{false, '7', 8, true, 0x39, 10, true, 0, 10, true, 0, 0, 0, true, 0, false,
-                                            50}));
-    EXPECT_EQ(ReadFrom("ab", [](FileStream& fs) { return fs.ReadString(4); }), QString::fromLatin1("ab\0\0", 4));
-    EXPECT_EQ(Written([](FileStream& fs) { fs.Position(3), fs.WriteByte(1); }), "00 00 00 01");  // a gap of zeros
-}
-
 // A write-only, truncating stream replaces its file whole on CloseFile or not at all; a device
 // is written in place and its failures reported.
 TEST_F(FileStreamTest, ReplacingAFileKeepsTheOldOneWholeUntilCloseCommits) {
