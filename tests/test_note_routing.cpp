@@ -61,6 +61,24 @@ struct Recorder : test::FakeRecorder {
 
 }  // namespace
 
+TEST(NoteRouting, NothingHappensBeforeTheOpenedNotificationOnARefusedSendOrOutsideTheRange) {
+    for (int way = 0; way < 3; ++way) {  // not yet reported open; refusing; notes out of range
+        test::FakeMidi midi(way != 0);
+        test::FakePiano piano;
+        test::FakeLink link;
+        Recorder recorder;
+        if (way == 0) { ASSERT_TRUE(OpenMIDIOut(0)); }  // a driver reports "opened" later
+        midi.out->refuseSend = way == 1;
+        EXPECT_FALSE(PlayNote(way == 2 ? 128 : 60, 100, 0));
+        EXPECT_FALSE(StopNote(way == 2 ? -1 : 60, 0));
+        if (way < 2) { EXPECT_FALSE(SendPitchBend(8192, 0) || SetPatch(0, 0) || SendMIDIMessage(0x643C90)); }
+        EXPECT_EQ(midi.SentHex(), "");
+        EXPECT_TRUE(piano.keys.empty() && piano.selectedPatches.empty() && link.sent.empty() &&
+                    recorder.recorded.empty());
+        EXPECT_EQ(g_lNotesDown, 0);
+    }
+}
+
 TEST(NoteRouting, NotesSendLightCountAndRecordPeersNotesOnlyEndOursAndBendsPatchesAndColoursAreSent) {
     test::FakeMidi midi;
     test::FakePiano piano;
@@ -101,6 +119,11 @@ TEST(NoteRouting, NotesSendLightCountAndRecordPeersNotesOnlyEndOursAndBendsPatch
     for (auto [patch, channel] : {std::pair{0, 0}, {24, 5}, {200, 0}}) SetPatch(patch, channel);
     EXPECT_EQ(midi.SentHex(), "E0 00 40 E0 7F 7F E0 00 00 E0 00 00 E0 7C 00 C0 00 C5 18 C0 48");
     EXPECT_EQ(piano.selectedPatches, (std::vector<int>{0, 200}));
+    // Hue, luminance and saturation on the 0..240 scale, converted as the platform does.
+    const struct { int h, l, s; Rgb rgb; } colours[] = {
+        {0, 120, 240, {255, 0, 0}}, {80, 120, 240, {0, 255, 0}}, {160, 120, 240, {0, 0, 255}},
+        {120, 120, 240, {0, 255, 255}}, {0, 240, 240, kWhite}, {0, 0, 240, kBlack}, {40, 60, 0, {63, 63, 63}}};
+    for (const auto& c : colours) EXPECT_EQ(ColorHLSToRGB(c.h, c.l, c.s), c.rgb) << c.h << ' ' << c.l << ' ' << c.s;
 }
 
 // Every note source, the piano window, the Record box and a link to a server on loopback; each
