@@ -10,6 +10,11 @@ inline constexpr int kDefaultVolume = 100;         // percent; 100 is the synthe
 inline constexpr int kDefaultReverbAmount = 90;    // percent; FluidSynth's own reverb level
 // The synthesizer's gain at 100% volume: FluidSynth's default 0.2 is faint next to other players.
 inline constexpr double kFullGain = 0.5;
+// Reverb send (controller 91) on a channel's first use, as General MIDI gives it.
+inline constexpr int kReverbSendController = 91;
+inline constexpr int kDefaultReverbSend = 40;
+// The reverb's room grows with its amount: FluidSynth's own small room (0.2) at 0, a hall at 100.
+constexpr double ReverbRoomSize(int amountPercent) { return 0.2 + 0.7 * (amountPercent < 0 ? 0 : amountPercent > 100 ? 100 : amountPercent) / 100.0; }
 
 struct SoundOptions {
     int volume = kDefaultVolume;  // 0..100

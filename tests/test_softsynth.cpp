@@ -78,6 +78,28 @@ TEST(SoftSynth, SoundsThePitchOfTheNoteAfterProgramAndBendChangesThenFallsSilent
     }
 }
 
+// The reverb is heard without the song sending controller 91, and its amount lengthens the tail
+// a released note leaves: off, a small amount, all of it.
+TEST(SoftSynth, TheReverbLengthensTheTailOfAReleasedNoteWithItsAmount) {
+    if (FindGmSoundFont().empty()) GTEST_SKIP() << "no General MIDI SoundFont installed";
+    const struct { bool reverb; int amount; } cases[] = {{false, 100}, {true, 50}, {true, 100}};
+    double previousMs = -100;
+    for (const auto& c : cases) {
+        SoftSynth synth(FindGmSoundFont(), kRate);
+        ASSERT_TRUE(synth.Ready()) << synth.Error();
+        SoundOptions options;
+        options.reverb = c.reverb, options.reverbAmount = c.amount;
+        synth.ApplySound(options);
+        PlayAndRender(synth, 60);
+        int audibleWindows = 0;  // 10 ms windows after the release still above -60 dBFS
+        for (int w = 0; w < 500; ++w) audibleWindows += test::Rms(RenderMono(synth, 441)) > 1e-3;
+        const double tailMs = audibleWindows * 10.0;
+        EXPECT_GT(tailMs, previousMs + 30) << "reverb " << c.reverb << " amount " << c.amount;
+        if (c.reverb && c.amount == 100) { EXPECT_GT(tailMs, 1000) << "a hall at full amount"; }
+        previousMs = tailMs;
+    }
+}
+
 // The "[Sound] Latency" setting, in milliseconds, gives the audio period at the sample rate. A
 // SoundFont that does not load leaves the engine not ready, saying why.
 TEST(SoftSynth, SettingsInEffectAreTheOnesAskedForAndFailuresSayWhy) {

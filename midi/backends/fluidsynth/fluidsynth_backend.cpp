@@ -195,6 +195,9 @@ void SoftSynth::ChooseInstrumentOnFirstUse(int channel, bool programChange) {
     // Program 0 in the channel's bank: the piano, or on the drum channel the standard kit, as
     // FluidSynth chooses for every channel when it loads a SoundFont.
     if (!programChange) fluid_synth_program_change(synth_, channel, 0);
+    // General MIDI's default reverb send; FluidSynth starts every channel at 0, which leaves the
+    // reverb silent for any song or player that does not send controller 91 itself.
+    fluid_synth_cc(synth_, channel, kReverbSendController, kDefaultReverbSend);
     chosen_.fetch_or(bit, std::memory_order_release);
 }
 
@@ -231,7 +234,10 @@ void SoftSynth::ApplySound(const SoundOptions& options) {
     // The settings above are what a later read sees; a running synthesizer takes the effects
     // from these calls (-1: every effects group).
     fluid_synth_reverb_on(synth_, -1, options.reverb ? 1 : 0);
-    fluid_synth_set_reverb_group_level(synth_, -1, std::clamp(options.reverbAmount, 0, 100) / 100.0);
+    const double amount = std::clamp(options.reverbAmount, 0, 100) / 100.0;
+    fluid_synth_set_reverb_group_level(synth_, -1, amount);
+    // The amount is the room too: at full amount a hall, not only a louder small room.
+    fluid_synth_set_reverb_group_roomsize(synth_, -1, ReverbRoomSize(options.reverbAmount));
     fluid_synth_chorus_on(synth_, -1, options.chorus ? 1 : 0);
 }
 
