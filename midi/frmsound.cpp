@@ -19,7 +19,6 @@ namespace kivra {
 namespace {
 
 const QString kTitle = QStringLiteral("Sound");
-constexpr int kVolumeController = 7;
 
 QSlider* MakePercentSlider(QWidget* parent, const char* name) {
     auto* s = new QSlider(Qt::Horizontal, parent);
@@ -126,7 +125,7 @@ void frmSound::OptionsChanged() {
     SaveSoundOptions(options_);
     if (SynthControls* synth = Synth()) synth->ApplySound(options_);
     else if (volumeMoved)
-        SendMIDIMessage(PackShortMessage(kControlChangeStatus + g_lChannel, kVolumeController, volume * 127 / 100));
+        SendMIDIMessage(ExternalVolumeMessage(volume));
 }
 
 void frmSound::cmdSoundFont_Click() {

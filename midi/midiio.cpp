@@ -1,6 +1,7 @@
 #include "midi/midiio.h"
 
 #include "midi/notifier.h"
+#include "midi/sound.h"
 
 #include <algorithm>
 #include <mutex>
@@ -186,6 +187,9 @@ bool OpenMIDIOut(int device) {
 
 void OutputOpened() {
     g_bMidiOutOpen = true;
+    // The volume the player chose reaches an external device too; untouched, the device keeps its own.
+    if (const int volume = LoadSoundOptions().volume; volume != kDefaultVolume && g_out && !g_out->Controls())
+        SendOut(ExternalVolumeMessage(volume), false);
     if (!std::exchange(g_bMidiOutLoading, false)) return;
     for (int c = 0; c < 16; ++c)
         for (int n = 0; n < 128; ++n)

@@ -27,6 +27,11 @@ SoundOptions LoadSoundOptions() {
     return o;
 }
 
+std::uint32_t ExternalVolumeMessage(int volumePercent) {
+    constexpr int kVolumeController = 7;
+    return PackShortMessage(kControlChangeStatus + g_lChannel, kVolumeController, std::clamp(volumePercent, 0, 100) * 127 / 100);
+}
+
 void SaveSoundOptions(const SoundOptions& o) {
     SaveSetting(kSoundSection, QStringLiteral("Volume"), QString::number(o.volume));
     SaveFlagSetting(kSoundSection, QStringLiteral("Reverb"), o.reverb);

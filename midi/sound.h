@@ -2,6 +2,7 @@
 // How the built-in synthesizer sounds (volume, reverb, chorus, SoundFont) and how the player
 // plays (velocity, touch velocity): the "[Sound]" and "[Playing]" settings, and Panic.
 
+#include <cstdint>
 #include <string>
 
 namespace kivra {
@@ -27,6 +28,8 @@ struct SoundOptions {
 
 // The "[Sound]" settings, each within its range; defaults where absent or unreadable.
 SoundOptions LoadSoundOptions();
+// An external device has no gain of ours: its volume is controller 7 on the piano's channel.
+std::uint32_t ExternalVolumeMessage(int volumePercent);
 void SaveSoundOptions(const SoundOptions& options);
 
 // "[Playing] Velocity" and "[Playing] TouchVelocity" into the note routing, and back.

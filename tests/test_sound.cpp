@@ -105,10 +105,13 @@ TEST_F(SoundTest, ABrokenSoundFontKeepsTheOneInUseAndAGoodOneReplacesIt) {
     EXPECT_EQ(FontName(Start()), FindGmSoundFont());
 }
 
-// Panic needs no SoundFont: it reaches any output.
+// Panic needs no SoundFont: it reaches any output. An external device gets the saved volume when opened.
 TEST(Sound, PanicSilencesEveryChannelAndAnExternalDeviceGetsTheVolumeAndNoEffects) {
     ClearSettings();
+    SaveSetting(kSoundSection, QStringLiteral("Volume"), QStringLiteral("50"));
     test::FakeMidi midi;
+    EXPECT_EQ(midi.SentHex(), "B0 07 3F") << "the saved volume on opening";
+    midi.ClearSent();
     test::FakePiano piano;
     frmSound window;
     window.show();
@@ -117,7 +120,7 @@ TEST(Sound, PanicSilencesEveryChannelAndAnExternalDeviceGetsTheVolumeAndNoEffect
         EXPECT_TRUE(Find<QWidget>(window, name)->toolTip().contains(QStringLiteral("own sound"))) << name;
     }
     QTest::keyClick(Find<QSlider>(window, "sldVolume"), Qt::Key_PageDown);
-    EXPECT_EQ(midi.SentHex(), "B0 07 72");
+    EXPECT_EQ(midi.SentHex(), "B0 07 32");
     EXPECT_TRUE(PressNote(NoteSource::Mouse, 60, 60, 100, 0) && PlayNote(64, 80, 3));
     midi.ClearSent();
     QTest::mouseClick(Find<QPushButton>(window, "cmdPanic"), Qt::LeftButton);
