@@ -78,7 +78,8 @@ protected:
             else if (k[0] == '@') SetCursor(g_lCurTrack, std::stoi(k.substr(1)));
             else {
                 const int note = std::abs(std::stoi(k));
-                if (k[0] != '-') PlayNote(note, 100, PlayChannel());
+                const auto at = k.find(':');  // "60:30" plays at velocity 30
+                if (k[0] != '-') PlayNote(note, at == std::string::npos ? 100 : std::stoi(k.substr(at + 1)), PlayChannel());
                 if (k[0] != '+') StopNote(note, PlayChannel());
             }
         }
@@ -236,7 +237,7 @@ TEST_F(MusicMakerCore, PlaysTheWorkedScheduleAndStopsAtTheEnd) {
     // The interval between steps, rounded half to even.
     const int cases[][3] = {{4, 120, 125}, {3, 120, 167}, {8, 120, 62}, {4, 80, 188}, {1, 30, 2000}, {255, 240, 1}};
     for (const auto& c : cases) EXPECT_EQ(PlayInterval(c[0], c[1]), c[2]) << c[0] << " per beat at " << c[1];
-    Keys("R 60 B @2");
+    Keys("R 60:30 B @2");  // played back at the velocity it was recorded with
     SetStepCount(3);
     SetChannelPatch(1, 5);
     MarkSongSaved();
@@ -244,7 +245,7 @@ TEST_F(MusicMakerCore, PlaysTheWorkedScheduleAndStopsAtTheEnd) {
     EXPECT_EQ(midi.out->sent.size(), 16u);
     EXPECT_EQ(Pos(mm.RecordChecked(), g_lCurStep), Pos(false, 0));
     // Due times and what each sends; the track's last-started entry (step 0) is stopped before its first notes.
-    EXPECT_EQ(At(1124.9, 1125, 1250, 1375), " / 90 3C 00 90 3C 64 / 90 3C 00 / ");
+    EXPECT_EQ(At(1124.9, 1125, 1250, 1375), " / 90 3C 00 90 3C 1E / 90 3C 00 / ");
     EXPECT_TRUE(mm.PlayChecked());
     At(1500);  // the end: every note of every channel is stopped
     EXPECT_EQ(midi.out->sent.size(), 2048u);
