@@ -183,20 +183,19 @@ TEST_F(PianoWindow, ChoosingAnInstrumentSendsItOnThePlayChannelAndRecordingRemem
 // Every window in the user's language: the language comes from the locale, English needs no
 // catalogue, and in German the captions are German and still fit their widgets.
 TEST(Languages, TheLocalePicksTheCatalogueAndGermanCaptionsAreGermanAndFitTheirWidgets) {
-    const struct { const char* locale; const char* language; } locales[] = {
-        {"de_DE", "de"}, {"de_AT", "de"}, {"C", ""}, {"en_GB", ""}, {"fr_FR", ""}};
-    for (const auto& l : locales) EXPECT_EQ(InstallTranslations(QLocale(l.locale)), l.language) << l.locale;
+    for (const auto& [locale, language] : {std::pair{"de_DE", "de"}, {"de_AT", "de"}, {"C", ""}, {"en_GB", ""}, {"fr_FR", ""}})
+        EXPECT_EQ(InstallTranslations(QLocale(locale)), language) << locale;
 
     ASSERT_EQ(InstallTranslations(QLocale(QStringLiteral("de_DE"))), "de");
     test::FakeMidi midi;
     SetDataDir(QStringLiteral(KIVRA_SOURCE_DATA_DIR));
     frmPiano piano;
     frmMusicMaker musicMaker;
-    InstallSongFileMenu(musicMaker);
     frmKeyConfig keyConfig;
     frmDevices devices;
     frmLink link;
     frmSound sound;
+    InstallSongFileMenu(musicMaker);
     InstallTranslations(QLocale::c());  // the windows keep what they were made with
     QWidget* windows[] = {&piano, &musicMaker, &keyConfig, &devices, &link, &sound};
     QStringList captions;
@@ -206,10 +205,9 @@ TEST(Languages, TheLocalePicksTheCatalogueAndGermanCaptionsAreGermanAndFitTheirW
         for (QAction* action : window->findChildren<QAction*>()) captions << action->text();
         // Each caption within its widget, up to the next widget to its right on the same row.
         for (QWidget* w : window->findChildren<QWidget*>()) {
-            const auto* button = qobject_cast<QAbstractButton*>(w);
-            const auto* label = qobject_cast<QLabel*>(w);
             const auto* group = qobject_cast<QGroupBox*>(w);
-            QString text = button ? button->text() : label ? label->text() : group ? group->title() : QString();
+            const auto* label = qobject_cast<QLabel*>(w);
+            QString text = group ? group->title() : label ? label->text() : w->property("text").toString();
             if (text.trimmed().size() < 2 || !w->isVisibleTo(window) || qobject_cast<PianoKey*>(w)) continue;  // not "<"
             captions << text;
             text.remove(QLatin1Char('&'));
