@@ -110,7 +110,7 @@ void LoadInstruments(QComboBox& list) {
     for (int i = 1; i <= kGroupPictureCount; ++i)
         pictures[static_cast<std::size_t>(i)] = LoadPicture(QString::fromLatin1(GroupPictureFile(i)));
     for (const InstrumentRow& row : InstrumentCatalogue()) {
-        list.addItem(QString::fromLatin1(row.text));
+        list.addItem(InstrumentText(row));
         const int r = list.count() - 1;
         if (row.IsHeading()) continue;
         list.setItemData(r, row.patch, Qt::UserRole);
@@ -127,10 +127,10 @@ frmPiano::frmPiano(QWidget* parent) : QMainWindow(parent) {
     // the SoundFont loads, they say that instead. A failure that comes late is shown here.
     const auto showOutputProblem = [this](const QString& problem, bool late) {
         const bool loading = problem.isEmpty() && OutputLoading();
-        setWindowTitle(!problem.isEmpty() ? QStringLiteral("Kivra - No sound output")
-                       : loading          ? QStringLiteral("Kivra - Loading sounds")
+        setWindowTitle(!problem.isEmpty() ? tr("Kivra - No sound output")
+                       : loading          ? tr("Kivra - Loading sounds")
                                           : QStringLiteral("Kivra"));
-        picPiano_->setToolTip(loading ? QStringLiteral("The SoundFont is loading; keys held now sound once it has.")
+        picPiano_->setToolTip(loading ? tr("The SoundFont is loading; keys held now sound once it has.")
                                       : problem);
         if (late) ReportOutputProblem(problem);
     };
@@ -155,7 +155,7 @@ void frmPiano::BuildControls() {
     client_->setFixedSize(TwipsToPixels(10575), TwipsToPixels(4215));
     setCentralWidget(client_);
 
-    lblInstrument_ = new QLabel(QStringLiteral("Instrument"), client_);
+    lblInstrument_ = new QLabel(tr("Instrument"), client_);
     lblInstrument_->setGeometry(TwipsRect(120, 120, 3735, 255));
 
     cmbInstrument_ = new QComboBox(client_);
@@ -166,16 +166,16 @@ void frmPiano::BuildControls() {
     cmbInstrument_->resize(TwipsToPixels(3735), cmbInstrument_->sizeHint().height());
     lblInstrument_->setBuddy(cmbInstrument_);
 
-    cmdKeyConfig_ = MakePictureButton(client_, QStringLiteral("Key Config"), "icons/key-config.svg",
+    cmdKeyConfig_ = MakePictureButton(client_, tr("Key Config"), "icons/key-config.svg",
                                       TwipsRect(3960, 120, 1215, 855));
-    cmdMIDI_ = MakePictureButton(client_, QStringLiteral("MIDI Devices"), "icons/midi-devices.svg",
+    cmdMIDI_ = MakePictureButton(client_, tr("MIDI Devices"), "icons/midi-devices.svg",
                                  TwipsRect(5280, 120, 1215, 855));
-    chkDrumMode_ = MakePictureButton(client_, QStringLiteral("Drum Mode"), "icons/drum-mode.svg",
+    chkDrumMode_ = MakePictureButton(client_, tr("Drum Mode"), "icons/drum-mode.svg",
                                      TwipsRect(6600, 120, 1215, 855));
     chkDrumMode_->setCheckable(true);
     cmdLink_ = MakePictureButton(client_, QStringLiteral("ZuduvIvev"), "icons/link.svg",
                                  TwipsRect(7920, 120, 1215, 855));
-    cmdTracker_ = MakePictureButton(client_, QStringLiteral("Music Maker"), "icons/music-maker.svg",
+    cmdTracker_ = MakePictureButton(client_, tr("Music Maker"), "icons/music-maker.svg",
                                     TwipsRect(9240, 120, 1215, 855));
 
     picPiano_ = new QFrame(client_);
@@ -183,7 +183,7 @@ void frmPiano::BuildControls() {
     picPiano_->setGeometry(TwipsRect(120, 1080, 10335, 3015));
     picPiano_->setFocusPolicy(Qt::StrongFocus);
 
-    fraOctave_ = new QGroupBox(QStringLiteral("Base Octave"), picPiano_);
+    fraOctave_ = new QGroupBox(tr("Base Octave"), picPiano_);
     fraOctave_->setGeometry(TwipsRect(7080, 120, 3135, 855));
     lblOctave_ = new QLabel(fraOctave_);
     lblOctave_->setGeometry(TwipsRect(120, 240, 1215, 255));
@@ -232,13 +232,13 @@ void frmPiano::BuildControls() {
     connect(cmdTracker_, &QToolButton::clicked, this, &frmPiano::musicMakerRequested);
 
     // In the menu bar, so that the placed controls stay where they are.
-    QMenu* options = menuBar()->addMenu(QStringLiteral("&Options"));
-    QAction* sound = options->addAction(QStringLiteral("&Sound..."));
+    QMenu* options = menuBar()->addMenu(tr("&Options"));
+    QAction* sound = options->addAction(tr("&Sound..."));
     sound->setObjectName(QStringLiteral("mnuSound"));
     connect(sound, &QAction::triggered, this, &frmPiano::soundRequested);
 
-    QMenu* help = menuBar()->addMenu(QStringLiteral("&Help"));
-    QAction* about = help->addAction(QStringLiteral("&About..."));
+    QMenu* help = menuBar()->addMenu(tr("&Help"));
+    QAction* about = help->addAction(tr("&About..."));
     about->setObjectName(QStringLiteral("mnuAbout"));
     connect(about, &QAction::triggered, this, &frmPiano::ShowAbout);
 }
@@ -267,7 +267,7 @@ void frmPiano::OnKeyUp(int note, Qt::MouseButton button, int) {
 // ---- Octave, Drum Mode ----------------------------------------------------------------------
 
 void frmPiano::OnOctaveChange(int value) {
-    lblOctave_->setText(QStringLiteral("Octave: %1").arg(value));
+    lblOctave_->setText(tr("Octave: %1").arg(value));
     StopSoundingNotes();
     UpdateCaptions();
 }
@@ -356,7 +356,7 @@ void frmPiano::SetRecordingLock(bool recording) {
 // ---- Window ---------------------------------------------------------------------------------
 
 void frmPiano::ShowAbout() {
-    UserDialogs().Message(QStringLiteral("About Kivra"), QStringLiteral("Kivra Beta"), MessageIcon::Information);
+    UserDialogs().Message(tr("About Kivra"), QStringLiteral("Kivra Beta"), MessageIcon::Information);
 }
 
 void frmPiano::closeEvent(QCloseEvent* event) {

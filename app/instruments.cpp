@@ -1,10 +1,12 @@
 #include "app/instruments.h"
 
+#include <QCoreApplication>
+
 namespace kivra {
 namespace {
 
 constexpr std::array<InstrumentRow, kInstrumentRowCount> kCatalogue = {{
-    {"(Pianos)", kNoPatch, kNoPicture},
+    {QT_TRANSLATE_NOOP("Instruments", "(Pianos)"), kNoPatch, kNoPicture},
     {"Acoustic Grand Piano", 0, 1},
     {"Bright Acoustic Piano", 1, 1},
     {"Electric Grand Piano", 2, 1},
@@ -13,7 +15,7 @@ constexpr std::array<InstrumentRow, kInstrumentRowCount> kCatalogue = {{
     {"Electric Piano 2", 5, 1},
     {"Harpsichord", 6, 1},
     {"Clavi", 7, 1},
-    {"(Chromatic Percussion)", kNoPatch, kNoPicture},
+    {QT_TRANSLATE_NOOP("Instruments", "(Chromatic Percussion)"), kNoPatch, kNoPicture},
     {"Celesta", 8, 2},
     {"Glockenspiel", 9, 2},
     {"Music Box", 10, 2},
@@ -22,7 +24,7 @@ constexpr std::array<InstrumentRow, kInstrumentRowCount> kCatalogue = {{
     {"Xylophone", 13, 2},
     {"Tubular Bells", 14, 2},
     {"Dulcimer", 15, 2},
-    {"(Organs)", kNoPatch, kNoPicture},
+    {QT_TRANSLATE_NOOP("Instruments", "(Organs)"), kNoPatch, kNoPicture},
     {"Drawbar Organ", 16, 3},
     {"Percussive Organ", 17, 3},
     {"Rock Organ", 18, 3},
@@ -31,7 +33,7 @@ constexpr std::array<InstrumentRow, kInstrumentRowCount> kCatalogue = {{
     {"Accordion", 21, 3},
     {"Harmonica", 22, 3},
     {"Tango Accordion", 23, 3},
-    {"(Guitars)", kNoPatch, kNoPicture},
+    {QT_TRANSLATE_NOOP("Instruments", "(Guitars)"), kNoPatch, kNoPicture},
     {"Acoustic Guitar (Nylon)", 24, 4},
     {"Acoustic Guitar (Steel)", 25, 4},
     {"Electric Guitar (Jazz)", 26, 4},
@@ -40,7 +42,7 @@ constexpr std::array<InstrumentRow, kInstrumentRowCount> kCatalogue = {{
     {"Overdriven Guitar", 29, 4},
     {"Distortion Guitar", 30, 4},
     {"Guitar Harmonics", 31, 4},
-    {"(Basses)", kNoPatch, kNoPicture},
+    {QT_TRANSLATE_NOOP("Instruments", "(Basses)"), kNoPatch, kNoPicture},
     {"Acoustic Bass", 32, 5},
     {"Electric Bass (Finger)", 33, 5},
     {"Electric Bass (Pick)", 34, 5},
@@ -49,7 +51,7 @@ constexpr std::array<InstrumentRow, kInstrumentRowCount> kCatalogue = {{
     {"Slap Bass 2", 37, 5},
     {"Synth Bass 1", 38, 5},
     {"Synth Bass 2", 39, 5},
-    {"(Strings)", kNoPatch, kNoPicture},
+    {QT_TRANSLATE_NOOP("Instruments", "(Strings)"), kNoPatch, kNoPicture},
     {"Violin", 40, 6},
     {"Viola", 41, 6},
     {"Cello", 42, 6},
@@ -59,7 +61,7 @@ constexpr std::array<InstrumentRow, kInstrumentRowCount> kCatalogue = {{
     {"Orchestral Harp", 46, 6},
     {"Timpani", 47, 6},
     // The ensemble instruments are indented like the others but carry no picture.
-    {"(Ensemble)", kNoPatch, kNoPicture},
+    {QT_TRANSLATE_NOOP("Instruments", "(Ensemble)"), kNoPatch, kNoPicture},
     {"String Ensemble 1", 48, kNoPicture},
     {"String Ensemble 2", 49, kNoPicture},
     {"Synth Strings 1", 50, kNoPicture},
@@ -81,6 +83,12 @@ const std::array<InstrumentRow, kInstrumentRowCount>& InstrumentCatalogue() { re
 const char* GroupPictureFile(int picture) {
     if (picture < 1 || picture > kGroupPictureCount) return "";
     return kGroupPictures[static_cast<std::size_t>(picture - 1)];
+}
+
+QString InstrumentText(const InstrumentRow& row) {
+    // The program names are the General MIDI standard's, which synthesizers and their manuals show
+    // in English everywhere; only the group headings are this program's own words.
+    return row.IsHeading() ? QCoreApplication::translate("Instruments", row.text) : QString::fromLatin1(row.text);
 }
 
 int InstrumentRowOfPatch(int patch) {

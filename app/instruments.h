@@ -2,6 +2,8 @@
 // The instrument catalogue: the first 56 General MIDI programs under seven headings, in the
 // order the instrument list shows them. Data only; the piano window fills its list from it.
 
+#include <QString>
+
 #include <array>
 
 namespace kivra {
@@ -24,6 +26,9 @@ const std::array<InstrumentRow, kInstrumentRowCount>& InstrumentCatalogue();
 
 // Data-folder file of group picture 1..6 ("icons/group-piano.svg"); empty for any other index.
 const char* GroupPictureFile(int picture);
+
+// What the instrument list shows for `row`: a heading in the user's language, a program by its General MIDI name.
+QString InstrumentText(const InstrumentRow& row);
 
 // 0-based row of the first instrument row carrying `patch`, or -1 when none does.
 int InstrumentRowOfPatch(int patch);

@@ -1,4 +1,5 @@
 #include "app/program.h"
+#include "app/translations.h"
 
 #include <QApplication>
 #include <QLoggingCategory>
@@ -24,6 +25,7 @@ int main(int argc, char** argv) {
     QApplication::setApplicationName(QStringLiteral("Kivra"));
     QApplication::setOrganizationName(QStringLiteral("Kivra"));
     QGuiApplication::setDesktopFileName(QStringLiteral("kivra"));
+    kivra::InstallTranslations();
     kivra::Main();
     return app.exec();
 }

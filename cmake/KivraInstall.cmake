@@ -3,6 +3,7 @@
 #   bin/kivra, bin/kivra-relay
 #   share/kivra/keymaps/*.kmp           shipped key-map profiles
 #   share/kivra/icons/*.svg             button and instrument-group pictures
+#   share/kivra/translations/*.qm       the catalogues of the user's languages (translations/)
 #   share/applications/kivra.desktop    menu entry
 #   share/icons/hicolor/scalable/apps/kivra.svg
 #   share/metainfo/io.github.kivra.Kivra.metainfo.xml

@@ -1,5 +1,6 @@
 #include "formats/filestream.h"
 
+#include <QCoreApplication>
 #include <QFile>
 #include <QSaveFile>
 
@@ -23,7 +24,7 @@ using UnsignedOf = std::conditional_t<sizeof(T) == 1, std::uint8_t,
                    std::conditional_t<sizeof(T) == 4, std::uint32_t, std::uint64_t>>>;
 
 QString SystemReason(int error) {
-    return error != 0 ? QString::fromLocal8Bit(std::strerror(error)) : QStringLiteral("the system gave no reason");
+    return error != 0 ? QString::fromLocal8Bit(std::strerror(error)) : QCoreApplication::translate("FileStream", "the system gave no reason");
 }
 
 // A path that names nothing yet or a regular file (through any symbolic link) can be replaced by

@@ -97,16 +97,16 @@ ExportResult WriteFileReplacing(const QString& sFileName, const std::vector<std:
     FileStream out;
     out.flags(QStringLiteral("w"));
     if (!out.OpenFile(sFileName, true)) {
-        return {false, QStringLiteral("%1\n\n%2 could not be created: %3.")
-                           .arg(QString::fromLatin1(kExportOpenFailed), sFileName, out.ErrorString())};
+        return {false, QCoreApplication::translate("MidiFiles", "%1\n\n%2 could not be created: %3.")
+                           .arg(QCoreApplication::translate("MidiFiles", kExportOpenFailed), sFileName, out.ErrorString())};
     }
     const bool written = bytes.empty() || out.WriteByteArray(bytes);
     const bool replacing = out.Replacing();
     if (out.CloseFile() && written) return {true, {}};
-    const QString kept = !replacing ? QStringLiteral("Part of the song may have been written to %1.").arg(sFileName)
-                         : existed  ? QStringLiteral("The file already at %1 was left as it was.").arg(sFileName)
-                                    : QStringLiteral("No file was created.");
-    return {false, QStringLiteral("The MIDI file could not be written: %1.\n\n%2").arg(out.ErrorString(), kept)};
+    const QString kept = !replacing ? QCoreApplication::translate("MidiFiles", "Part of the song may have been written to %1.").arg(sFileName)
+                         : existed  ? QCoreApplication::translate("MidiFiles", "The file already at %1 was left as it was.").arg(sFileName)
+                                    : QCoreApplication::translate("MidiFiles", "No file was created.");
+    return {false, QCoreApplication::translate("MidiFiles", "The MIDI file could not be written: %1.\n\n%2").arg(out.ErrorString(), kept)};
 }
 
 ExportResult ExportMIDIFile(const QString& sFileName) {
@@ -115,7 +115,7 @@ ExportResult ExportMIDIFile(const QString& sFileName) {
     try {
         bytes = EncodeMIDIFile(CurrentSong(), lastStep);
     } catch (const std::bad_alloc&) {
-        return {false, QStringLiteral("There is not enough memory to write the song. No file was written.")};
+        return {false, QCoreApplication::translate("MidiFiles", "There is not enough memory to write the song. No file was written.")};
     }
     ExportResult result = WriteFileReplacing(sFileName, bytes);
     if (result.ok) {

@@ -5,6 +5,7 @@
 
 #include "musicmaker/songdata.h"
 
+#include <QCoreApplication>
 #include <QString>
 
 #include <cstdint>
@@ -32,9 +33,9 @@ ExportResult WriteFileReplacing(const QString& sFileName, const std::vector<std:
 // unchanged, only when the file was written.
 ExportResult ExportMIDIFile(const QString& sFileName);
 
-// The texts the menu shows for the export.
-inline constexpr const char* kExportTitle = "Export to MIDI";
-inline constexpr const char* kExportSucceeded = "MIDI sucessfully created!";
-inline constexpr const char* kExportOpenFailed = "Unable to open output file!";
+// The texts the menu shows for the export, in English: translated where they are shown.
+inline constexpr const char* kExportTitle = QT_TRANSLATE_NOOP("MidiFiles", "Export to MIDI");
+inline constexpr const char* kExportSucceeded = QT_TRANSLATE_NOOP("MidiFiles", "MIDI sucessfully created!");
+inline constexpr const char* kExportOpenFailed = QT_TRANSLATE_NOOP("MidiFiles", "Unable to open output file!");
 
 }  // namespace kivra

@@ -74,7 +74,7 @@ Vlq ReadVlq(std::span<const std::uint8_t> b, std::size_t& p, std::size_t end, st
 }
 
 Refusal CorruptNumber(std::size_t at) {
-    return {QStringLiteral("a variable-length number is longer than four bytes"), static_cast<long long>(at)};
+    return {QCoreApplication::translate("MidiFiles", "a variable-length number is longer than four bytes"), static_cast<long long>(at)};
 }
 
 // Walks one track chunk's events in [p, end), telling `sink` of each: Onset(tick, note, velocity),
@@ -94,7 +94,7 @@ std::optional<Refusal> WalkTrack(std::span<const std::uint8_t> b, std::size_t p,
         if (d == Vlq::Corrupt) return CorruptNumber(eventAt);
         tick += delta;
         if (tick > kMaxTick)
-            return Refusal{QStringLiteral("an event lies too far from the start of its track"), static_cast<long long>(eventAt)};
+            return Refusal{QCoreApplication::translate("MidiFiles", "an event lies too far from the start of its track"), static_cast<long long>(eventAt)};
         if (p >= end) break;
 
         std::uint8_t status = b[p];
@@ -186,23 +186,23 @@ struct Scanner {
 std::optional<Refusal> CheckHeader(std::span<const std::uint8_t> b) {
     const auto size = b.size();
     if (size < 4 || std::memcmp(b.data(), "MThd", 4) != 0)
-        return Refusal{QStringLiteral("it does not begin with \"MThd\", so it is not a Standard MIDI File"), 0};
-    if (size < 8) return Refusal{QStringLiteral("the file ends inside its header"), static_cast<long long>(size)};
+        return Refusal{QCoreApplication::translate("MidiFiles", "it does not begin with \"MThd\", so it is not a Standard MIDI File"), 0};
+    if (size < 8) return Refusal{QCoreApplication::translate("MidiFiles", "the file ends inside its header"), static_cast<long long>(size)};
     const std::uint32_t headerLength = Be32(b, 4);
     if (headerLength != 6)
-        return Refusal{QStringLiteral("its header is %1 bytes long where a Standard MIDI File has 6").arg(headerLength), 4};
-    if (size < kHeaderBytes) return Refusal{QStringLiteral("the file ends inside its header"), static_cast<long long>(size)};
+        return Refusal{QCoreApplication::translate("MidiFiles", "its header is %1 bytes long where a Standard MIDI File has 6").arg(headerLength), 4};
+    if (size < kHeaderBytes) return Refusal{QCoreApplication::translate("MidiFiles", "the file ends inside its header"), static_cast<long long>(size)};
     const int format = Be16(b, 8);
     if (format >= 2)
-        return Refusal{QStringLiteral("it is a format %1 file; only formats 0 and 1 hold a single song").arg(format), 8};
+        return Refusal{QCoreApplication::translate("MidiFiles", "it is a format %1 file; only formats 0 and 1 hold a single song").arg(format), 8};
     const int trackCount = Be16(b, 10);
-    if (trackCount == 0) return Refusal{QStringLiteral("it holds no tracks"), 10};
+    if (trackCount == 0) return Refusal{QCoreApplication::translate("MidiFiles", "it holds no tracks"), 10};
     if (trackCount > 32)
-        return Refusal{QStringLiteral("it holds %1 tracks; a song has at most 32").arg(trackCount), 10};
+        return Refusal{QCoreApplication::translate("MidiFiles", "it holds %1 tracks; a song has at most 32").arg(trackCount), 10};
     const int division = Be16(b, 12);
     if (division & 0x8000)
-        return Refusal{QStringLiteral("its timing counts time-code frames instead of beats"), 12};
-    if (division == 0) return Refusal{QStringLiteral("its timing says 0 ticks per beat"), 12};
+        return Refusal{QCoreApplication::translate("MidiFiles", "its timing counts time-code frames instead of beats"), 12};
+    if (division == 0) return Refusal{QCoreApplication::translate("MidiFiles", "its timing says 0 ticks per beat"), 12};
     return std::nullopt;
 }
 
@@ -279,17 +279,17 @@ QString ImportTiming::Describe(int notesPerBeat) const {
     if (moved == 0) return {};
     // A step is 1/notesPerBeat beat: the largest move in steps, as the track lists count.
     const double steps = static_cast<double>(maxError) * notesPerBeat / static_cast<double>(errorUnit);
-    return QStringLiteral("%1 of %2 notes moved to fit %3 %4 per beat, by at most %5 step.")
+    return QCoreApplication::translate("MidiFiles", "%1 of %2 notes moved to fit %3 %4 per beat, by at most %5 step.")
         .arg(moved)
         .arg(onsets)
         .arg(notesPerBeat)
-        .arg(notesPerBeat == 1 ? QStringLiteral("step") : QStringLiteral("steps"))
+        .arg(notesPerBeat == 1 ? QCoreApplication::translate("MidiFiles", "step") : QCoreApplication::translate("MidiFiles", "steps"))
         .arg(QString::number(steps, 'g', 2));
 }
 
 QString ImportResult::Describe() const {
     if (Accepted()) return {};
-    return offset >= 0 ? QStringLiteral("%1 (at byte %2)").arg(reason).arg(offset) : reason;
+    return offset >= 0 ? QCoreApplication::translate("MidiFiles", "%1 (at byte %2)").arg(reason).arg(offset) : reason;
 }
 
 namespace {
@@ -391,7 +391,7 @@ ImportResult ParseMIDIFile(std::span<const std::uint8_t> bytes, long long maxCel
         length = std::max(length, grid.Nearest(track.lastTick) - shift);
     }
     const auto refuseLength = [&] {
-        return Refuse({QStringLiteral("the song would be %1 steps long, more than this program can hold").arg(length),
+        return Refuse({QCoreApplication::translate("MidiFiles", "the song would be %1 steps long, more than this program can hold").arg(length),
                        file.farthestOffset});
     };
     const auto trackCount = file.tracks.size();
@@ -438,25 +438,25 @@ ImportResult ReadMIDIFile(const QString& sFileName) {
     FileStream in;
     in.flags(QStringLiteral("r"));
     if (!in.OpenFile(sFileName, false))
-        return Refuse({QStringLiteral("the file could not be opened: %1").arg(in.ErrorString()), -1});
+        return Refuse({QCoreApplication::translate("MidiFiles", "the file could not be opened: %1").arg(in.ErrorString()), -1});
     const std::int64_t length = in.GetLength();
-    if (length == 0) return Refuse({QStringLiteral("the file is empty, so it is not a Standard MIDI File"), 0});
+    if (length == 0) return Refuse({QCoreApplication::translate("MidiFiles", "the file is empty, so it is not a Standard MIDI File"), 0});
     // The header first: a file that is not a song is refused without reading the rest of it.
     std::vector<std::uint8_t> bytes;
     in.ReadByteArray(bytes, static_cast<std::int32_t>(std::min<std::int64_t>(length, kHeaderBytes)));
     if (auto refused = CheckHeader(bytes)) return Refuse(std::move(*refused));
     if (length > kMaxMIDIFileBytes)
-        return Refuse({QStringLiteral("the file is %1 MiB long; songs larger than %2 MiB are not opened")
+        return Refuse({QCoreApplication::translate("MidiFiles", "the file is %1 MiB long; songs larger than %2 MiB are not opened")
                            .arg(length >> 20)
                            .arg(kMaxMIDIFileBytes >> 20),
                        -1});
     try {
         in.SetPosition(0);
         if (!in.ReadByteArray(bytes, static_cast<std::int32_t>(length)))
-            return Refuse({QStringLiteral("the file could not be read: %1").arg(in.ErrorString()), -1});
+            return Refuse({QCoreApplication::translate("MidiFiles", "the file could not be read: %1").arg(in.ErrorString()), -1});
         return ParseMIDIFile(bytes);
     } catch (const std::bad_alloc&) {
-        return Refuse({QStringLiteral("there is not enough memory to open it"), -1});
+        return Refuse({QCoreApplication::translate("MidiFiles", "there is not enough memory to open it"), -1});
     }
 }
 

@@ -22,6 +22,7 @@
 
 #include "musicmaker/songdata.h"
 
+#include <QCoreApplication>
 #include <QString>
 
 #include <cstdint>
@@ -66,6 +67,6 @@ ImportResult ReadMIDIFile(const QString& sFileName);
 // Reads sFileName and, only when it is accepted, replaces the program's song with it.
 ImportResult ImportMIDIFile(const QString& sFileName);
 
-inline constexpr const char* kImportTitle = "Import MIDI";
+inline constexpr const char* kImportTitle = QT_TRANSLATE_NOOP("MidiFiles", "Import MIDI");
 
 }  // namespace kivra

@@ -77,19 +77,19 @@ QRect NoteBoxTwips(int n) {
     return IsBlackKey(n) ? Twips(left, top, 135, 375) : Twips(left, top, 255, 735);
 }
 
-const QString kSaveTitle = QStringLiteral("Save Profile");
-const QString kLoadTitle = QStringLiteral("Load Profile");
+QString SaveTitle() { return frmKeyConfig::tr("Save Profile"); }
+QString LoadTitle() { return frmKeyConfig::tr("Load Profile"); }
 
 }  // namespace
 
 frmKeyConfig::frmKeyConfig(QWidget* parent) : QDialog(parent) {
-    setWindowTitle(QStringLiteral("Kivra - Key Configuration"));
+    setWindowTitle(tr("Kivra - Key Configuration"));
     setModal(true);
     setFixedSize(TwipsToPixels(7455), TwipsToPixels(5055));
 
-    lblKey_ = new QLabel(QStringLiteral("Key"), this);
+    lblKey_ = new QLabel(tr("Key"), this);
     lblKey_->setGeometry(Twips(120, 120, 1215, 255));
-    chkKey_ = new QPushButton(QStringLiteral("(Press Key)"), this);
+    chkKey_ = new QPushButton(tr("(Press Key)"), this);
     chkKey_->setCheckable(true);
     chkKey_->setChecked(true);
     chkKey_->setAutoDefault(false);
@@ -98,17 +98,17 @@ frmKeyConfig::frmKeyConfig(QWidget* parent) : QDialog(parent) {
     linSeparator_->setFrameShape(QFrame::HLine);
     linSeparator_->setGeometry(Twips(120, 960 - 15, 1200, 30));
 
-    fraProfile_ = new QGroupBox(QStringLiteral("Profile"), this);
+    fraProfile_ = new QGroupBox(tr("Profile"), this);
     fraProfile_->setGeometry(Twips(1440, 120, 2775, 855));
-    cmdSave_ = new QPushButton(QStringLiteral("Save"), fraProfile_);
+    cmdSave_ = new QPushButton(tr("Save"), fraProfile_);
     cmdSave_->setGeometry(Twips(120, 240, 1215, 495));
-    cmdLoad_ = new QPushButton(QStringLiteral("Load"), fraProfile_);
+    cmdLoad_ = new QPushButton(tr("Load"), fraProfile_);
     cmdLoad_->setGeometry(Twips(1440, 240, 1215, 495));
     // Enter belongs to the key capture, never to a default button.
     cmdSave_->setAutoDefault(false);
     cmdLoad_->setAutoDefault(false);
 
-    fraAction_ = new QGroupBox(QStringLiteral("Action"), this);
+    fraAction_ = new QGroupBox(tr("Action"), this);
     fraAction_->setGeometry(Twips(120, 1080, 7215, 3855));
     actionGroup_ = new QButtonGroup(this);
     // Each option may grow to `end`, the next option's left edge less a gap or the frame's inner edge.
@@ -116,15 +116,15 @@ frmKeyConfig::frmKeyConfig(QWidget* parent) : QDialog(parent) {
     const struct {
         const char* caption;
         int left, top, width, end;
-    } options[] = {{"None", 120, 240, 1215, 1440},
-                   {"Play Note(s) Relative To Base Octave", 120, 480, 3375, 3600},
-                   {"Play Specific Note(s)", 120, 720, 2535, 3600},
-                   {"Insert Space In Music Maker", 3600, 240, 2535, 7215},
-                   {"Insert Break in Music Maker", 3600, 480, 2535, 7215},
-                   {"Delete Note in Music Maker", 3600, 720, 2535, 7215},
-                   {"Sustain Pedal", 1440, 240, 2040, 3600}};
+    } options[] = {{QT_TR_NOOP("None"), 120, 240, 1215, 1440},
+                   {QT_TR_NOOP("Play Note(s) Relative To Base Octave"), 120, 480, 3375, 3600},
+                   {QT_TR_NOOP("Play Specific Note(s)"), 120, 720, 2535, 3600},
+                   {QT_TR_NOOP("Insert Space In Music Maker"), 3600, 240, 2535, 7215},
+                   {QT_TR_NOOP("Insert Break in Music Maker"), 3600, 480, 2535, 7215},
+                   {QT_TR_NOOP("Delete Note in Music Maker"), 3600, 720, 2535, 7215},
+                   {QT_TR_NOOP("Sustain Pedal"), 1440, 240, 2040, 3600}};
     for (int i = 0; i < 7; ++i) {
-        auto* opt = new QRadioButton(QString::fromLatin1(options[i].caption), fraAction_);
+        auto* opt = new QRadioButton(tr(options[i].caption), fraAction_);
         // Widened to the room the frame leaves, so captions in today's larger fonts are not cut.
         const int room = options[i].end - 120 - options[i].left;
         opt->setGeometry(Twips(options[i].left, options[i].top, std::max(options[i].width, room), 255));
@@ -139,7 +139,7 @@ frmKeyConfig::frmKeyConfig(QWidget* parent) : QDialog(parent) {
     }
     optAction_[0]->setChecked(true);
 
-    fraNotes_ = new QGroupBox(QStringLiteral("Notes"), fraAction_);
+    fraNotes_ = new QGroupBox(tr("Notes"), fraAction_);
     fraNotes_->setGeometry(Twips(120, 960, 6975, 2775));
     for (int n = 0; n < 128; ++n) {
         auto* box = new NoteBox(n, fraNotes_);
@@ -192,7 +192,7 @@ void frmKeyConfig::ShowEntry() {
 }
 
 void frmKeyConfig::chkKey_Click() {
-    chkKey_->setText(chkKey_->isChecked() ? QStringLiteral("(Press Key)") : GetKeyName(m_lKey));
+    chkKey_->setText(chkKey_->isChecked() ? tr("(Press Key)") : GetKeyName(m_lKey));
 }
 
 void frmKeyConfig::chkNote_Click(int index) { chkNote_[static_cast<std::size_t>(index)]->Recolour(); }
@@ -212,35 +212,35 @@ void frmKeyConfig::optAction_Click(int index) {
 }
 
 void frmKeyConfig::cmdSave_Click() {
-    const auto name = UserDialogs().Input(kSaveTitle, QStringLiteral("Enter a name for this profile:"), QString());
+    const auto name = UserDialogs().Input(SaveTitle(), tr("Enter a name for this profile:"), QString());
     if (!name || name->isEmpty()) return;
     if (SaveKeyMap(*name, g_KeyMap))
-        UserDialogs().Message(kSaveTitle, QStringLiteral("Profile Saved!"), MessageIcon::Information);
+        UserDialogs().Message(SaveTitle(), tr("Profile Saved!"), MessageIcon::Information);
     else
-        UserDialogs().Message(kSaveTitle, QStringLiteral("An error occured while saving the profile!"), MessageIcon::Critical);
+        UserDialogs().Message(SaveTitle(), tr("An error occured while saving the profile!"), MessageIcon::Critical);
 }
 
 void frmKeyConfig::cmdLoad_Click() {
-    const auto name = UserDialogs().Input(kLoadTitle, QStringLiteral("Enter the name of the profile to load:"), QString(),
+    const auto name = UserDialogs().Input(LoadTitle(), tr("Enter the name of the profile to load:"), QString(),
                                           SavedProfileNames());
     if (!name || name->isEmpty()) return;
     KeyMap loaded{};
     const ProfileLoad r = LoadKeyMap(*name, loaded);
     if (!r.Opened()) {
-        UserDialogs().Message(kLoadTitle, QStringLiteral("An error occured while loading the profile!\n\n") + r.reason,
+        UserDialogs().Message(LoadTitle(), tr("An error occured while loading the profile!\n\n") + r.reason,
                               MessageIcon::Critical);
         return;
     }
     if (r.status == ProfileLoad::StoppedEarly) {
         // Only the part before the damage was read: the user decides whether that part will do.
         const auto keys = std::ranges::count_if(loaded, [](const KeyMapEntry& e) { return e != KeyMapEntry{}; });
-        const QString question = QStringLiteral("The profile \"%1\" is damaged at byte %2. The part before it holds %3 %4.\n\n"
-                                                "Replace the key map with it?")
+        const QString question = tr("The profile \"%1\" is damaged at byte %2. The part before it holds %3 %4.\n\n"
+                                    "Replace the key map with it?")
                                      .arg(*name)
                                      .arg(r.offset)
                                      .arg(keys)
-                                     .arg(keys == 1 ? QStringLiteral("key") : QStringLiteral("keys"));
-        if (!UserDialogs().Ask(kLoadTitle, question)) return;
+                                     .arg(keys == 1 ? tr("key") : tr("keys"));
+        if (!UserDialogs().Ask(LoadTitle(), question)) return;
     }
     g_KeyMap = std::move(loaded);
     ShowEntry();

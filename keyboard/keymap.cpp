@@ -2,6 +2,7 @@
 
 #include "formats/filestream.h"
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -93,7 +94,7 @@ KeyboardLayout& Layout() {
 ProfileLoad Stop(ProfileLoad r, ProfileLoad::Status status, std::int32_t offset, const char* why) {
     r.status = status;
     r.offset = offset;
-    r.reason = QString::fromLatin1(why) + QStringLiteral(" at byte %1").arg(offset);
+    r.reason = QCoreApplication::translate("KeyMaps", "%1 at byte %2").arg(QCoreApplication::translate("KeyMaps", why)).arg(offset);
     return r;
 }
 
@@ -258,25 +259,25 @@ ProfileLoad LoadKeyMapBytes(const QByteArray& bytes, KeyMap& map) {
     ProfileLoad r;
     const auto length = static_cast<std::int32_t>(std::min<qsizetype>(bytes.size(), kMaxProfileBytes));
     const auto* data = reinterpret_cast<const std::uint8_t*>(bytes.constData());
-    if (length < 4 || bytes.left(4) != QByteArray("KMP\0", 4)) return Stop(r, ProfileLoad::BadMagic, 0, "Not a key-map profile");
+    if (length < 4 || bytes.left(4) != QByteArray("KMP\0", 4)) return Stop(r, ProfileLoad::BadMagic, 0, QT_TRANSLATE_NOOP("KeyMaps", "Not a key-map profile"));
 
     // Every chunk is checked against the length before its body is read, so the position only
     // moves forward and the loop ends at the end of the bytes.
     std::int32_t pos = 4;
     while (pos < length) {
         const std::int32_t start = pos;
-        if (length - start < 8) return Stop(r, ProfileLoad::StoppedEarly, start, "Chunk header cut short");
+        if (length - start < 8) return Stop(r, ProfileLoad::StoppedEarly, start, QT_TRANSLATE_NOOP("KeyMaps", "Chunk header cut short"));
         const QByteArray tag = bytes.mid(start, 4);
         const std::int32_t size = static_cast<std::int32_t>(data[start + 4] | data[start + 5] << 8 | data[start + 6] << 16 |
                                                             static_cast<std::uint32_t>(data[start + 7]) << 24);
         const std::int32_t body = start + 8;
-        if (size < 0 || size > length - body) return Stop(r, ProfileLoad::StoppedEarly, start, "Chunk size outside the file");
+        if (size < 0 || size > length - body) return Stop(r, ProfileLoad::StoppedEarly, start, QT_TRANSLATE_NOOP("KeyMaps", "Chunk size outside the file"));
         if (tag == "KAct") {
             // A longer body (not made by our writer) keeps its extra bytes unread: skipped by size.
-            if (size < 2) return Stop(r, ProfileLoad::StoppedEarly, start, "KAct chunk too short");
+            if (size < 2) return Stop(r, ProfileLoad::StoppedEarly, start, QT_TRANSLATE_NOOP("KeyMaps", "KAct chunk too short"));
             map[data[body]].Action = data[body + 1];
         } else if (tag == "KDat") {
-            if (size < 2 || size > 256) return Stop(r, ProfileLoad::StoppedEarly, start, "KDat size outside 2..256");
+            if (size < 2 || size > 256) return Stop(r, ProfileLoad::StoppedEarly, start, QT_TRANSLATE_NOOP("KeyMaps", "KDat size outside 2..256"));
             KeyMapEntry& entry = map[data[body]];
             entry.Notes.assign(data + body + 1, data + body + size);
             entry.NoteCount = static_cast<std::uint8_t>(size - 1);
@@ -293,19 +294,20 @@ ProfileLoad LoadKeyMapFile(const QString& path, KeyMap& map) {
     ProfileLoad r;
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly)) {
-        r.reason = QStringLiteral("Cannot open ") + path;
+        r.reason = QCoreApplication::translate("KeyMaps", "Cannot open %1").arg(path);
         return r;
     }
     if (file.size() > kMaxProfileBytes) {
         r.status = ProfileLoad::TooLarge;
-        r.reason = QStringLiteral("The file is %1 bytes long; a key-map profile is at most 1 MiB.").arg(file.size());
+        r.reason = QCoreApplication::translate("KeyMaps", "The file is %1 bytes long; a key-map profile is at most 1 MiB.").arg(file.size());
         return r;
     }
     // One read: the file may have grown since its size was taken, so never more than the limit.
     const QByteArray bytes = file.read(kMaxProfileBytes + 1);
     if (bytes.size() > kMaxProfileBytes) {
         r.status = ProfileLoad::TooLarge;
-        r.reason = QStringLiteral("The file grew past 1 MiB while it was read; a key-map profile is at most 1 MiB.");
+        r.reason = QCoreApplication::translate(
+            "KeyMaps", "The file grew past 1 MiB while it was read; a key-map profile is at most 1 MiB.");
         return r;
     }
     return LoadKeyMapBytes(bytes, map);
@@ -314,7 +316,7 @@ ProfileLoad LoadKeyMapFile(const QString& path, KeyMap& map) {
 ProfileLoad LoadKeyMap(const QString& name, KeyMap& map) {
     if (!IsValidProfileName(name)) {
         ProfileLoad r;
-        r.reason = QStringLiteral("Not a profile name: ") + name;
+        r.reason = QCoreApplication::translate("KeyMaps", "Not a profile name: %1").arg(name);
         return r;
     }
     ProfileLoad r;

@@ -13,8 +13,8 @@ const QString kTitle = QStringLiteral("ZuduvIvev");
 }
 
 frmLink::frmLink(QWidget* parent)
-    : QWidget(parent, Qt::Window), cmdConnect(new QPushButton(QStringLiteral("Connect"), this)),
-      cmdQuit(new QPushButton(QStringLiteral("Quit"), this)), link_(this) {
+    : QWidget(parent, Qt::Window), cmdConnect(new QPushButton(tr("Connect"), this)),
+      cmdQuit(new QPushButton(tr("Quit"), this)), link_(this) {
     setWindowTitle(kTitle);
     setFixedSize(TwipsToPixels(1455), TwipsToPixels(1335));
     cmdConnect->setGeometry(TwipsToPixels(120), TwipsToPixels(120), TwipsToPixels(1215), TwipsToPixels(495));
@@ -48,7 +48,7 @@ void frmLink::OnConnectClicked() {
     }
     if (link_.state() != LinkClient::State::NotConnected) return;
     // Cancelling the input box leaves the window as it was; an empty answer is reported.
-    const auto address = UserDialogs().Input(kTitle, QStringLiteral("Please enter the server address:"), QString());
+    const auto address = UserDialogs().Input(kTitle, tr("Please enter the server address:"), QString());
     if (!address) return;
     link_.Connect(*address);
 }
@@ -56,15 +56,15 @@ void frmLink::OnConnectClicked() {
 void frmLink::ShowState(LinkClient::State state) {
     switch (state) {
         case LinkClient::State::NotConnected:
-            cmdConnect->setText(QStringLiteral("Connect"));
+            cmdConnect->setText(tr("Connect"));
             cmdConnect->setEnabled(true);
             break;
         case LinkClient::State::Connecting:
-            cmdConnect->setText(QStringLiteral("Connecting..."));
+            cmdConnect->setText(tr("Connecting..."));
             cmdConnect->setEnabled(false);
             break;
         case LinkClient::State::Connected:
-            cmdConnect->setText(QStringLiteral("Disconnect"));
+            cmdConnect->setText(tr("Disconnect"));
             cmdConnect->setEnabled(true);
             break;
     }

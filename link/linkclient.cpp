@@ -13,18 +13,18 @@ constexpr qint64 kReadBufferBytes = 64 * 1024;
 
 ParsedLinkAddress ParseLinkAddress(const QString& text) {
     const QString trimmed = text.trimmed();
-    if (trimmed.isEmpty()) return {std::nullopt, QStringLiteral("No server address was entered.")};
+    if (trimmed.isEmpty()) return {std::nullopt, LinkClient::tr("No server address was entered.")};
 
     QString host = trimmed;
     QString portText;
     if (trimmed.startsWith(QLatin1Char('['))) {
         const auto close = trimmed.indexOf(QLatin1Char(']'));
-        if (close < 0) return {std::nullopt, QStringLiteral("The address \"%1\" is missing its closing \"]\".").arg(trimmed)};
+        if (close < 0) return {std::nullopt, LinkClient::tr("The address \"%1\" is missing its closing \"]\".").arg(trimmed)};
         host = trimmed.mid(1, close - 1);
         const QString rest = trimmed.mid(close + 1);
         if (!rest.isEmpty()) {
             if (!rest.startsWith(QLatin1Char(':')))
-                return {std::nullopt, QStringLiteral("The address \"%1\" is not valid.").arg(trimmed)};
+                return {std::nullopt, LinkClient::tr("The address \"%1\" is not valid.").arg(trimmed)};
             portText = rest.mid(1);
         }
     } else if (trimmed.count(QLatin1Char(':')) == 1) {
@@ -33,7 +33,7 @@ ParsedLinkAddress ParseLinkAddress(const QString& text) {
         portText = trimmed.mid(colon + 1);
     }
     // More than one colon without brackets: a bare IPv6 address, on the default port.
-    if (host.isEmpty()) return {std::nullopt, QStringLiteral("The address \"%1\" names no server.").arg(trimmed)};
+    if (host.isEmpty()) return {std::nullopt, LinkClient::tr("The address \"%1\" names no server.").arg(trimmed)};
 
     LinkAddress address{host, static_cast<quint16>(kLinkPort)};
     if (!portText.isNull()) {
@@ -41,7 +41,7 @@ ParsedLinkAddress ParseLinkAddress(const QString& text) {
         const uint port = portText.toUInt(&ok);
         if (!ok || port < 1 || port > 65535)
             return {std::nullopt,
-                    QStringLiteral("\"%1\" is not a port: a port is a number from 1 to 65535.").arg(portText)};
+                    LinkClient::tr("\"%1\" is not a port: a port is a number from 1 to 65535.").arg(portText)};
         address.port = static_cast<quint16>(port);
     }
     return {address, {}};
@@ -164,9 +164,9 @@ void LinkClient::OnError(QAbstractSocket::SocketError error) {
         if (error == QAbstractSocket::RemoteHostClosedError) {  // a close or a reset
             // Our relay refuses by closing before it says anything; a link that stood ends later.
             const bool refused = !heard_ && connectedFor_.elapsed() < kRefusedWithinMs;
-            reason = refused ? QStringLiteral("The server is full.") : QStringLiteral("The server closed the connection.");
+            reason = refused ? tr("The server is full.") : tr("The server closed the connection.");
         } else {
-            reason = QStringLiteral("The connection to the server was lost: %1.").arg(sckMain_.errorString());
+            reason = tr("The connection to the server was lost: %1.").arg(sckMain_.errorString());
         }
         if (error != QAbstractSocket::RemoteHostClosedError) sckMain_.abort();
         EndLink();
@@ -177,16 +177,16 @@ void LinkClient::OnError(QAbstractSocket::SocketError error) {
     const QString where = QStringLiteral("%1:%2").arg(target_.host).arg(target_.port);
     switch (error) {
         case QAbstractSocket::HostNotFoundError:
-            Fail(QStringLiteral("The server \"%1\" could not be found.").arg(target_.host));
+            Fail(tr("The server \"%1\" could not be found.").arg(target_.host));
             break;
         case QAbstractSocket::ConnectionRefusedError:
-            Fail(QStringLiteral("The server at %1 refused the connection.").arg(where));
+            Fail(tr("The server at %1 refused the connection.").arg(where));
             break;
         case QAbstractSocket::SocketTimeoutError:
             OnTimeout();
             break;
         default:
-            Fail(QStringLiteral("Could not connect to %1: %2.").arg(where, sckMain_.errorString()));
+            Fail(tr("Could not connect to %1: %2.").arg(where, sckMain_.errorString()));
             break;
     }
 }
@@ -194,9 +194,9 @@ void LinkClient::OnError(QAbstractSocket::SocketError error) {
 void LinkClient::OnTimeout() {
     if (state_ != State::Connecting) return;
     const int ms = connectTimer_.interval();
-    const QString wait = ms % 1000 == 0 ? QStringLiteral("%1 seconds").arg(ms / 1000)
-                                        : QStringLiteral("%1 milliseconds").arg(ms);
-    Fail(QStringLiteral("The server at %1:%2 did not answer within %3.").arg(target_.host).arg(target_.port).arg(wait));
+    const QString wait = ms % 1000 == 0 ? tr("%1 seconds").arg(ms / 1000)
+                                        : tr("%1 milliseconds").arg(ms);
+    Fail(tr("The server at %1:%2 did not answer within %3.").arg(target_.host).arg(target_.port).arg(wait));
 }
 
 void LinkClient::Fail(const QString& reason) {

@@ -4,6 +4,7 @@
 #include "midi/midiio.h"
 #include "midi/notifier.h"
 
+#include <QCoreApplication>
 #include <QSettings>
 
 #include <string>
@@ -84,8 +85,8 @@ std::function<void(const QString&, bool)> g_outputProblemListener;
 QString ProblemSentence(const QString& device, QString reason) {
     if (reason.isEmpty()) return {};
     if (!reason.endsWith(QLatin1Char('.'))) reason += QLatin1Char('.');
-    if (device.isEmpty()) return QStringLiteral("No output device could be opened: %1").arg(reason);
-    return QStringLiteral("The output device \"%1\" could not be opened: %2").arg(device, reason);
+    if (device.isEmpty()) return QCoreApplication::translate("MidiDevices", "No output device could be opened: %1").arg(reason);
+    return QCoreApplication::translate("MidiDevices", "The output device \"%1\" could not be opened: %2").arg(device, reason);
 }
 
 void TellListener(bool late) {
@@ -99,10 +100,10 @@ QString OpenSavedDevices() {
     const int out = FindMIDIOutDevice(outName);
     QString reason;
     if (out < 0) {
-        reason = QStringLiteral("there is no such device now. Choose one in MIDI Devices.");
+        reason = QCoreApplication::translate("MidiDevices", "there is no such device now. Choose one in MIDI Devices.");
     } else if (!OpenMIDIOut(out)) {
         reason = QString::fromStdString(OutBackend()->OpenError());
-        if (reason.isEmpty()) reason = QStringLiteral("the device refused to open.");
+        if (reason.isEmpty()) reason = QCoreApplication::translate("MidiDevices", "the device refused to open.");
     }
     // A name that found a device is shown as the device calls itself (the saved one may be a prefix).
     const QString device = out >= 0 ? GetMIDIOutName(out) : outName;

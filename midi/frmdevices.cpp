@@ -51,33 +51,33 @@ void ReportOutputProblem(const QString& problem) {
 
 frmDevices::frmDevices(QWidget* parent) : QDialog(parent) {
     setObjectName(QStringLiteral("frmDevices"));
-    setWindowTitle(QStringLiteral("Kivra - MIDI Devices"));
+    setWindowTitle(tr("Kivra - MIDI Devices"));
     setModal(true);
     // One row taller than the device lists and buttons need: the controller check box sits below them.
     setFixedSize(TwipsToPixels(4215), TwipsToPixels(4695));
 
-    lblOut = new QLabel(QStringLiteral("Output Device"), this);
+    lblOut = new QLabel(tr("Output Device"), this);
     lblOut->setObjectName(QStringLiteral("lblOut"));
     Place(lblOut, 120, 120, 3975, 255);
     lstOut = MakeList(this, "lstOut");
     Place(lstOut, 120, 480, 3975, 1335);
 
-    lblIn = new QLabel(QStringLiteral("Input Device"), this);
+    lblIn = new QLabel(tr("Input Device"), this);
     lblIn->setObjectName(QStringLiteral("lblIn"));
     Place(lblIn, 120, 1920, 3975, 255);
     lstIn = MakeList(this, "lstIn");
     Place(lstIn, 120, 2280, 3975, 1335);
 
-    cmdOK = new QPushButton(QStringLiteral("OK"), this);
+    cmdOK = new QPushButton(tr("OK"), this);
     cmdOK->setObjectName(QStringLiteral("cmdOK"));
     cmdOK->setDefault(true);
     Place(cmdOK, 120, 3720, 1215, 495);
 
-    cmdCancel = new QPushButton(QStringLiteral("Cancel"), this);
+    cmdCancel = new QPushButton(tr("Cancel"), this);
     cmdCancel->setObjectName(QStringLiteral("cmdCancel"));
     Place(cmdCancel, 2880, 3720, 1215, 495);
 
-    chkPassControllers = new QCheckBox(QStringLiteral("Pass pedals and controllers"), this);
+    chkPassControllers = new QCheckBox(tr("Pass pedals and controllers"), this);
     chkPassControllers->setObjectName(QStringLiteral("chkPassControllers"));
     Place(chkPassControllers, 120, 4320, 3975, 255);
 

@@ -18,7 +18,6 @@
 namespace kivra {
 namespace {
 
-const QString kTitle = QStringLiteral("Sound");
 
 QSlider* MakePercentSlider(QWidget* parent, const char* name) {
     auto* s = new QSlider(Qt::Horizontal, parent);
@@ -39,20 +38,20 @@ SynthControls* Synth() { return OutBackend() ? OutBackend()->Controls() : nullpt
 
 frmSound::frmSound(QWidget* parent) : QDialog(parent) {
     setObjectName(QStringLiteral("frmSound"));
-    setWindowTitle(QStringLiteral("Kivra - Sound"));
+    setWindowTitle(tr("Kivra - Sound"));
 
     sldVolume = MakePercentSlider(this, "sldVolume");
-    chkReverb = Named(new QCheckBox(QStringLiteral("Reverb"), this), "chkReverb");
+    chkReverb = Named(new QCheckBox(tr("Reverb"), this), "chkReverb");
     sldReverb = MakePercentSlider(this, "sldReverb");
-    chkChorus = Named(new QCheckBox(QStringLiteral("Chorus"), this), "chkChorus");
+    chkChorus = Named(new QCheckBox(tr("Chorus"), this), "chkChorus");
     txtSoundFont = Named(new QLineEdit(this), "txtSoundFont");
     txtSoundFont->setReadOnly(true);
-    cmdSoundFont = Named(new QPushButton(QStringLiteral("Choose..."), this), "cmdSoundFont");
+    cmdSoundFont = Named(new QPushButton(tr("Choose..."), this), "cmdSoundFont");
     spnVelocity = Named(new QSpinBox(this), "spnVelocity");
     spnVelocity->setRange(1, 127);
-    chkTouchVelocity = Named(new QCheckBox(QStringLiteral("Touch velocity"), this), "chkTouchVelocity");
-    cmdPanic = Named(new QPushButton(QStringLiteral("Panic"), this), "cmdPanic");
-    cmdPanic->setToolTip(QStringLiteral("Silences every note on every channel of the output"));
+    chkTouchVelocity = Named(new QCheckBox(tr("Touch velocity"), this), "chkTouchVelocity");
+    cmdPanic = Named(new QPushButton(tr("Panic"), this), "cmdPanic");
+    cmdPanic->setToolTip(tr("Silences every note on every channel of the output"));
     lblAudio = Named(new QLabel(this), "lblAudio");
 
     auto* reverbRow = new QHBoxLayout;
@@ -62,13 +61,13 @@ frmSound::frmSound(QWidget* parent) : QDialog(parent) {
     soundFontRow->addWidget(txtSoundFont, 1);
     soundFontRow->addWidget(cmdSoundFont);
     auto* form = new QFormLayout(this);
-    form->addRow(QStringLiteral("Volume"), sldVolume);
-    form->addRow(QStringLiteral("Effects"), reverbRow);
+    form->addRow(tr("Volume"), sldVolume);
+    form->addRow(tr("Effects"), reverbRow);
     form->addRow(QString(), chkChorus);
-    form->addRow(QStringLiteral("SoundFont"), soundFontRow);
-    form->addRow(QStringLiteral("Velocity"), spnVelocity);
+    form->addRow(tr("SoundFont"), soundFontRow);
+    form->addRow(tr("Velocity"), spnVelocity);
     form->addRow(QString(), chkTouchVelocity);
-    form->addRow(QStringLiteral("Audio"), lblAudio);
+    form->addRow(tr("Audio"), lblAudio);
     form->addRow(QString(), cmdPanic);
     setMinimumWidth(420);
 
@@ -93,24 +92,24 @@ void frmSound::Form_Load() {
     sldReverb->setValue(options_.reverbAmount);
     chkChorus->setChecked(options_.chorus);
     txtSoundFont->setText(QString::fromStdString(options_.soundFont));
-    txtSoundFont->setPlaceholderText(QStringLiteral("The system's General MIDI SoundFont"));
+    txtSoundFont->setPlaceholderText(tr("The system's General MIDI SoundFont"));
     spnVelocity->setValue(PlayVelocity());
     chkTouchVelocity->setChecked(TouchVelocity());
     loading_ = false;
 
     SynthControls* synth = Synth();
     const QString why = synth ? QString()
-                              : QStringLiteral("The output device makes its own sound: only the built-in "
-                                               "synthesizer has these effects and SoundFonts.");
+                              : tr("The output device makes its own sound: only the built-in "
+                                   "synthesizer has these effects and SoundFonts.");
     for (QWidget* w : std::initializer_list<QWidget*>{chkReverb, sldReverb, chkChorus, txtSoundFont, cmdSoundFont}) {
         w->setEnabled(synth != nullptr);
         w->setToolTip(why);
     }
     const std::string driver = synth ? synth->AudioDriver() : std::string();
-    lblAudio->setText(!synth ? QStringLiteral("External device")
-                             : QStringLiteral("Latency %1 ms, driver: %2")
+    lblAudio->setText(!synth ? tr("External device")
+                             : tr("Latency %1 ms, driver: %2")
                                    .arg(QString::number(synth->LatencyMs()),
-                                        driver.empty() ? QStringLiteral("(not started)")
+                                        driver.empty() ? tr("(not started)")
                                                        : QString::fromStdString(driver)));
 }
 
@@ -131,11 +130,12 @@ void frmSound::OptionsChanged() {
 void frmSound::cmdSoundFont_Click() {
     SynthControls* synth = Synth();
     if (!synth) return;
-    const auto path = UserDialogs().OpenFileName(kTitle, QStringLiteral("SoundFonts (*.sf2 *.sf3);;All files (*)"));
+    const QString title = tr("Sound");
+    const auto path = UserDialogs().OpenFileName(title, tr("SoundFonts (*.sf2 *.sf3);;All files (*)"));
     if (!path) return;
     const std::string error = synth->ChangeSoundFont(path->toStdString());
     if (!error.empty()) {
-        UserDialogs().Message(kTitle, QString::fromStdString(error) + QStringLiteral("; the SoundFont in use stays."),
+        UserDialogs().Message(title, tr("%1; the SoundFont in use stays.").arg(QString::fromStdString(error)),
                               MessageIcon::Warning);
         return;
     }

@@ -44,7 +44,7 @@ QScrollBar* PlaceScrollBar(QWidget* parent, const char* name, QRect rect, int mi
 
 frmMusicMaker::frmMusicMaker(QWidget* parent) : QMainWindow(parent) {
     setObjectName(QStringLiteral("frmMusicMaker"));
-    setWindowTitle(QStringLiteral("Kivra - Music Maker"));
+    setWindowTitle(tr("Kivra - Music Maker"));
     MusicMaker& core = TheMusicMaker();
 
     auto* client = new QWidget(this);
@@ -65,33 +65,33 @@ frmMusicMaker::frmMusicMaker(QWidget* parent) : QMainWindow(parent) {
     cmdPrevTrack->raise();
     cmdNextTrack->raise();
 
-    fraSongOptions = Place<QGroupBox>(client, "fraSongOptions", Twips(6480, 120, 2055, 2055), QStringLiteral("Song Options"));
-    lblNumTracks = Place<QLabel>(fraSongOptions, "lblNumTracks", Twips(120, 240, 1815, 255), QStringLiteral("Number of Tracks: 1"));
+    fraSongOptions = Place<QGroupBox>(client, "fraSongOptions", Twips(6480, 120, 2055, 2055), tr("Song Options"));
+    lblNumTracks = Place<QLabel>(fraSongOptions, "lblNumTracks", Twips(120, 240, 1815, 255), tr("Number of Tracks: %1").arg(1));
     hscTracks = PlaceScrollBar(fraSongOptions, "hscTracks", Twips(120, 480, 1815, 255), 1, 32);
-    lblTempo = Place<QLabel>(fraSongOptions, "lblTempo", Twips(120, 840, 1815, 255), QStringLiteral("Tempo: 120 BPM"));
+    lblTempo = Place<QLabel>(fraSongOptions, "lblTempo", Twips(120, 840, 1815, 255), tr("Tempo: %1 BPM").arg(120));
     hscTempo = PlaceScrollBar(fraSongOptions, "hscTempo", Twips(120, 1080, 1815, 255), 30, 240);
     hscTempo->setSingleStep(2);
     hscTempo->setPageStep(2);
-    lblNPB = Place<QLabel>(fraSongOptions, "lblNPB", Twips(120, 1440, 1815, 255), QStringLiteral("Notes Per Beat: 4"));
+    lblNPB = Place<QLabel>(fraSongOptions, "lblNPB", Twips(120, 1440, 1815, 255), tr("Notes Per Beat: %1").arg(4));
     hscNPB = PlaceScrollBar(fraSongOptions, "hscNPB", Twips(120, 1680, 1815, 255), 1, 255);
 
-    fraTrackOptions = Place<QGroupBox>(client, "fraTrackOptions", Twips(6480, 2280, 2055, 1575), QStringLiteral("Track Options"));
-    lblChannel = Place<QLabel>(fraTrackOptions, "lblChannel", Twips(120, 240, 1815, 255), QStringLiteral("Output Channel: 0"));
+    fraTrackOptions = Place<QGroupBox>(client, "fraTrackOptions", Twips(6480, 2280, 2055, 1575), tr("Track Options"));
+    lblChannel = Place<QLabel>(fraTrackOptions, "lblChannel", Twips(120, 240, 1815, 255), tr("Output Channel: %1").arg(0));
     hscChannel = PlaceScrollBar(fraTrackOptions, "hscChannel", Twips(120, 480, 1815, 255), 0, 15);
 
-    chkRecord = Place<QCheckBox>(client, "chkRecord", Twips(6480, 4560, 2055, 255), QStringLiteral("Record"));
-    chkPlay = Place<QCheckBox>(client, "chkPlay", Twips(6480, 4800, 2055, 255), QStringLiteral("Play"));
+    chkRecord = Place<QCheckBox>(client, "chkRecord", Twips(6480, 4560, 2055, 255), tr("Record"));
+    chkPlay = Place<QCheckBox>(client, "chkPlay", Twips(6480, 4800, 2055, 255), tr("Play"));
     // On Play's row, right of its caption: Play's box takes clicks on its indicator and caption only.
-    chkLoop = Place<QCheckBox>(client, "chkLoop", Twips(7560, 4800, 975, 255), QStringLiteral("Loop"));
+    chkLoop = Place<QCheckBox>(client, "chkLoop", Twips(7560, 4800, 975, 255), tr("Loop"));
 
-    mnuFile = menuBar()->addMenu(QStringLiteral("&File"));
+    mnuFile = menuBar()->addMenu(tr("&File"));
     mnuFile->setObjectName(QStringLiteral("mnuFile"));
-    QAction* mnuNew = mnuFile->addAction(QStringLiteral("&New"));
+    QAction* mnuNew = mnuFile->addAction(tr("&New"));
     mnuNew->setObjectName(QStringLiteral("mnuNew"));
     mnuNew->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_N));
     connect(mnuNew, &QAction::triggered, this, &frmMusicMaker::NewSongAsked);
 
-    mnuEdit = menuBar()->addMenu(QStringLiteral("&Edit"));
+    mnuEdit = menuBar()->addMenu(tr("&Edit"));
     mnuEdit->setObjectName(QStringLiteral("mnuEdit"));
     auto addEdit = [this](QAction* action, const char* name, QList<QKeySequence> keys) {
         action->setObjectName(QString::fromLatin1(name));
@@ -100,19 +100,19 @@ frmMusicMaker::frmMusicMaker(QWidget* parent) : QMainWindow(parent) {
         return action;
     };
     // The stack's own actions follow whether there is anything to undo or redo.
-    addEdit(SongHistory().createUndoAction(mnuEdit, QStringLiteral("Undo")), "mnuUndo", {Qt::CTRL | Qt::Key_Z});
-    addEdit(SongHistory().createRedoAction(mnuEdit, QStringLiteral("Redo")), "mnuRedo",
+    addEdit(SongHistory().createUndoAction(mnuEdit, tr("Undo")), "mnuUndo", {Qt::CTRL | Qt::Key_Z});
+    addEdit(SongHistory().createRedoAction(mnuEdit, tr("Redo")), "mnuRedo",
             {Qt::CTRL | Qt::SHIFT | Qt::Key_Z, Qt::CTRL | Qt::Key_Y});
     mnuEdit->addSeparator();
     const std::tuple<const char*, const char*, QKeySequence, void (*)()> steps[] = {
-        {"mnuCut", "Cut", Qt::CTRL | Qt::Key_X, CutSteps},
-        {"mnuCopy", "Copy", Qt::CTRL | Qt::Key_C, CopySteps},
-        {"mnuPaste", "Paste", Qt::CTRL | Qt::Key_V, PasteSteps},
-        {"mnuDelete", "Delete", Qt::Key_Delete, DeleteSteps},
-        {"mnuInsertStep", "Insert Step", Qt::Key_Insert, InsertStep},
+        {"mnuCut", QT_TR_NOOP("Cut"), Qt::CTRL | Qt::Key_X, CutSteps},
+        {"mnuCopy", QT_TR_NOOP("Copy"), Qt::CTRL | Qt::Key_C, CopySteps},
+        {"mnuPaste", QT_TR_NOOP("Paste"), Qt::CTRL | Qt::Key_V, PasteSteps},
+        {"mnuDelete", QT_TR_NOOP("Delete"), Qt::Key_Delete, DeleteSteps},
+        {"mnuInsertStep", QT_TR_NOOP("Insert Step"), Qt::Key_Insert, InsertStep},
     };
     for (const auto& [name, caption, key, edit] : steps)
-        connect(addEdit(new QAction(QString::fromLatin1(caption), mnuEdit), name, {key}), &QAction::triggered, this, edit);
+        connect(addEdit(new QAction(tr(caption), mnuEdit), name, {key}), &QAction::triggered, this, edit);
 
     connect(cmdNextTrack, &QPushButton::clicked, this, [this] {
         if (m_lTrackOffset < g_lNumTracks - 5) {
@@ -131,19 +131,19 @@ frmMusicMaker::frmMusicMaker(QWidget* parent) : QMainWindow(parent) {
     for (QScrollBar* bar : {hscChannel, hscNPB, hscTempo, hscTracks})
         connect(bar, &QScrollBar::sliderPressed, this, [this] { ++gesture_; });
     connect(hscChannel, &QScrollBar::valueChanged, this, [this](int value) {
-        lblChannel->setText(QStringLiteral("Output Channel: %1").arg(value));
+        lblChannel->setText(tr("Output Channel: %1").arg(value));
         SetTrackChannel(g_lCurTrack, value, Gesture(hscChannel));
     });
     connect(hscNPB, &QScrollBar::valueChanged, this, [this](int value) {
-        lblNPB->setText(QStringLiteral("Notes Per Beat: %1").arg(value));
+        lblNPB->setText(tr("Notes Per Beat: %1").arg(value));
         SetNotesPerBeat(value, Gesture(hscNPB));
     });
     connect(hscTempo, &QScrollBar::valueChanged, this, [this](int value) {
-        lblTempo->setText(QStringLiteral("Tempo: %1 BPM").arg(value));
+        lblTempo->setText(tr("Tempo: %1 BPM").arg(value));
         SetTempo(value, Gesture(hscTempo));
     });
     connect(hscTracks, &QScrollBar::valueChanged, this, [this](int value) {
-        lblNumTracks->setText(QStringLiteral("Number of Tracks: %1").arg(value));
+        lblNumTracks->setText(tr("Number of Tracks: %1").arg(value));
         SetTrackCount(value, Gesture(hscTracks));
     });
 
@@ -191,10 +191,10 @@ void frmMusicMaker::ShowSettings() {
         hscNPB->setValue(g_lNotesPerBeat);
         hscChannel->setValue(channel);
     }
-    lblNumTracks->setText(QStringLiteral("Number of Tracks: %1").arg(g_lNumTracks));
-    lblTempo->setText(QStringLiteral("Tempo: %1 BPM").arg(g_lTempo));
-    lblNPB->setText(QStringLiteral("Notes Per Beat: %1").arg(g_lNotesPerBeat));
-    lblChannel->setText(QStringLiteral("Output Channel: %1").arg(channel));
+    lblNumTracks->setText(tr("Number of Tracks: %1").arg(g_lNumTracks));
+    lblTempo->setText(tr("Tempo: %1 BPM").arg(g_lTempo));
+    lblNPB->setText(tr("Notes Per Beat: %1").arg(g_lNotesPerBeat));
+    lblChannel->setText(tr("Output Channel: %1").arg(channel));
 }
 
 void frmMusicMaker::RefreshCaptions() {
@@ -205,7 +205,7 @@ void frmMusicMaker::RefreshCaptions() {
             lstTrack[i]->SetRows(-1, 0);
             continue;
         }
-        cmdTrack[i]->setText(QStringLiteral("Track %1").arg(n));
+        cmdTrack[i]->setText(tr("Track %1").arg(n));
         lstTrack[i]->SetRows(n - 1, g_lNumSteps);
     }
     SelectCursorRows();
@@ -217,7 +217,7 @@ void frmMusicMaker::SelectCursorRows() {
     for (StepList* list : lstTrack) list->SelectRow(g_lCurStep, list->Track() == g_lCurTrack ? anchor : g_lCurStep);
     const QSignalBlocker blocker(hscChannel);
     hscChannel->setValue(TheMusicMaker().CurrentTrackChannel());
-    lblChannel->setText(QStringLiteral("Output Channel: %1").arg(hscChannel->value()));
+    lblChannel->setText(tr("Output Channel: %1").arg(hscChannel->value()));
 }
 
 void frmMusicMaker::SongChanged(const SongChange& change) {
@@ -253,7 +253,7 @@ void frmMusicMaker::ListReleased(int index, bool extend) {
 
 void frmMusicMaker::NewSongAsked() {
     if (g_lNumSteps > 0 &&
-        !UserDialogs().Ask(QStringLiteral("New Song"), QStringLiteral("Start a new song? The current song will be lost.")))
+        !UserDialogs().Ask(tr("New Song"), tr("Start a new song? The current song will be lost.")))
         return;
     NewSong();
     TheMusicMaker().SetSoloTrack(-1);

@@ -7,6 +7,7 @@
 #include "widgets/dialogs.h"
 
 #include <QAction>
+#include <QCoreApplication>
 #include <QEvent>
 #include <QDir>
 #include <QFileInfo>
@@ -16,8 +17,9 @@ namespace kivra {
 
 namespace {
 
-const QString kFilter = QStringLiteral("Standard MIDI Files (*.mid);;All Files (*)");
-const QString kSaveChanges = QStringLiteral("Save changes to the song?");
+QString Filter() { return frmMusicMaker::tr("Standard MIDI Files (*.mid);;All Files (*)"); }
+QString ImportTitle() { return QCoreApplication::translate("MidiFiles", kImportTitle); }
+QString ExportTitle() { return QCoreApplication::translate("MidiFiles", kExportTitle); }
 
 // Lives as a child of the window, so the files last used go with the window.
 class SongFileActions : public QObject {
@@ -31,13 +33,13 @@ public:
     }
 
     void Open() {
-        const QString title = QString::fromLatin1(kImportTitle);
-        const std::optional<QString> name = UserDialogs().OpenFileName(title, kFilter);
+        const QString title = ImportTitle();
+        const std::optional<QString> name = UserDialogs().OpenFileName(title, Filter());
         if (!name || name->isEmpty()) return;
         ImportResult result = ReadMIDIFile(*name);
         if (!result.Accepted()) {
             UserDialogs().Message(title,
-                                  QStringLiteral("The file was not opened: %1.\n\nThe song was left as it was.")
+                                  frmMusicMaker::tr("The file was not opened: %1.\n\nThe song was left as it was.")
                                       .arg(result.Describe()),
                                   MessageIcon::Critical);
             return;
@@ -58,7 +60,7 @@ public:
 
     bool MayDrop(const QString& title) {
         if (!SongChanged()) return true;
-        switch (UserDialogs().AskSave(title, kSaveChanges)) {
+        switch (UserDialogs().AskSave(title, frmMusicMaker::tr("Save changes to the song?"))) {
         case SaveChoice::Save:
             return Save();
         case SaveChoice::Discard:
@@ -71,7 +73,7 @@ public:
 
 private:
     bool ExportThroughDialog(const QString& proposed) {
-        const std::optional<QString> name = UserDialogs().SaveFileName(QString::fromLatin1(kExportTitle), kFilter, proposed);
+        const std::optional<QString> name = UserDialogs().SaveFileName(ExportTitle(), Filter(), proposed);
         if (!name || name->isEmpty() || !ExportTo(*name)) return false;
         exported_ = *name;
         return true;
@@ -80,10 +82,10 @@ private:
     bool ExportTo(const QString& name) {
         const ExportResult result = ExportMIDIFile(name);
         if (!result.ok) {
-            UserDialogs().Message(QString::fromLatin1(kExportTitle), result.message, MessageIcon::Critical);
+            UserDialogs().Message(ExportTitle(), result.message, MessageIcon::Critical);
             return false;
         }
-        UserDialogs().Message(QString::fromLatin1(kExportTitle), QString::fromLatin1(kExportSucceeded), MessageIcon::Information);
+        UserDialogs().Message(ExportTitle(), QCoreApplication::translate("MidiFiles", kExportSucceeded), MessageIcon::Information);
         return true;
     }
 
@@ -93,8 +95,8 @@ private:
         const QFileInfo opened(opened_);
         const QString base = opened.completeBaseName();
         for (int n = 1;; ++n) {
-            const QString name = n == 1 ? QStringLiteral("%1 (edited).mid").arg(base)
-                                        : QStringLiteral("%1 (edited %2).mid").arg(base).arg(n);
+            const QString name = n == 1 ? frmMusicMaker::tr("%1 (edited).mid").arg(base)
+                                        : frmMusicMaker::tr("%1 (edited %2).mid").arg(base).arg(n);
             const QString path = opened.dir().filePath(name);
             if (!QFileInfo::exists(path) || n == 1000) return path;
         }
@@ -106,7 +108,7 @@ private:
 };
 
 QAction* AddItem(QMenu* menu, QAction* before, const char* name, const char* caption) {
-    auto* action = new QAction(QString::fromLatin1(caption), menu);  // owned by the menu
+    auto* action = new QAction(frmMusicMaker::tr(caption), menu);  // owned by the menu
     action->setObjectName(QString::fromLatin1(name));
     menu->insertAction(before, action);
     return action;
@@ -141,14 +143,14 @@ void InstallSongFileMenu(frmMusicMaker& window) {
     for (qsizetype i = 0; i < existing.size(); ++i)
         if (existing[i]->objectName() == QLatin1String("mnuNew") && i + 1 < existing.size()) before = existing[i + 1];
 
-    QAction* mnuOpen = AddItem(menu, before, "mnuOpen", "&Open...");
+    QAction* mnuOpen = AddItem(menu, before, "mnuOpen", QT_TRANSLATE_NOOP("kivra::frmMusicMaker", "&Open..."));
     mnuOpen->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_O));
-    QAction* mnuSave = AddItem(menu, before, "mnuSave", "&Save...");
+    QAction* mnuSave = AddItem(menu, before, "mnuSave", QT_TRANSLATE_NOOP("kivra::frmMusicMaker", "&Save..."));
     mnuSave->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_S));
     QAction* sepFile = AddItem(menu, before, "sepFile", "");
     sepFile->setSeparator(true);
-    QAction* mnuExport = AddItem(menu, before, "mnuExport", "E&xport to MIDI...");
-    QAction* mnuImport = AddItem(menu, before, "mnuImport", "&Import MIDI...");
+    QAction* mnuExport = AddItem(menu, before, "mnuExport", QT_TRANSLATE_NOOP("kivra::frmMusicMaker", "E&xport to MIDI..."));
+    QAction* mnuImport = AddItem(menu, before, "mnuImport", QT_TRANSLATE_NOOP("kivra::frmMusicMaker", "&Import MIDI..."));
 
     QObject::connect(mnuOpen, &QAction::triggered, actions, [actions] { actions->Open(); });
     QObject::connect(mnuImport, &QAction::triggered, actions, [actions] { actions->Open(); });

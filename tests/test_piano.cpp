@@ -3,18 +3,27 @@
 #include "app/datadir.h"
 #include "app/frmpiano.h"
 #include "app/pianokey.h"
+#include "app/translations.h"
+#include "keyboard/frmkeyconfig.h"
 #include "keyboard/keymap.h"
+#include "link/frmlink.h"
+#include "midi/frmdevices.h"
+#include "midi/frmsound.h"
 #include "midi/midiio.h"
+#include "musicmaker/frmmusicmaker.h"
 #include "musicmaker/song.h"
+#include "musicmaker/songfile_menu.h"
 #include "testsupport.h"
 
 #include <QAction>
 #include <QApplication>
+#include <QCheckBox>
 #include <QComboBox>
 #include <QGroupBox>
 #include <QLabel>
 #include <QMenuBar>
 #include <QMouseEvent>
+#include <QRadioButton>
 #include <QScrollBar>
 #include <QTest>
 #include <QToolButton>
@@ -169,6 +178,55 @@ TEST_F(PianoWindow, ChoosingAnInstrumentSendsItOnThePlayChannelAndRecordingRemem
     // Only a pick or a program change while recording stores its patch.
     EXPECT_EQ(std::vector<int>(g_bytChannelPatch.begin(), g_bytChannelPatch.begin() + 6),
               (std::vector<int>{0, 0, 29, 0, 40, 41}));
+}
+
+// Every window in the user's language: the language comes from the locale, English needs no
+// catalogue, and in German the captions are German and still fit their widgets.
+TEST(Languages, TheLocalePicksTheCatalogueAndGermanCaptionsAreGermanAndFitTheirWidgets) {
+    for (const auto& [locale, language] : {std::pair{"de_DE", "de"}, {"de_AT", "de"}, {"C", ""}, {"en_GB", ""}, {"fr_FR", ""}})
+        EXPECT_EQ(InstallTranslations(QLocale(locale)), language) << locale;
+
+    ASSERT_EQ(InstallTranslations(QLocale(QStringLiteral("de_DE"))), "de");
+    test::FakeMidi midi;
+    SetDataDir(QStringLiteral(KIVRA_SOURCE_DATA_DIR));
+    frmPiano piano;
+    frmMusicMaker musicMaker;
+    frmKeyConfig keyConfig;
+    frmDevices devices;
+    frmLink link;
+    frmSound sound;
+    InstallSongFileMenu(musicMaker);
+    InstallTranslations(QLocale::c());  // the windows keep what they were made with
+    QWidget* windows[] = {&piano, &musicMaker, &keyConfig, &devices, &link, &sound};
+    QStringList captions;
+    for (QWidget* window : windows) {
+        window->show();
+        captions << window->windowTitle();
+        for (QAction* action : window->findChildren<QAction*>()) captions << action->text();
+        // Each caption within its widget, up to the next widget to its right on the same row.
+        for (QWidget* w : window->findChildren<QWidget*>()) {
+            const auto* group = qobject_cast<QGroupBox*>(w);
+            const auto* label = qobject_cast<QLabel*>(w);
+            QString text = group ? group->title() : label ? label->text() : w->property("text").toString();
+            if (text.trimmed().size() < 2 || !w->isVisibleTo(window) || qobject_cast<PianoKey*>(w)) continue;  // not "<"
+            captions << text;
+            text.remove(QLatin1Char('&'));
+            const bool indicator = qobject_cast<const QCheckBox*>(w) || qobject_cast<const QRadioButton*>(w);
+            const int needed = indicator ? w->sizeHint().width() : w->fontMetrics().horizontalAdvance(text) + (group ? 16 : 0);
+            int room = w->width();
+            for (QWidget* other : w->parentWidget()->findChildren<QWidget*>(Qt::FindDirectChildrenOnly))
+                if (other != w && other->isVisibleTo(window) && other->x() > w->x() &&
+                    other->geometry().intersected(w->geometry()).height() * 2 > w->height())
+                    room = std::min(room, other->x() - w->x());
+            EXPECT_LE(needed, room) << qPrintable(text);
+        }
+    }
+    for (const char* german : {"Kivra - Tastenbelegung", "Kivra - MIDI-Geräte", "Kivra - Klang", "Grundoktave", "Schlagzeug",
+                               "Aufnahme", "Start", "Anzahl Spuren: 1", "Spur 1", "MIDI &importieren...", "Abbrechen",
+                               "Verbinden", "Haltepedal", "Anschlagdynamik", "Lautstärke"})
+        EXPECT_TRUE(captions.contains(QString::fromUtf8(german))) << german;
+    // The group headings are ours; the instruments keep their General MIDI names.
+    EXPECT_EQ(piano.cmbInstrument()->itemText(18) + '|' + piano.cmbInstrument()->itemText(21), "(Orgeln)|Rock Organ");
 }
 
 }  // namespace

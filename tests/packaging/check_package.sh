@@ -100,6 +100,8 @@ icons=$( (printf '%s.svg\n' key-config midi-devices drum-mode link music-maker g
             group-xylophone group-organ group-guitar group-bass group-violin kivra
           cd "$src/data/icons" && ls -- *.svg) | sort -u)
 for icon in $icons; do need_file "$datadir/icons/$icon"; done
+# Every catalogue of the source tree, compiled.
+for f in "$src"/translations/*.ts; do [ -e "$f" ] && need_file "$datadir/translations/$(basename "${f%.ts}").qm"; done
 
 # Every data file the sources name ("icons/x.svg", "keymaps/x.kmp") must be installed.
 referenced=$(grep -rhoE '"(icons|keymaps)/[A-Za-z0-9._-]+\.(svg|kmp|png)"' \
@@ -152,7 +154,7 @@ fi
 
 # Nothing else: no test programs, static libraries or headers.
 unexpected=$(cd "$root" && find . -type f | sed 's|^\./||' | grep -vE \
-  '^usr/bin/kivra(-relay)?$|^usr/share/kivra/(keymaps/[^/]+\.kmp|icons/[^/]+\.svg)$|^usr/share/applications/kivra\.desktop$|^usr/share/icons/hicolor/scalable/apps/kivra\.svg$|^usr/share/metainfo/[^/]+\.metainfo\.xml$|^usr/share/man/man1/kivra(-relay)?\.1\.gz$|^usr/share/doc/kivra/(copyright|changelog\.gz)$|^usr/lib/systemd/system/kivra-relay\.service$')
+  '^usr/bin/kivra(-relay)?$|^usr/share/kivra/(keymaps/[^/]+\.kmp|icons/[^/]+\.svg|translations/[^/]+\.qm)$|^usr/share/applications/kivra\.desktop$|^usr/share/icons/hicolor/scalable/apps/kivra\.svg$|^usr/share/metainfo/[^/]+\.metainfo\.xml$|^usr/share/man/man1/kivra(-relay)?\.1\.gz$|^usr/share/doc/kivra/(copyright|changelog\.gz)$|^usr/lib/systemd/system/kivra-relay\.service$')
 [ -z "$unexpected" ] && pass "no unexpected files" || fail "unexpected files in the package: $unexpected"
 
 # --- 4. Validators, when installed -------------------------------------------------------------

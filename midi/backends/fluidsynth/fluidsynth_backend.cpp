@@ -6,6 +6,7 @@
 
 #include <fluidsynth.h>
 
+#include <QCoreApplication>
 #include <QLoggingCategory>
 
 #include <algorithm>
@@ -46,6 +47,13 @@ void RouteFluidSynthLog() {
 // " (<FluidSynth's last error>)", or nothing when it logged none since ForgetLastError().
 void ForgetLastError() { t_lastError.clear(); }
 std::string LastErrorSuffix() { return t_lastError.empty() ? std::string() : " (" + t_lastError + ")"; }
+
+// A message for the user, in the user's language; %1, %2 filled from `args` (UTF-8).
+template <typename... Args> std::string Say(const char* text, const Args&... args) {
+    const QString translated = QCoreApplication::translate("SoftSynth", text);
+    if constexpr (sizeof...(Args) == 0) return translated.toStdString();
+    else return translated.arg(QString::fromStdString(args)...).toStdString();
+}
 
 QString Describe(const SynthSettingValue& value) {
     if (const auto* text = std::get_if<std::string>(&value)) return QString::fromStdString(*text);
@@ -123,7 +131,7 @@ SoftSynth::SoftSynth(const std::string& soundFont, double sampleRate, int latenc
     ForgetLastError();
     settings_ = new_fluid_settings();
     if (!settings_) {
-        error_ = "FluidSynth could not start" + LastErrorSuffix();
+        error_ = Say(QT_TRANSLATE_NOOP("SoftSynth", "FluidSynth could not start")) + LastErrorSuffix();
         return;
     }
     for (const auto& [name, value] : SoftSynthSettings(sampleRate, latencyMs)) SetSynthSetting(settings_, name, value);
@@ -131,10 +139,10 @@ SoftSynth::SoftSynth(const std::string& soundFont, double sampleRate, int latenc
     // The SoundFont leaves the channels without an instrument (ChooseInstrumentOnFirstUse gives
     // one): choosing one on each now would read the piano's and the drum kit's samples unplayed.
     if (!synth_) {
-        error_ = "FluidSynth could not start" + LastErrorSuffix();
+        error_ = Say(QT_TRANSLATE_NOOP("SoftSynth", "FluidSynth could not start")) + LastErrorSuffix();
     } else if (soundFont.empty() ||
                (soundFontId_ = fluid_synth_sfload(synth_, soundFont.c_str(), 0)) == FLUID_FAILED) {
-        error_ = "the SoundFont " + soundFont + " could not be loaded" + LastErrorSuffix();
+        error_ = Say(QT_TRANSLATE_NOOP("SoftSynth", "the SoundFont %1 could not be loaded"), soundFont) + LastErrorSuffix();
         delete_fluid_synth(synth_);
         synth_ = nullptr;
     }
@@ -181,9 +189,9 @@ bool SoftSynth::StartAudio(AudioTap tap) {
             return true;
         }
         failures += (failures.empty() ? "" : "; ") + std::string(driver) + ": " +
-                    (t_lastError.empty() ? std::string("not available") : t_lastError);
+                    (t_lastError.empty() ? Say(QT_TRANSLATE_NOOP("SoftSynth", "not available")) : t_lastError);
     }
-    error_ = "no sound output could be opened (" + failures + ")";
+    error_ = Say(QT_TRANSLATE_NOOP("SoftSynth", "no sound output could be opened (%1)"), failures);
     return false;
 }
 
@@ -245,7 +253,7 @@ std::string SoftSynth::ChangeSoundFont(const std::string& soundFont) {
     if (!synth_) return error_;
     ForgetLastError();
     const int id = soundFont.empty() ? FLUID_FAILED : fluid_synth_sfload(synth_, soundFont.c_str(), 0);
-    if (id == FLUID_FAILED) return "the SoundFont " + soundFont + " could not be loaded" + LastErrorSuffix();
+    if (id == FLUID_FAILED) return Say(QT_TRANSLATE_NOOP("SoftSynth", "the SoundFont %1 could not be loaded"), soundFont) + LastErrorSuffix();
     // Unloading the old one gives every channel its program again, now from the new one.
     if (soundFontId_ != FLUID_FAILED) fluid_synth_sfunload(synth_, soundFontId_, 1);
     soundFontId_ = id;
@@ -271,8 +279,9 @@ bool SoftSynthOut::Open(int id, MidiNotifier& notifier) {
     if (soundFont.empty()) {
         std::string tried;
         for (const auto& path : GmSoundFontPaths()) tried += (tried.empty() ? "" : ", ") + path;
-        error_ = "no General MIDI SoundFont was found; looked for " + tried + ". Install the package " +
-                 kSoundFontPackage + ", or any package that provides sf2-soundfont-gm.";
+        error_ = Say(QT_TRANSLATE_NOOP("SoftSynth", "no General MIDI SoundFont was found; looked for %1. Install the "
+                                                   "package %2, or any package that provides sf2-soundfont-gm."),
+                     tried, std::string(kSoundFontPackage));
         return false;
     }
     // The notifier outlives the open device: closing joins this thread first.
@@ -310,7 +319,7 @@ void SoftSynthOut::ApplySound(const SoundOptions& options) {
 
 std::string SoftSynthOut::ChangeSoundFont(const std::string& path) {
     SoftSynth* synth = Engine();
-    return synth ? synth->ChangeSoundFont(path) : std::string("the sounds are still loading; try again in a moment");
+    return synth ? synth->ChangeSoundFont(path) : Say(QT_TRANSLATE_NOOP("SoftSynth", "the sounds are still loading; try again in a moment"));
 }
 
 std::string SoftSynthOut::AudioDriver() const {
