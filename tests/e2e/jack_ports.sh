@@ -25,9 +25,10 @@ start_kivra() {
   WID=$(timeout 20 xdotool search --sync --onlyvisible --name '^Kivra$' | head -1 || true)
   [ -n "$WID" ] || { echo "the piano window did not show"; cat "$1"; exit 1; }
 }
+# This xdotool cannot close a window, and no window manager runs: the program ends as on logout.
 stop_kivra() {
-  xdotool windowclose "$WID" 2>/dev/null || kill "$KIVRA_PID"
-  for _ in $(seq 100); do kill -0 "$KIVRA_PID" 2>/dev/null || break; sleep 0.1; done
+  kill "$KIVRA_PID"
+  wait "$KIVRA_PID" 2>/dev/null || true
 }
 
 # Without a server (none runs under this name yet): nothing of JACK printed.
@@ -61,5 +62,6 @@ for _ in $(seq 50); do grep -qi '90 45' "$WORK/dump.txt" && break; sleep 0.1; do
 grep -qi '90 45' "$WORK/dump.txt" || { echo "no note-on 90 45 arrived:"; cat "$WORK/dump.txt" "$WORK/kivra.log"; exit 1; }
 
 stop_kivra
+for _ in $(seq 50); do jack_lsp | grep -q '^Kivra' || break; sleep 0.1; done
 if jack_lsp | grep -q '^Kivra'; then echo "Kivra's ports stayed after it closed:"; jack_lsp; exit 1; fi
 echo "PASS: Kivra's ports live as long as Kivra, and a clicked key arrives at a client of Kivra:out"
