@@ -49,9 +49,8 @@ struct JackServer {
                                 QByteArray::number(++count);
         qputenv("JACK_DEFAULT_SERVER", name);
         if (!start) return;
-        jackd.start(QStringLiteral("jackd"), {QStringLiteral("--no-realtime"), QStringLiteral("--name"), QString::fromLatin1(name),
-                                              QStringLiteral("-d"), QStringLiteral("dummy"), QStringLiteral("-r"),
-                                              QStringLiteral("48000"), QStringLiteral("-p"), QStringLiteral("256")});
+        jackd.start(QStringLiteral("jackd"),
+                    QStringLiteral("--no-realtime --name %1 -d dummy -r 48000 -p 256").arg(QString::fromLatin1(name)).split(' '));
         jackd.waitForStarted();
         for (int i = 0; i < 250 && jackd.state() == QProcess::Running && !JackServerRunning(); ++i) QThread::msleep(20);
     }
