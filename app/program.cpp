@@ -64,7 +64,8 @@ void Main() {
     SetInstalledProfilesDir(DataPath(QStringLiteral("keymaps")));
     LoadKeyMap(QStringLiteral("default"));
     LoadPlayingSettings();
-    SetMidiBackends(MakeSystemMidiOut(), MakeSystemMidiIn());
+    auto system = MakeSystemMidi(Notifier());
+    SetMidiBackends(std::move(system.out), std::move(system.in));
     InstallMidiInputDispatch();
     InstallMusicMaker();
     OpenSavedDevices();

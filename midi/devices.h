@@ -22,6 +22,8 @@ inline const QString kDefaultOutputDevice = QStringLiteral("Kivra Software Synth
 // The audio buffering of the built-in synthesizer, in milliseconds.
 inline const QString kSoundSection = QStringLiteral("Sound");
 inline const QString kLatencyKey = QStringLiteral("Latency");
+// The built-in synthesizer's audio driver: "pulseaudio", "pipewire", "jack" or "alsa".
+inline const QString kAudioDriverKey = QStringLiteral("AudioDriver");
 // How mouse and computer-key notes play: "Velocity" 1..127, "TouchVelocity" true/false.
 inline const QString kPlayingSection = QStringLiteral("Playing");
 inline const QString kVelocityKey = QStringLiteral("Velocity");

@@ -3,6 +3,7 @@
 // around (status in bits 0-7, data 1 in bits 8-15, data 2 in bits 16-23, bits 24-31 zero), and
 // how many bytes a message of each status has. Plain C++, no Qt: the link's relay uses it too.
 
+#include <cstddef>
 #include <cstdint>
 
 namespace kivra {
@@ -53,6 +54,15 @@ constexpr int ShortMessageLength(unsigned status) {
 constexpr std::uint32_t PackShortMessage(int status, int data1, int data2 = 0) {
     return (static_cast<std::uint32_t>(status) & 0xFFu) | ((static_cast<std::uint32_t>(data1) & 0xFFu) << 8) |
            ((static_cast<std::uint32_t>(data2) & 0xFFu) << 16);
+}
+
+// Packs a message as a port delivers it, `size` bytes: 0 unless it is a short message (a status
+// byte and at most two more).
+constexpr std::uint32_t PackReceivedBytes(const unsigned char* bytes, std::size_t size) {
+    if (size == 0 || size > 3 || !IsStatusByte(bytes[0])) return 0;
+    std::uint32_t packed = 0;
+    for (std::size_t i = 0; i < size; ++i) packed |= static_cast<std::uint32_t>(bytes[i]) << (8 * i);
+    return packed;
 }
 
 // A packed message taken apart; data bytes as they stand (a malformed one may be above 127).

@@ -209,3 +209,33 @@ TEST(SoftSynth, TheSoundFontLoadsInTheBackgroundAndAFailureOrAnExitWhileLoadingE
         }
     }
 }
+
+// "[Sound] AudioDriver" chooses the synthesizer's audio driver (PulseAudio unless it names another);
+// one that does not open gives way to the next that does, and a warning names both. FluidSynth's
+// JACK driver is tried only while a server runs: it would start one.
+TEST(SoftSynth, AnAudioDriverThatDoesNotOpenGivesWayToTheNextAndTheWarningSaysSo) {
+    if (FindGmSoundFont().empty()) GTEST_SKIP() << "no General MIDI SoundFont installed";
+    qputenv("PULSE_SERVER", "unix:/nonexistent");  // PulseAudio never answers here
+    const struct { const char* setting; bool jackd; const char* used; const char* said; } cases[] = {
+        // used: "jack" or "" for any other; said: in the warning or the error
+        {"jack", true, "jack", ""}, {nullptr, true, "jack", "pulseaudio could not be opened (pulseaudio: "},
+        {"Pipewire ", true, "jack", "pipewire could not be opened (pipewire: not built into FluidSynth; pulseaudio: "},
+        {"JACK", false, "", "jack: no JACK server is running"}, {"nonsense", true, "jack", "pulseaudio could not"}};
+    for (const auto& c : cases) {
+        QSettings(QStringLiteral("Kivra"), QStringLiteral("Kivra")).clear();
+        if (c.setting) SaveSetting(kSoundSection, kAudioDriverKey, QString::fromLatin1(c.setting));
+        test::JackServer jack(c.jackd);
+        if (c.jackd && !jack.Running()) GTEST_SKIP() << "jackd is not installed";
+        SynthLog log;
+        SoftSynth synth(FindGmSoundFont(), kRate);
+        const bool started = synth.StartAudio({}, SoundAudioDriver());
+        EXPECT_EQ(synth.AudioDriver() == "jack", std::string(c.used) == "jack") << synth.Error();
+        const std::string said = log.lines.join('\n').toStdString() + synth.Error();
+        EXPECT_NE(said.find(c.said), std::string::npos) << said;
+        if (started && *c.said) {
+            EXPECT_NE(said.find(synth.AudioDriver() + " is used instead"), std::string::npos) << said;
+        }
+    }
+    qunsetenv("PULSE_SERVER");
+    QSettings(QStringLiteral("Kivra"), QStringLiteral("Kivra")).clear();
+}

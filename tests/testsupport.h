@@ -3,11 +3,14 @@
 // note routing reaches, scripted dialogs and a full disk.
 
 #include "midi/backends/fake/fake_backend.h"
+#include "midi/backends/jack/jack_ports.h"
 #include "midi/midiio.h"
 #include "widgets/dialogs.h"
 
 #include <QCoreApplication>
 #include <QFile>
+#include <QProcess>
+#include <QThread>
 #include <QString>
 
 #include <gtest/gtest.h>
@@ -35,6 +38,37 @@ inline void WriteFile(const QString& path, const QByteArray& bytes) {
     ASSERT_TRUE(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
     f.write(bytes);
 }
+
+// A JACK server of the test's own while this lives: jackd's dummy driver under a name no other test
+// uses. Running() is false where jackd is missing. With `start` false the name is of a server that
+// never runs. Either way libjack's clients (ours, jack_lsp) reach this one only.
+struct JackServer {
+    explicit JackServer(bool start = true) {
+        static int count = 0;
+        const QByteArray name = "kivra-test-" + QByteArray::number(QCoreApplication::applicationPid()) + '-' +
+                                QByteArray::number(++count);
+        qputenv("JACK_DEFAULT_SERVER", name);
+        if (!start) return;
+        jackd.start(QStringLiteral("jackd"),
+                    QStringLiteral("--no-realtime --name %1 -d dummy -r 48000 -p 256").arg(QString::fromLatin1(name)).split(' '));
+        jackd.waitForStarted();
+        for (int i = 0; i < 250 && jackd.state() == QProcess::Running && !JackServerRunning(); ++i) QThread::msleep(20);
+    }
+    ~JackServer() {
+        jackd.terminate();
+        if (!jackd.waitForFinished(5000)) jackd.kill(), jackd.waitForFinished();
+        qunsetenv("JACK_DEFAULT_SERVER");
+    }
+    bool Running() const { return jackd.state() == QProcess::Running && JackServerRunning(); }
+    // What a JACK tool prints, e.g. Tool("jack_lsp").
+    static QString Tool(const QString& program, const QStringList& arguments = {}) {
+        QProcess p;
+        p.start(program, arguments);
+        p.waitForFinished();
+        return QString::fromLocal8Bit(p.readAllStandardOutput());
+    }
+    QProcess jackd;
+};
 
 // Installs fake backends for the rest of the test and resets the program-wide note state.
 // With `open`, opens output device 0 and handles its "opened" notification.

@@ -1,5 +1,6 @@
 #include "midi/backends/fluidsynth/fluidsynth_backend.h"
 
+#include "midi/backends/jack/jack_ports.h"
 #include "midi/devices.h"
 #include "midi/message.h"
 #include "midi/notifier.h"
@@ -83,6 +84,13 @@ int SoundLatencyMs() {
     return ok ? std::clamp(ms, kMinLatencyMs, kMaxLatencyMs) : kDefaultLatencyMs;
 }
 
+std::string SoundAudioDriver() {
+    const std::string asked = GetSetting(kSoundSection, kAudioDriverKey, QString()).trimmed().toLower().toStdString();
+    for (const char* d : kAudioDrivers)
+        if (asked == d) return asked;
+    return kAudioDrivers[0];
+}
+
 int PeriodFrames(int latencyMs, double sampleRate) {
     // FluidSynth accepts periods of 64 to 8192 frames.
     const double frames = std::round(std::clamp(latencyMs, kMinLatencyMs, kMaxLatencyMs) * sampleRate / 1000.0);
@@ -164,7 +172,7 @@ int SoftSynth::RenderForDriver(void* self, int frames, int fxCount, float* fx[],
     return result;
 }
 
-bool SoftSynth::StartAudio(AudioTap tap) {
+bool SoftSynth::StartAudio(AudioTap tap, const std::string& driver) {
     if (!synth_) return false;
     if (driver_) return true;
     tap_ = std::move(tap);
@@ -173,23 +181,41 @@ bool SoftSynth::StartAudio(AudioTap tap) {
         fluid_settings_getnum(settings_, "synth.sample-rate", &r);
         return r;
     }();
+    std::vector<std::string> order{driver.empty() ? kAudioDrivers[0] : driver};
+    for (const char* d : kAudioDrivers)
+        if (d != order[0]) order.emplace_back(d);
+    std::vector<std::string> built;
+    fluid_settings_foreach_option(settings_, "audio.driver", &built, [](void* list, const char*, const char* option) {
+        static_cast<std::vector<std::string>*>(list)->emplace_back(option);
+    });
     std::string failures;
-    // PulseAudio buffers one period; ALSA buffers all of its periods, so it gets two of half the size.
-    for (const auto& [driver, periods] : {std::pair{"pulseaudio", 1}, std::pair{"alsa", 2}}) {
+    for (const std::string& name : order) {
         ForgetLastError();
-        const bool set = SetSynthSetting(settings_, "audio.driver", std::string(driver)) &&
+        const std::string why = std::find(built.begin(), built.end(), name) == built.end() ? Say(QT_TRANSLATE_NOOP("SoftSynth", "not built into FluidSynth"))
+                                : name == "jack" && !JackServerRunning()                    ? Say(QT_TRANSLATE_NOOP("SoftSynth", "no JACK server is running"))
+                                                                                            : std::string();
+        // PulseAudio buffers one period; ALSA buffers all of its periods, so it gets two of half
+        // the size; JACK's server sets its own.
+        const int periods = name == "alsa" ? 2 : 1;
+        const bool set = why.empty() && SetSynthSetting(settings_, "audio.driver", name) &&
                          (periods == 1 || SetSynthSetting(settings_, "audio.periods", static_cast<double>(periods))) &&
                          SetSynthSetting(settings_, "audio.period-size",
                                          static_cast<double>(std::max(64, PeriodFrames(latencyMs_, rate) / periods)));
         if (set) driver_ = tap_ ? new_fluid_audio_driver2(settings_, &SoftSynth::RenderForDriver, this)
                                 : new_fluid_audio_driver(settings_, synth_);
         if (driver_) {
-            driverName_ = driver;
+            driverName_ = name;
             error_.clear();
+            if (!failures.empty())
+                qCWarning(lcSynth).noquote()
+                    << QString::fromStdString("the audio driver " + order[0] + " could not be opened (" + failures +
+                                              "); " + name + " is used instead");
             return true;
         }
-        failures += (failures.empty() ? "" : "; ") + std::string(driver) + ": " +
-                    (t_lastError.empty() ? Say(QT_TRANSLATE_NOOP("SoftSynth", "not available")) : t_lastError);
+        // A driver that was not asked for and cannot be there is not worth a word.
+        if (!why.empty() && name != order[0]) continue;
+        failures += (failures.empty() ? "" : "; ") + name + ": " +
+                    (!why.empty() ? why : t_lastError.empty() ? Say(QT_TRANSLATE_NOOP("SoftSynth", "not available")) : t_lastError);
     }
     error_ = Say(QT_TRANSLATE_NOOP("SoftSynth", "no sound output could be opened (%1)"), failures);
     return false;
@@ -286,15 +312,16 @@ bool SoftSynthOut::Open(int id, MidiNotifier& notifier) {
     }
     // The notifier outlives the open device: closing joins this thread first.
     latencyMs_ = SoundLatencyMs();
+    audioDriver_ = SoundAudioDriver();
     // Only the saved SoundFont gives way to the General MIDI one; one given by name does not.
     const bool fallBack = soundFont_.empty() && !gm.empty() && soundFont != gm;
-    loader_ = std::jthread([this, soundFont, gm, fallBack, latencyMs = latencyMs_, &notifier] {
+    loader_ = std::jthread([this, soundFont, gm, fallBack, latencyMs = latencyMs_, driver = audioDriver_, &notifier] {
         auto synth = std::make_unique<SoftSynth>(soundFont, 44100.0, latencyMs);
         if (!synth->Ready() && fallBack) {
             qCWarning(lcSynth).noquote() << QString::fromStdString(synth->Error() + "; the General MIDI one is used");
             synth = std::make_unique<SoftSynth>(gm, 44100.0, latencyMs);
         }
-        if (synth->Ready() && (!audio_ || synth->StartAudio())) {
+        if (synth->Ready() && (!audio_ || synth->StartAudio({}, driver))) {
             const std::lock_guard lock(optionsLock_);
             synth->ApplySound(options_);
             synth_ = std::move(synth);

@@ -5,6 +5,7 @@
 #include "midi/backends/backend.h"
 #include "midi/sound.h"
 
+#include <array>
 #include <atomic>
 #include <cstdint>
 #include <functional>
@@ -39,6 +40,10 @@ inline constexpr int kMaxLatencyMs = 500;
 // The "[Sound] Latency" setting, within kMinLatencyMs..kMaxLatencyMs; the default when absent or
 // not a number.
 int SoundLatencyMs();
+// The audio drivers in the order they are tried after the one asked for; the first is the default.
+inline constexpr std::array<const char*, 4> kAudioDrivers{"pulseaudio", "pipewire", "jack", "alsa"};
+// The "[Sound] AudioDriver" setting when it names one of kAudioDrivers, else the first of them.
+std::string SoundAudioDriver();
 // Frames per audio period for `latencyMs` at `sampleRate`, within what FluidSynth accepts.
 int PeriodFrames(int latencyMs, double sampleRate);
 
@@ -73,9 +78,11 @@ public:
     // Sees each block the synthesizer hands to the audio driver: left, right, frames. Runs on
     // the audio thread.
     using AudioTap = std::function<void(const float*, const float*, int)>;
-    // Starts the platform audio output (PulseAudio, else ALSA) with the latency asked for;
-    // false, with Error() saying why, when none can be reached.
-    bool StartAudio(AudioTap tap = {});
+    // Starts the audio output with the latency asked for: `driver` (empty: the first of
+    // kAudioDrivers), else the next of kAudioDrivers that opens, with a warning in "kivra.synth"
+    // that names both; false, with Error() saying why, when none opens. JACK's driver is tried only
+    // while a JACK server runs (FluidSynth's would start one).
+    bool StartAudio(AudioTap tap = {}, const std::string& driver = {});
     // Plays one packed short message; thread-safe.
     bool Play(std::uint32_t packed);
     // Volume, reverb and chorus as the Sound window sets them; thread-safe.
@@ -148,6 +155,7 @@ private:
     std::string soundFont_;
     bool audio_;
     int latencyMs_ = kDefaultLatencyMs;  // as the last Open read it
+    std::string audioDriver_;            // likewise
     std::string error_;
     // What ApplySound asked last; the loader applies it under the same lock before it publishes.
     std::mutex optionsLock_;

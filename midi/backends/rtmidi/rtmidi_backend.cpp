@@ -6,8 +6,9 @@
 #include <RtMidi.h>
 #include <alsa/asoundlib.h>
 
-#include <optional>
+#include <algorithm>
 #include <cctype>
+#include <optional>
 
 namespace kivra {
 namespace {
@@ -26,11 +27,18 @@ constexpr const char* kOutputPortName = "Kivra Output";
 
 constexpr const char* kNoSequencer = "the ALSA sequencer (/dev/snd/seq) cannot be opened";
 
-// RtMidi keeps `error` for its callback: it must outlive the port.
-template <typename Port> std::unique_ptr<Port> MakePort(std::string& error) {
-    if (!MidiSequencerAvailable()) return nullptr;
+bool Compiled(RtMidi::Api api) {
+    std::vector<RtMidi::Api> apis;
+    RtMidi::getCompiledApi(apis);
+    return std::find(apis.begin(), apis.end(), api) != apis.end();
+}
+
+// RtMidi keeps `error` for its callback: it must outlive the port. RtMidi prints from its
+// constructor when the ALSA sequencer or the JACK server is missing, so both are checked first.
+template <typename Port> std::unique_ptr<Port> MakePort(RtMidi::Api api, std::string& error) {
+    if (!Compiled(api) || (api == RtMidi::LINUX_ALSA && !MidiSequencerAvailable())) return nullptr;
     try {
-        auto port = std::make_unique<Port>(RtMidi::LINUX_ALSA, kClientName);
+        auto port = std::make_unique<Port>(api, kClientName);
         port->setErrorCallback(&KeepRtMidiError, &error);
         return port;
     } catch (const RtMidiError& e) {
@@ -39,42 +47,73 @@ template <typename Port> std::unique_ptr<Port> MakePort(std::string& error) {
     }
 }
 
-// Our own ports stay in the sequencer once opened, and RtMidi lists them with the others. Listing
-// them would let the input listen to our own output and play every note back into itself, so the
-// device ids count the other ports only.
-struct PortList {
+// The ALSA sequencer's ports, then JACK's when a server runs.
+template <typename Port> std::vector<std::unique_ptr<Port>> MakePorts(bool jack, std::string& error) {
+    std::vector<std::unique_ptr<Port>> ports;
+    for (const RtMidi::Api api : {RtMidi::LINUX_ALSA, RtMidi::UNIX_JACK}) {
+        if (api == RtMidi::UNIX_JACK && !jack) continue;
+        if (auto port = MakePort<Port>(api, error)) ports.push_back(std::move(port));
+    }
+    return ports;
+}
+
+// Our own ports (RtMidi's per device, the virtual ones) are listed with the others. Listing them
+// would let the input listen to our own output and play every note back into itself, so the
+// device ids count the other ports only. JACK names a second client "Kivra-01", and so on.
+bool IsOwnPort(const std::string& name) {
+    const auto colon = name.find(':');
+    if (colon == std::string::npos) return false;
+    const std::string client = name.substr(0, colon), port = name.substr(colon + 1);
+    const std::string numbered = std::string(kClientName) + '-';
+    const bool ownClient = client == kClientName ||
+        (client.size() > numbered.size() && client.compare(0, numbered.size(), numbered) == 0 &&
+         std::all_of(client.begin() + static_cast<std::ptrdiff_t>(numbered.size()), client.end(),
+                     [](unsigned char c) { return std::isdigit(c) != 0; }));
+    return ownClient && (port == kInputPortName || port == kOutputPortName || port == kVirtualInputPortName ||
+                         port == kVirtualOutputPortName);
+}
+
+template <typename Port> struct PortList {
     std::vector<std::string> names;
-    std::vector<unsigned> rtmidiIds;
+    std::vector<std::pair<Port*, unsigned>> where;  // the RtMidi object and its port number
 };
 
-template <typename Port> PortList ListPorts(Port* port) {
-    PortList list;
-    if (!port) return list;
-    const std::string ownInput = std::string(kClientName) + ':' + kInputPortName;
-    const std::string ownOutput = std::string(kClientName) + ':' + kOutputPortName;
-    const unsigned count = port->getPortCount();
-    for (unsigned i = 0; i < count; ++i) {
-        std::string name = StableRtMidiPortName(port->getPortName(i));
-        if (name == ownInput || name == ownOutput) continue;
-        list.names.push_back(std::move(name));
-        list.rtmidiIds.push_back(i);
+template <typename Port> PortList<Port> ListPorts(const std::vector<std::unique_ptr<Port>>& ports) {
+    PortList<Port> list;
+    for (const auto& port : ports) {
+        const unsigned count = port->getPortCount();
+        for (unsigned i = 0; i < count; ++i) {
+            std::string name = StableRtMidiPortName(port->getPortName(i));
+            if (IsOwnPort(name)) continue;
+            list.names.push_back(std::move(name));
+            list.where.emplace_back(port.get(), i);
+        }
     }
     return list;
 }
 
-// The RtMidi port number of device `id`, or nothing when there is no such device now.
-template <typename Port> std::optional<unsigned> RtMidiPortOf(Port* port, int id) {
-    if (!port || id < 0) return std::nullopt;
-    const auto list = ListPorts(port);
-    if (static_cast<std::size_t>(id) >= list.rtmidiIds.size()) return std::nullopt;
-    return list.rtmidiIds[static_cast<std::size_t>(id)];
+// The RtMidi object and port number of device `id`, or nothing when there is no such device now.
+template <typename Port>
+std::optional<std::pair<Port*, unsigned>> RtMidiPortOf(const std::vector<std::unique_ptr<Port>>& ports, int id) {
+    if (id < 0) return std::nullopt;
+    const auto list = ListPorts(ports);
+    if (static_cast<std::size_t>(id) >= list.where.size()) return std::nullopt;
+    return list.where[static_cast<std::size_t>(id)];
+}
+
+bool SendShortMessage(RtMidiOut& port, std::uint32_t packed) {
+    const ShortMessage m = UnpackShortMessage(packed);
+    const int length = ShortMessageLength(m.status);
+    if (length == 0) return false;  // a data byte or system exclusive: no short message to send
+    const unsigned char bytes[3] = {m.status, m.data1, m.data2};
+    port.sendMessage(bytes, static_cast<std::size_t>(length));
+    return true;
 }
 
 void OnInput(double, std::vector<unsigned char>* message, void* userData) {
-    if (!message || message->empty() || message->size() > 3 || !IsStatusByte((*message)[0])) return;
-    std::uint32_t packed = 0;
-    for (std::size_t i = 0; i < message->size(); ++i) packed |= static_cast<std::uint32_t>((*message)[i]) << (8 * i);
-    static_cast<MidiNotifier*>(userData)->PostInputData(packed);
+    if (!message) return;
+    if (const std::uint32_t packed = PackReceivedBytes(message->data(), message->size()))
+        static_cast<MidiNotifier*>(userData)->PostInputData(packed);
 }
 
 }  // namespace
@@ -112,68 +151,81 @@ bool MidiSequencerAvailable() {
     return available;
 }
 
-RtMidiOutPorts::RtMidiOutPorts() : port_(MakePort<RtMidiOut>(error_)) {}
+RtMidiOutPorts::RtMidiOutPorts(bool jack) : ports_(MakePorts<RtMidiOut>(jack, error_)) {}
 RtMidiOutPorts::~RtMidiOutPorts() = default;
 
-std::vector<std::string> RtMidiOutPorts::DeviceNames() { return ListPorts(port_.get()).names; }
+std::vector<std::string> RtMidiOutPorts::DeviceNames() { return ListPorts(ports_).names; }
 
 bool RtMidiOutPorts::Open(int id, MidiNotifier& notifier) {
     Close();
-    const auto rtmidiId = RtMidiPortOf(port_.get(), id);
-    if (!rtmidiId) {
-        error_ = port_ ? "the port is gone" : kNoSequencer;
+    const auto where = RtMidiPortOf(ports_, id);
+    if (!where) {
+        error_ = ports_.empty() ? kNoSequencer : "the port is gone";
         return false;
     }
     error_.clear();
-    port_->openPort(*rtmidiId, kOutputPortName);
-    open_ = port_->isPortOpen();
-    if (!open_ && error_.empty()) error_ = "the port refused to open";
+    auto [port, number] = *where;
+    port->openPort(number, kOutputPortName);
+    if (port->isPortOpen()) open_ = port;
+    else if (error_.empty()) error_ = "the port refused to open";
     if (open_) notifier.PostOutputOpened();
-    return open_;
+    return open_ != nullptr;
 }
 
-bool RtMidiOutPorts::Send(std::uint32_t packed) {
-    if (!open_) return false;
-    const ShortMessage m = UnpackShortMessage(packed);
-    const int length = ShortMessageLength(m.status);
-    if (length == 0) return false;  // a data byte or system exclusive: no short message to send
-    const unsigned char bytes[3] = {m.status, m.data1, m.data2};
-    port_->sendMessage(bytes, static_cast<std::size_t>(length));
-    return true;
-}
+bool RtMidiOutPorts::Send(std::uint32_t packed) { return open_ && SendShortMessage(*open_, packed); }
 
 void RtMidiOutPorts::Close() {
-    if (port_ && open_) port_->closePort();
-    open_ = false;
+    if (open_) open_->closePort();
+    open_ = nullptr;
 }
 
-RtMidiInPorts::RtMidiInPorts() : port_(MakePort<RtMidiIn>(error_)) {}
+RtMidiInPorts::RtMidiInPorts(bool jack) : ports_(MakePorts<RtMidiIn>(jack, error_)) {}
 RtMidiInPorts::~RtMidiInPorts() { Close(); }
 
-std::vector<std::string> RtMidiInPorts::DeviceNames() { return ListPorts(port_.get()).names; }
+std::vector<std::string> RtMidiInPorts::DeviceNames() { return ListPorts(ports_).names; }
 
 bool RtMidiInPorts::Open(int id, MidiNotifier& notifier) {
     Close();
-    const auto rtmidiId = RtMidiPortOf(port_.get(), id);
-    if (!rtmidiId) {
-        error_ = port_ ? "the port is gone" : kNoSequencer;
+    const auto where = RtMidiPortOf(ports_, id);
+    if (!where) {
+        error_ = ports_.empty() ? kNoSequencer : "the port is gone";
         return false;
     }
     error_.clear();
-    port_->setCallback(&OnInput, &notifier);
-    port_->openPort(*rtmidiId, kInputPortName);
-    open_ = port_->isPortOpen();
-    if (!open_ && error_.empty()) error_ = "the port refused to open";
-    if (!open_) port_->cancelCallback();
-    return open_;
+    auto [port, number] = *where;
+    port->setCallback(&OnInput, &notifier);
+    port->openPort(number, kInputPortName);
+    if (port->isPortOpen()) open_ = port;
+    else {
+        if (error_.empty()) error_ = "the port refused to open";
+        port->cancelCallback();
+    }
+    return open_ != nullptr;
 }
 
 void RtMidiInPorts::Close() {
-    if (port_ && open_) {
-        port_->closePort();
-        port_->cancelCallback();
+    if (open_) {
+        open_->closePort();
+        open_->cancelCallback();
     }
-    open_ = false;
+    open_ = nullptr;
 }
+
+RtMidiVirtualPorts::RtMidiVirtualPorts(MidiNotifier& input)
+    : out_(MakePort<RtMidiOut>(RtMidi::LINUX_ALSA, error_)), in_(MakePort<RtMidiIn>(RtMidi::LINUX_ALSA, error_)) {
+    if (out_) out_->openVirtualPort(kVirtualOutputPortName);
+    if (in_) {
+        in_->setCallback(&OnInput, &input);
+        in_->openVirtualPort(kVirtualInputPortName);
+    }
+}
+
+RtMidiVirtualPorts::~RtMidiVirtualPorts() {
+    if (in_) in_->cancelCallback();
+}
+
+bool RtMidiVirtualPorts::IsOpen() const { return out_ != nullptr; }
+
+bool RtMidiVirtualPorts::Send(std::uint32_t packed) { return out_ && SendShortMessage(*out_, packed); }
 
 }  // namespace kivra
