@@ -1,36 +1,33 @@
 // The piano window driven through real mouse and key events, with fake MIDI devices: playing and
-// bending, key captions, its layout and buttons, and choosing an instrument.
+// bending, key captions, its layout, enlarging and buttons, choosing an instrument, a dark theme;
+// and every window's names for screen readers and caption widths.
 #include "app/datadir.h"
 #include "app/frmpiano.h"
 #include "app/pianokey.h"
 #include "keyboard/frmkeyconfig.h"
+#include "keyboard/keymap.h"
 #include "link/frmlink.h"
 #include "midi/frmdevices.h"
 #include "midi/frmsound.h"
+#include "midi/midiio.h"
 #include "musicmaker/frmmusicmaker.h"
 #include "musicmaker/musicmaker.h"
-#include "keyboard/keymap.h"
-#include "midi/midiio.h"
 #include "musicmaker/song.h"
 #include "testsupport.h"
 
-#include <QAbstractItemView>
-#include <QAbstractSpinBox>
 #include <QAccessible>
 #include <QAction>
 #include <QApplication>
-#include <QCheckBox>
-#include <QLineEdit>
-#include <QStyleOptionButton>
 #include <QComboBox>
 #include <QGroupBox>
 #include <QLabel>
 #include <QMenuBar>
 #include <QMouseEvent>
+#include <QPushButton>
 #include <QScrollBar>
+#include <QStyleOptionButton>
 #include <QTest>
 #include <QToolButton>
-#include <QRadioButton>
 
 #include <gtest/gtest.h>
 
@@ -145,6 +142,13 @@ TEST_F(PianoWindow, LayoutFollowsTheTwipGridAndButtonsAboutAndCloseReachTheirHan
     QObject::connect(piano.get(), &frmPiano::closing, [&] { requests << "closing"; });
     for (const auto& button : buttons)
         if (std::get<3>(button)) QTest::mouseClick(std::get<0>(button), Qt::LeftButton);
+    // Enlarged, the keys grow with the window; shrunk, it keeps the twips layout as its least size.
+    for (auto [grow, keyWidth] : {std::pair{QSize(705, 281), 50}, {QSize(-300, -200), 25}}) {
+        piano->resize(QSize(705, 281 + piano->menuBar()->height()) + grow);
+        test::ProcessEvents();
+        EXPECT_EQ(piano->cmdNote(60)->width(), keyWidth);
+    }
+    EXPECT_EQ(piano->centralWidget()->size(), QSize(705, 281));
     test::ScriptedDialogs dialogs;
     QAction* about = piano->menuBar()->findChild<QAction*>("mnuAbout");
     ASSERT_NE(about, nullptr);
@@ -187,88 +191,54 @@ TEST_F(PianoWindow, ChoosingAnInstrumentSendsItOnThePlayChannelAndRecordingRemem
 
 TEST_F(PianoWindow, UnderADarkPaletteWhiteKeysKeepBlackCaptionsAndBlackKeysWhiteOnesLitOrNot) {
     const QPalette light = QApplication::palette();
-    QPalette dark(QColor(53, 53, 53));
+    QPalette dark(QColor(53, 53, 53));  // with light text: a white caption on a white key would vanish
     dark.setColor(QPalette::ButtonText, QColor(230, 230, 230));
     QApplication::setPalette(dark);
     test::ProcessEvents();  // widgets learn of the new palette from a posted event
-    const struct { int note; bool lit; bool blackCaption; } cases[] = {{60, false, true}, {60, true, true},
-                                                                       {61, false, false}, {61, true, false}};
-    for (const auto& c : cases) {
-        PianoKey* key = piano->cmdNote(c.note);
-        key->setText(QStringLiteral("\r\nW"));
-        if (c.lit) PlayNote(c.note, 100, 0);
-        const QImage face = key->grab().toImage();
-        int captionPixels = 0;  // inside the bevel, as dark (light) as a black (white) caption
+    PlayNote(61, 100, 0), PlayNote(64, 100, 0);
+    for (int note : {60, 61, 63, 64}) {
+        piano->cmdNote(note)->setText(QStringLiteral("\r\nW"));
+        const QImage face = piano->cmdNote(note)->grab().toImage();
+        int caption = 0;  // pixels inside the bevel as dark (on a black key: as light) as the caption's colour
         for (int y = 3; y < face.height() - 3; ++y)
-            for (int x = 3; x < face.width() - 3; ++x)
-                captionPixels += c.blackCaption ? qGray(face.pixel(x, y)) < 60 : qGray(face.pixel(x, y)) > 200;
-        EXPECT_GT(captionPixels, 3) << c.note << (c.lit ? " lit" : "");
+            for (int x = 3; x < face.width() - 3; ++x) caption += IsBlackKey(note) ? qGray(face.pixel(x, y)) > 200 : qGray(face.pixel(x, y)) < 60;
+        EXPECT_GT(caption, 3) << note;
     }
     QApplication::setPalette(light);
 }
 
-TEST_F(PianoWindow, EnlargingScalesTheKeysAndTheTwipLayoutIsTheSmallestSize) {
-    const QSize start = piano->size();
-    const struct { QSize grow; QSize client; int keyWidth; } cases[] = {
-        {{705, 281}, {1410, 562}, 50}, {{-300, -200}, {705, 281}, 25}, {{0, 0}, {705, 281}, 25}};
-    for (const auto& c : cases) {
-        piano->resize(start + c.grow);
-        test::ProcessEvents();
-        EXPECT_EQ(piano->centralWidget()->size(), c.client);
-        EXPECT_EQ(piano->cmdNote(60)->width(), c.keyWidth);
-    }
-}
-
-TEST_F(PianoWindow, EnterAndEscapeCloseTheSoundWindowAsItsCloseButtonDoes) {
-    for (auto key : {Qt::Key_Return, Qt::Key_Escape}) {
-        frmSound sound;
-        sound.show();
-        QTest::keyClick(sound.findChild<QWidget*>("spnVelocity"), key);
-        EXPECT_TRUE(sound.isHidden() && sound.result() == QDialog::Rejected) << key;
-    }
-}
-
-// Every window, with every control a screen reader names and every caption whole. The suite runs
-// a second time at twice the scale (QT_SCALE_FACTOR=2).
+// Run a second time at twice the scale (QT_SCALE_FACTOR=2).
 TEST_F(PianoWindow, EveryControlOfEveryWindowHasANameAndNoCaptionIsWiderThanItsControl) {
     InstallMusicMaker();
-    frmKeyConfig keyConfig;
-    frmDevices devices;
-    frmLink link;
-    frmSound sound;
-    frmMusicMaker musicMaker;
+    frmKeyConfig keyConfig; frmDevices devices; frmLink link; frmSound sound; frmMusicMaker musicMaker;
     for (QWidget* window : std::initializer_list<QWidget*>{piano.get(), &keyConfig, &devices, &link, &sound, &musicMaker}) {
         window->show();
         for (QWidget* w : window->findChildren<QWidget*>()) {
-            const QString where = QString::fromLatin1(window->metaObject()->className()) + '/' + w->metaObject()->className() +
-                                  ' ' + w->objectName();
-            if (!w->isVisibleTo(window) || w->objectName().startsWith("qt_") || w->parent()->objectName().startsWith("qt_"))
-                continue;
-            const auto is = [w](std::initializer_list<const char*> kinds) {
-                return std::ranges::any_of(kinds, [w](const char* kind) { return w->inherits(kind); });
-            };
+            const auto is = [w](std::initializer_list<const char*> kinds) { return std::ranges::any_of(kinds, [w](auto k) { return w->inherits(k); }); };
+            const QString where = QString::fromLatin1(w->metaObject()->className()) + ' ' + w->objectName();
+            if (!w->isVisibleTo(window) || w->objectName().startsWith("qt_") || w->parent()->objectName().startsWith("qt_")) continue;
             if (is({"QAbstractButton", "QComboBox", "QAbstractScrollArea", "QAbstractSlider", "QLineEdit", "QAbstractSpinBox"})) {
                 EXPECT_FALSE(QAccessible::queryAccessibleInterface(w)->text(QAccessible::Name).isEmpty()) << qPrintable(where);
             }
             if (!is({"QAbstractButton", "QLabel", "QGroupBox"})) continue;
-            QString caption = w->property(w->inherits("QGroupBox") ? "title" : "text").toString();
-            int room = w->width();
-            if (qobject_cast<QCheckBox*>(w) || qobject_cast<QRadioButton*>(w)) {  // the text follows the indicator
-                QStyleOptionButton option;
-                option.initFrom(w);
-                room = w->style()->subElementRect(QStyle::SE_CheckBoxContents, &option, w).width();
-            }
-            // The ink must fit; a last column of a glyph's antialiased edge may fall outside.
-            for (const QString& line : caption.remove('&').split(QStringLiteral("\r\n")))
+            QStyleOptionButton option;  // a check box's or option button's caption follows its indicator
+            option.initFrom(w);
+            const int room = is({"QCheckBox", "QRadioButton"}) ? w->style()->subElementRect(QStyle::SE_CheckBoxContents, &option, w).width() : w->width();
+            // The ink must fit; the last antialiased column of a glyph may fall outside.
+            for (const QString& line : w->property(is({"QGroupBox"}) ? "title" : "text").toString().split(QStringLiteral("\r\n")))
                 EXPECT_LE(w->fontMetrics().tightBoundingRect(line).width(), room + 1) << qPrintable(where + ": " + line);
         }
     }
-    const std::tuple<QWidget*, const char*, QAccessible::Role> spoken[] = {
-        {piano->cmdNote(60), "C4, key", QAccessible::CheckBox}, {piano->cmdNote(61), "C♯4, key", QAccessible::CheckBox},
-        {piano->chkDrumMode(), "Drum Mode", QAccessible::CheckBox}, {keyConfig.chkNote(0), "C-1", QAccessible::CheckBox}};
-    for (auto [w, name, role] : spoken) {
-        EXPECT_EQ(QAccessible::queryAccessibleInterface(w)->text(QAccessible::Name), QString::fromUtf8(name));
-        EXPECT_EQ(QAccessible::queryAccessibleInterface(w)->role(), role) << name;
+    EXPECT_EQ(QAccessible::queryAccessibleInterface(piano->cmdNote(61))->text(QAccessible::Name), "C♯4, key");
+    EXPECT_EQ(QAccessible::queryAccessibleInterface(keyConfig.chkNote(0))->text(QAccessible::Name), "C-1");
+    EXPECT_EQ(QAccessible::queryAccessibleInterface(piano->chkDrumMode())->role(), QAccessible::CheckBox);
+    // Enter and Escape close the Sound window as its Close button does; in the link window Enter
+    // presses the focused button and Escape quits.
+    for (auto key : {Qt::Key_Return, Qt::Key_Escape}) {
+        sound.show(), link.show();
+        QTest::keyClick(sound.findChild<QWidget*>("spnVelocity"), key);
+        QTest::keyClick(link.cmdQuit, key);
+        EXPECT_TRUE(sound.isHidden() && sound.result() == QDialog::Rejected && link.isHidden()) << key;
     }
 }
 
