@@ -263,11 +263,12 @@ void frmPiano::RememberLayout() {
 void frmPiano::ScaleLayout() {
     const double sx = client_->width() / static_cast<double>(layoutSize_.width());
     const double sy = client_->height() / static_cast<double>(layoutSize_.height());
-    // Edges are scaled, not sizes, so neighbouring keys keep their overlap without gaps.
+    // The first and last pixel of each control are scaled, not its size, so neighbouring keys keep
+    // their one-pixel overlap: the bevel between them stays, and no gap opens.
     const auto edge = [](int pixels, double scale) { return static_cast<int>(std::lround(pixels * scale)); };
     for (const auto& [w, r] : layout_) {
         const int left = edge(r.left(), sx), top = edge(r.top(), sy);
-        w->setGeometry(left, top, edge(r.left() + r.width(), sx) - left, edge(r.top() + r.height(), sy) - top);
+        w->setGeometry(left, top, edge(r.right(), sx) - left + 1, edge(r.bottom(), sy) - top + 1);
     }
     const int picture = edge(kPictureSize, std::min(sx, sy));
     for (QToolButton* b : {cmdKeyConfig_, cmdMIDI_, chkDrumMode_, cmdLink_, cmdTracker_}) b->setIconSize({picture, picture});

@@ -135,6 +135,12 @@ int main(int argc, char** argv) {
         ok = Save(piano, folder, "piano-drum.png") && ok;
         piano.chkDrumMode()->click();
 
+        const QSize size = piano.size();
+        piano.resize(size * 3 / 2);  // enlarged by half: the keys grow with the window
+        QCoreApplication::processEvents();
+        ok = Save(piano, folder, "piano-large.png") && ok;
+        piano.resize(size);
+
         ok = SaveMusicMaker(folder) && ok;
         for (auto* window : std::initializer_list<QWidget*>{new kivra::frmKeyConfig(&piano),
                                                             new kivra::frmDevices(&piano), new kivra::frmLink(&piano),

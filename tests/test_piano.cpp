@@ -143,7 +143,7 @@ TEST_F(PianoWindow, LayoutFollowsTheTwipGridAndButtonsAboutAndCloseReachTheirHan
     for (const auto& button : buttons)
         if (std::get<3>(button)) QTest::mouseClick(std::get<0>(button), Qt::LeftButton);
     // Enlarged, the keys grow with the window; shrunk, it keeps the twips layout as its least size.
-    for (auto [grow, keyWidth] : {std::pair{QSize(705, 281), 50}, {QSize(-300, -200), 25}}) {
+    for (auto [grow, keyWidth] : {std::pair{QSize(705, 281), 49}, {QSize(-300, -200), 25}}) {
         piano->resize(QSize(705, 281 + piano->menuBar()->height()) + grow);
         test::ProcessEvents();
         EXPECT_EQ(piano->cmdNote(60)->width(), keyWidth);
