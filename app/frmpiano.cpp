@@ -92,6 +92,9 @@ QIcon LoadPicture(const QString& relative) {
     if (!QFile::exists(path)) return {};
     QSvgRenderer svg(path);
     if (!svg.isValid()) return {};
+    // Qt's SVG icon engine draws the picture afresh for every size and scale, so it stays sharp
+    // in an enlarged window and at fractional scales; the fixed pixmaps below are for its absence.
+    if (QIcon drawn(path); !drawn.pixmap(kPictureSize).isNull()) return drawn;
     QIcon icon;
     for (int scale : {1, 2}) {  // sharp on high-density screens too
         QPixmap pixmap(kPictureSize * scale, kPictureSize * scale);
@@ -152,7 +155,8 @@ frmPiano::~frmPiano() {
 
 void frmPiano::BuildControls() {
     client_ = new QWidget(this);
-    client_->setFixedSize(TwipsToPixels(10575), TwipsToPixels(4215));
+    client_->setMinimumSize(TwipsToPixels(10575), TwipsToPixels(4215));
+    client_->resize(client_->minimumSize());
     setCentralWidget(client_);
 
     lblInstrument_ = new QLabel(tr("Instrument"), client_);
@@ -165,6 +169,8 @@ void frmPiano::BuildControls() {
     cmbInstrument_->move(TwipsToPixels(120), TwipsToPixels(360));
     cmbInstrument_->resize(TwipsToPixels(3735), cmbInstrument_->sizeHint().height());
     lblInstrument_->setBuddy(cmbInstrument_);
+    // A screen reader would otherwise call the list by the instrument it shows.
+    cmbInstrument_->setAccessibleName(lblInstrument_->text());
 
     cmdKeyConfig_ = MakePictureButton(client_, tr("Key Config"), "icons/key-config.svg",
                                       TwipsRect(3960, 120, 1215, 855));
@@ -182,6 +188,7 @@ void frmPiano::BuildControls() {
     picPiano_->setFrameStyle(QFrame::Panel | QFrame::Sunken);
     picPiano_->setGeometry(TwipsRect(120, 1080, 10335, 3015));
     picPiano_->setFocusPolicy(Qt::StrongFocus);
+    picPiano_->setAccessibleName(tr("Piano"));
 
     fraOctave_ = new QGroupBox(tr("Base Octave"), picPiano_);
     fraOctave_->setGeometry(TwipsRect(7080, 120, 3135, 855));
@@ -195,6 +202,7 @@ void frmPiano::BuildControls() {
     hscOctave_->setValue(0);
     hscOctave_->setInvertedControls(false);  // the Left arrow lowers the octave
     hscOctave_->setFocusPolicy(Qt::StrongFocus);
+    hscOctave_->setAccessibleName(fraOctave_->title());
 
     // White keys first, so that the black keys lie over the white keys they overlap.
     for (bool black : {false, true}) {
@@ -223,6 +231,9 @@ void frmPiano::BuildControls() {
         previous = key;
     }
 
+    RememberLayout();
+    client_->installEventFilter(this);
+
     connect(hscOctave_, &QScrollBar::valueChanged, this, &frmPiano::OnOctaveChange);
     connect(chkDrumMode_, &QToolButton::clicked, this, &frmPiano::OnDrumModeClick);
     connect(cmbInstrument_, qOverload<int>(&QComboBox::activated), this, &frmPiano::OnInstrumentChosen);
@@ -241,6 +252,31 @@ void frmPiano::BuildControls() {
     QAction* about = help->addAction(tr("&About..."));
     about->setObjectName(QStringLiteral("mnuAbout"));
     connect(about, &QAction::triggered, this, &frmPiano::ShowAbout);
+}
+
+void frmPiano::RememberLayout() {
+    layoutSize_ = client_->minimumSize();
+    for (QWidget* parent : {client_, static_cast<QWidget*>(picPiano_), static_cast<QWidget*>(fraOctave_)})
+        for (QWidget* w : parent->findChildren<QWidget*>(Qt::FindDirectChildrenOnly)) layout_.emplace_back(w, w->geometry());
+}
+
+void frmPiano::ScaleLayout() {
+    const double sx = client_->width() / static_cast<double>(layoutSize_.width());
+    const double sy = client_->height() / static_cast<double>(layoutSize_.height());
+    // The first and last pixel of each control are scaled, not its size, so neighbouring keys keep
+    // their one-pixel overlap: the bevel between them stays, and no gap opens.
+    const auto edge = [](int pixels, double scale) { return static_cast<int>(std::lround(pixels * scale)); };
+    for (const auto& [w, r] : layout_) {
+        const int left = edge(r.left(), sx), top = edge(r.top(), sy);
+        w->setGeometry(left, top, edge(r.right(), sx) - left + 1, edge(r.bottom(), sy) - top + 1);
+    }
+    const int picture = edge(kPictureSize, std::min(sx, sy));
+    for (QToolButton* b : {cmdKeyConfig_, cmdMIDI_, chkDrumMode_, cmdLink_, cmdTracker_}) b->setIconSize({picture, picture});
+}
+
+bool frmPiano::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == client_ && event->type() == QEvent::Resize) ScaleLayout();
+    return QMainWindow::eventFilter(watched, event);
 }
 
 // ---- Playing with the mouse -----------------------------------------------------------------

@@ -10,6 +10,8 @@
 #include <QMainWindow>
 
 #include <array>
+#include <utility>
+#include <vector>
 
 class QComboBox;
 class QFrame;
@@ -67,6 +69,7 @@ signals:
 
 protected:
     void closeEvent(QCloseEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     void BuildControls();
@@ -78,6 +81,9 @@ private:
     void OnInstrumentChosen(int row);
     void ShowAbout();
     static int RecordingChannelOr(int otherwise);
+    // The placed controls grow with the client area; their twips layout is its smallest size.
+    void RememberLayout();
+    void ScaleLayout();
 
     std::array<PianoKey*, 128> keys_{};
     QWidget* client_ = nullptr;
@@ -92,6 +98,8 @@ private:
     QGroupBox* fraOctave_ = nullptr;
     QLabel* lblOctave_ = nullptr;
     QScrollBar* hscOctave_ = nullptr;
+    std::vector<std::pair<QWidget*, QRect>> layout_;  // each placed control at the default size, pixels
+    QSize layoutSize_;                                 // the client area's default and minimum size
     int m_lPressY = 0;  // pixels within the key of the last press: zero point of the bend
 };
 

@@ -1,6 +1,7 @@
 #include "app/pianokey.h"
 
 #include "app/keylayout.h"
+#include "midi/midiio.h"
 
 #include <QKeyEvent>
 #include <QMouseEvent>
@@ -45,6 +46,7 @@ PianoKey::PianoKey(int note, QWidget* parent)
     QFont f = font();
     f.setPointSizeF(f.pointSizeF() * 0.8);
     setFont(f);
+    setAccessibleName(tr("%1, key").arg(QString::fromStdString(NoteName(note))));
 }
 
 QColor PianoKey::PlainColour() const { return black_ ? QColor(0, 0, 0) : QColor(255, 255, 255); }
@@ -62,9 +64,14 @@ void PianoKey::paintEvent(QPaintEvent*) {
     const QRect r = rect();
     p.fillRect(r, back_);
     DrawBevel(p, r, isChecked());
+    if (hasFocus()) {  // where the keyboard is, for those who play without a mouse
+        p.setPen(QPen(black_ ? QColor(255, 255, 255) : QColor(0, 0, 0), 1, Qt::DotLine));
+        p.drawRect(r.adjusted(3, 3, -4, -4));
+    }
     const QString caption = text();
     if (caption.isEmpty()) return;
-    p.setPen(black_ ? QColor(255, 255, 255) : palette().color(QPalette::ButtonText));
+    // Not the palette's text colour: a dark theme would put white captions on white keys.
+    p.setPen(black_ ? QColor(255, 255, 255) : QColor(0, 0, 0));
     // The caption keeps its leading line breaks and sits at the bottom, like a graphical button's.
     QString shown = caption;
     shown.replace(QLatin1String("\r\n"), QLatin1String("\n"));

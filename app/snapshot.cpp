@@ -3,6 +3,8 @@
 // Written files: piano-start.png, piano-lit.png (keys lit on channels 0, 1 and 9 at velocities
 // 30 and 127), piano-drum.png (Drum Mode checked), music-maker.png (a small recorded song),
 // key-config.png, devices.png and link.png. MIDI goes to fake devices.
+// The same files follow in two subfolders, each written by a second run of the tool: "dark" under
+// the Fusion style with a dark palette, "scale2" at twice the size (QT_SCALE_FACTOR=2).
 #include "app/datadir.h"
 #include "app/frmpiano.h"
 #include "keyboard/frmkeyconfig.h"
@@ -18,9 +20,12 @@
 #include <QApplication>
 #include <QDir>
 #include <QFileInfo>
+#include <QPalette>
+#include <QProcess>
 #include <QToolButton>
 
 #include <cstdio>
+#include <cstring>
 #include <memory>
 
 namespace {
@@ -67,11 +72,33 @@ bool SaveMusicMaker(const QDir& folder) {
     return ok;
 }
 
+// A dark theme as a desktop's dark scheme gives it: light text on dark grey.
+QPalette DarkPalette() {
+    const QColor window(53, 53, 53), base(35, 35, 35), text(230, 230, 230), dimmed(127, 127, 127);
+    QPalette p(window);
+    for (auto role : {QPalette::Window, QPalette::Button}) p.setColor(role, window);
+    for (auto role : {QPalette::Base, QPalette::ToolTipBase}) p.setColor(role, base);
+    p.setColor(QPalette::AlternateBase, window.darker(110));
+    for (auto role : {QPalette::WindowText, QPalette::Text, QPalette::ButtonText, QPalette::ToolTipText, QPalette::BrightText})
+        p.setColor(role, text);
+    for (auto role : {QPalette::WindowText, QPalette::Text, QPalette::ButtonText}) p.setColor(QPalette::Disabled, role, dimmed);
+    p.setColor(QPalette::Highlight, QColor(42, 130, 218));
+    p.setColor(QPalette::HighlightedText, Qt::white);
+    return p;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
     qputenv("QT_QPA_PLATFORM", "offscreen");
+    // A second argument names the variant this run writes: "dark" or "scale2".
+    const char* variant = argc > 2 ? argv[2] : nullptr;
+    if (variant && std::strcmp(variant, "scale2") == 0) qputenv("QT_SCALE_FACTOR", "2");  // before the application
     QApplication app(argc, argv);
+    if (variant && std::strcmp(variant, "dark") == 0) {
+        QApplication::setStyle(QStringLiteral("Fusion"));
+        QApplication::setPalette(DarkPalette());
+    }
     const QDir folder(argc > 1 ? QString::fromLocal8Bit(argv[1]) : QStringLiteral("snapshots"));
     if (!QDir().mkpath(folder.path())) {
         std::fprintf(stderr, "kivra-snapshot: cannot create %s\n", qPrintable(folder.path()));
@@ -108,6 +135,12 @@ int main(int argc, char** argv) {
         ok = Save(piano, folder, "piano-drum.png") && ok;
         piano.chkDrumMode()->click();
 
+        const QSize size = piano.size();
+        piano.resize(size * 3 / 2);  // enlarged by half: the keys grow with the window
+        QCoreApplication::processEvents();
+        ok = Save(piano, folder, "piano-large.png") && ok;
+        piano.resize(size);
+
         ok = SaveMusicMaker(folder) && ok;
         for (auto* window : std::initializer_list<QWidget*>{new kivra::frmKeyConfig(&piano),
                                                             new kivra::frmDevices(&piano), new kivra::frmLink(&piano),
@@ -122,5 +155,11 @@ int main(int argc, char** argv) {
         ok = Save(*piano.findChild<kivra::frmSound*>(), folder, "sound.png") && ok;
     }
     kivra::ReleaseMidi();
+    if (!variant) {
+        for (const char* other : {"dark", "scale2"}) {
+            const QStringList args{folder.filePath(QString::fromLatin1(other)), QString::fromLatin1(other)};
+            ok = QProcess::execute(QCoreApplication::applicationFilePath(), args) == 0 && ok;
+        }
+    }
     return ok ? 0 : 1;
 }

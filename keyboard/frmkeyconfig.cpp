@@ -28,6 +28,7 @@ public:
     NoteBox(int note, QWidget* parent) : QAbstractButton(parent), note_(note) {
         setCheckable(true);
         setFocusPolicy(Qt::StrongFocus);
+        setAccessibleName(QString::fromStdString(NoteName(note)));
         Recolour();
     }
     int Note() const { return note_; }

@@ -4,6 +4,7 @@
 #include "widgets/twips.h"
 
 #include <QCloseEvent>
+#include <QKeyEvent>
 #include <QPushButton>
 
 namespace kivra {
@@ -20,6 +21,9 @@ frmLink::frmLink(QWidget* parent)
     cmdConnect->setGeometry(TwipsToPixels(120), TwipsToPixels(120), TwipsToPixels(1215), TwipsToPixels(495));
     cmdQuit->setGeometry(TwipsToPixels(120), TwipsToPixels(720), TwipsToPixels(1215), TwipsToPixels(495));
     setTabOrder(cmdConnect, cmdQuit);
+    // Enter presses the focused button, as in a dialog.
+    cmdConnect->setAutoDefault(true);
+    cmdQuit->setAutoDefault(true);
 
     connect(cmdConnect, &QPushButton::clicked, this, &frmLink::OnConnectClicked);
     connect(cmdQuit, &QPushButton::clicked, this, [this] {
@@ -39,6 +43,11 @@ frmLink::~frmLink() {
 void frmLink::closeEvent(QCloseEvent* event) {
     link_.Disconnect();
     event->accept();
+}
+
+void frmLink::keyPressEvent(QKeyEvent* event) {
+    if (event->key() == Qt::Key_Escape && event->modifiers() == Qt::NoModifier) cmdQuit->click();
+    else QWidget::keyPressEvent(event);
 }
 
 void frmLink::OnConnectClicked() {

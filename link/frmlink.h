@@ -8,6 +8,7 @@
 
 class QPushButton;
 class QCloseEvent;
+class QKeyEvent;
 
 namespace kivra {
 
@@ -26,6 +27,8 @@ public:
 protected:
     // Closing the window ends the link as Quit does; the window is kept, ready to show again.
     void closeEvent(QCloseEvent* event) override;
+    // Escape, from any control, quits as Quit does.
+    void keyPressEvent(QKeyEvent* event) override;
 
 private:
     void OnConnectClicked();

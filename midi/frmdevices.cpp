@@ -81,6 +81,14 @@ frmDevices::frmDevices(QWidget* parent) : QDialog(parent) {
     chkPassControllers->setObjectName(QStringLiteral("chkPassControllers"));
     Place(chkPassControllers, 120, 4320, 3975, 255);
 
+    // The lists are named by the captions above them; the check box comes before the buttons.
+    lstOut->setAccessibleName(lblOut->text());
+    lstIn->setAccessibleName(lblIn->text());
+    setTabOrder(lstOut, lstIn);
+    setTabOrder(lstIn, chkPassControllers);
+    setTabOrder(chkPassControllers, cmdOK);
+    setTabOrder(cmdOK, cmdCancel);
+
     connect(cmdOK, &QPushButton::clicked, this, &frmDevices::cmdOK_Click);
     connect(cmdCancel, &QPushButton::clicked, this, &frmDevices::cmdCancel_Click);
 }

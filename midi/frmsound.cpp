@@ -6,6 +6,7 @@
 #include "widgets/dialogs.h"
 
 #include <QCheckBox>
+#include <QDialogButtonBox>
 #include <QFormLayout>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -70,6 +71,19 @@ frmSound::frmSound(QWidget* parent) : QDialog(parent) {
     form->addRow(tr("Audio"), lblAudio);
     form->addRow(QString(), cmdPanic);
     setMinimumWidth(420);
+    // Enter and Escape close the window: every change already took effect. Without a default,
+    // the dialog would make the first button, "Choose...", the one Enter presses.
+    auto* buttons = new QDialogButtonBox(QDialogButtonBox::Close, this);
+    cmdClose = buttons->button(QDialogButtonBox::Close);
+    cmdClose->setObjectName(QStringLiteral("cmdClose"));
+    cmdClose->setDefault(true);
+    form->addRow(buttons);
+    connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
+    // Controls without a caption of their own are named for screen readers.
+    sldVolume->setAccessibleName(tr("Volume"));
+    sldReverb->setAccessibleName(tr("Reverb amount"));
+    txtSoundFont->setAccessibleName(tr("SoundFont"));
+    spnVelocity->setAccessibleName(tr("Velocity"));
 
     for (QSlider* s : {sldVolume, sldReverb}) connect(s, &QSlider::valueChanged, this, &frmSound::OptionsChanged);
     for (QCheckBox* c : {chkReverb, chkChorus}) connect(c, &QCheckBox::toggled, this, &frmSound::OptionsChanged);

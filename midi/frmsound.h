@@ -45,6 +45,7 @@ private:
     QCheckBox* chkTouchVelocity;
     QPushButton* cmdPanic;
     QLabel* lblAudio;
+    QPushButton* cmdClose;  // the default button: Enter and Escape both close
 };
 
 }  // namespace kivra

@@ -135,6 +135,12 @@ bool IsBlackKey(int note) {
     }
 }
 
+std::string NoteName(int note) {
+    static constexpr const char* kNames[] = {"C", "C♯", "D", "D♯", "E", "F", "F♯", "G", "G♯", "A", "A♯", "B"};
+    const int pitch = ((note % 12) + 12) % 12;
+    return kNames[pitch] + std::to_string((note - pitch) / 12 - 1);
+}
+
 Rgb KeyLightColour(int note, int velocity, int channel) {
     const int luminance = IsBlackKey(note) ? velocity : 240 - velocity;
     return ColorHLSToRGB((channel * 30) % 240, luminance, 240);

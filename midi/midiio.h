@@ -10,6 +10,7 @@
 #include <array>
 #include <cstdint>
 #include <memory>
+#include <string>
 
 namespace kivra {
 
@@ -39,6 +40,9 @@ Rgb ColorHLSToRGB(int hue, int luminance, int saturation);
 Rgb KeyLightColour(int note, int velocity, int channel);
 
 bool IsBlackKey(int note);
+
+// The note's name as the key layout counts octaves, UTF-8: 60 is "C4", 61 "C♯4", 0 "C-1".
+std::string NoteName(int note);
 
 // ---- What the entry points reach ----------------------------------------------------------
 // The piano window: key lights, the instrument list and the controls every note source reads.

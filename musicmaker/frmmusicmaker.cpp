@@ -17,6 +17,7 @@
 #include <QStatusBar>
 
 #include <tuple>
+#include <utility>
 
 namespace kivra {
 
@@ -78,6 +79,13 @@ frmMusicMaker::frmMusicMaker(QWidget* parent) : QMainWindow(parent) {
     fraTrackOptions = Place<QGroupBox>(client, "fraTrackOptions", Twips(6480, 2280, 2055, 1575), tr("Track Options"));
     lblChannel = Place<QLabel>(fraTrackOptions, "lblChannel", Twips(120, 240, 1815, 255), tr("Output Channel: %1").arg(0));
     hscChannel = PlaceScrollBar(fraTrackOptions, "hscChannel", Twips(120, 480, 1815, 255), 0, 15);
+
+    // Names for screen readers where a caption does not say what a control is.
+    cmdPrevTrack->setAccessibleName(tr("Previous tracks"));
+    cmdNextTrack->setAccessibleName(tr("Next tracks"));
+    for (auto [bar, name] : {std::pair{hscTracks, tr("Number of Tracks")}, {hscTempo, tr("Tempo")},
+                             {hscNPB, tr("Notes Per Beat")}, {hscChannel, tr("Output Channel")}})
+        bar->setAccessibleName(name);
 
     chkRecord = Place<QCheckBox>(client, "chkRecord", Twips(6480, 4560, 2055, 255), tr("Record"));
     chkPlay = Place<QCheckBox>(client, "chkPlay", Twips(6480, 4800, 2055, 255), tr("Play"));

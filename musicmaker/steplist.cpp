@@ -13,6 +13,7 @@ namespace kivra {
 
 StepList::StepList(QWidget* parent) : QAbstractScrollArea(parent) {
     setFocusPolicy(Qt::StrongFocus);
+    setAccessibleName(tr("No track"));
     setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
     viewport()->setBackgroundRole(QPalette::Base);
@@ -27,6 +28,8 @@ void StepList::SetRows(int track, int rowCount) {
     const bool otherTrack = track != track_;
     track_ = track;
     rowCount_ = rowCount;
+    // What a screen reader calls the list: the track it shows.
+    setAccessibleName(track >= 0 ? tr("Steps of track %1").arg(track + 1) : tr("No track"));
     if (selected_ >= rowCount_) selected_ = anchor_ = -1;
     if (rowCount != before) UpdateScrollBar();
     if (otherTrack) {

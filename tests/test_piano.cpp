@@ -1,5 +1,6 @@
 // The piano window driven through real mouse and key events, with fake MIDI devices: playing and
-// bending, key captions, its layout and buttons, and choosing an instrument.
+// bending, key captions, its layout, enlarging and buttons, choosing an instrument, a dark theme;
+// and every window's names for screen readers and caption widths.
 #include "app/datadir.h"
 #include "app/frmpiano.h"
 #include "app/pianokey.h"
@@ -11,10 +12,12 @@
 #include "midi/frmsound.h"
 #include "midi/midiio.h"
 #include "musicmaker/frmmusicmaker.h"
+#include "musicmaker/musicmaker.h"
 #include "musicmaker/song.h"
 #include "musicmaker/songfile_menu.h"
 #include "testsupport.h"
 
+#include <QAccessible>
 #include <QAction>
 #include <QApplication>
 #include <QCheckBox>
@@ -24,12 +27,15 @@
 #include <QMenuBar>
 #include <QMouseEvent>
 #include <QRadioButton>
+#include <QPushButton>
 #include <QScrollBar>
+#include <QStyleOptionButton>
 #include <QTest>
 #include <QToolButton>
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <memory>
 #include <tuple>
 
@@ -140,6 +146,13 @@ TEST_F(PianoWindow, LayoutFollowsTheTwipGridAndButtonsAboutAndCloseReachTheirHan
     QObject::connect(piano.get(), &frmPiano::closing, [&] { requests << "closing"; });
     for (const auto& button : buttons)
         if (std::get<3>(button)) QTest::mouseClick(std::get<0>(button), Qt::LeftButton);
+    // Enlarged, the keys grow with the window; shrunk, it keeps the twips layout as its least size.
+    for (auto [grow, keyWidth] : {std::pair{QSize(705, 281), 49}, {QSize(-300, -200), 25}}) {
+        piano->resize(QSize(705, 281 + piano->menuBar()->height()) + grow);
+        test::ProcessEvents();
+        EXPECT_EQ(piano->cmdNote(60)->width(), keyWidth);
+    }
+    EXPECT_EQ(piano->centralWidget()->size(), QSize(705, 281));
     test::ScriptedDialogs dialogs;
     QAction* about = piano->menuBar()->findChild<QAction*>("mnuAbout");
     ASSERT_NE(about, nullptr);
@@ -180,6 +193,28 @@ TEST_F(PianoWindow, ChoosingAnInstrumentSendsItOnThePlayChannelAndRecordingRemem
               (std::vector<int>{0, 0, 29, 0, 40, 41}));
 }
 
+// Each caption's ink within its widget (after a check box's indicator), up to the next widget to
+// its right on the same row; the last antialiased column of a glyph may fall outside.
+void ExpectCaptionsFit(QWidget& window, QStringList* captions = nullptr) {
+    for (QWidget* w : window.findChildren<QWidget*>()) {
+        const bool box = w->inherits("QCheckBox") || w->inherits("QRadioButton"), group = w->inherits("QGroupBox");
+        if (!w->isVisibleTo(&window) || qobject_cast<PianoKey*>(w) || !(box || group || w->inherits("QAbstractButton") || w->inherits("QLabel")))
+            continue;
+        QStyleOptionButton option;
+        option.initFrom(w);
+        const QRect contents = box ? w->style()->subElementRect(QStyle::SE_CheckBoxContents, &option, w) : w->rect().adjusted(0, 0, group ? -16 : 0, 0);
+        int room = contents.width();
+        for (QWidget* other : w->parentWidget()->findChildren<QWidget*>(Qt::FindDirectChildrenOnly))
+            if (other != w && other->isVisibleTo(&window) && other->x() > w->x() && other->geometry().intersected(w->geometry()).height() * 2 > w->height())
+                room = std::min(room, other->x() - w->x() - contents.left());
+        const QString text = w->property(group ? "title" : "text").toString();
+        if (captions) *captions << text;
+        for (QString line : text.split(QStringLiteral("\r\n")))
+            EXPECT_LE(w->fontMetrics().tightBoundingRect(line.remove(QLatin1Char('&'))).width(), room + 1)
+                << qPrintable(QString::fromLatin1(w->metaObject()->className()) + ' ' + w->objectName() + ": " + line);
+    }
+}
+
 // Every window in the user's language: the language comes from the locale, English needs no
 // catalogue, and in German the captions are German and still fit their widgets.
 TEST(Languages, TheLocalePicksTheCatalogueAndGermanCaptionsAreGermanAndFitTheirWidgets) {
@@ -203,23 +238,7 @@ TEST(Languages, TheLocalePicksTheCatalogueAndGermanCaptionsAreGermanAndFitTheirW
         window->show();
         captions << window->windowTitle();
         for (QAction* action : window->findChildren<QAction*>()) captions << action->text();
-        // Each caption within its widget, up to the next widget to its right on the same row.
-        for (QWidget* w : window->findChildren<QWidget*>()) {
-            const auto* group = qobject_cast<QGroupBox*>(w);
-            const auto* label = qobject_cast<QLabel*>(w);
-            QString text = group ? group->title() : label ? label->text() : w->property("text").toString();
-            if (text.trimmed().size() < 2 || !w->isVisibleTo(window) || qobject_cast<PianoKey*>(w)) continue;  // not "<"
-            captions << text;
-            text.remove(QLatin1Char('&'));
-            const bool indicator = qobject_cast<const QCheckBox*>(w) || qobject_cast<const QRadioButton*>(w);
-            const int needed = indicator ? w->sizeHint().width() : w->fontMetrics().horizontalAdvance(text) + (group ? 16 : 0);
-            int room = w->width();
-            for (QWidget* other : w->parentWidget()->findChildren<QWidget*>(Qt::FindDirectChildrenOnly))
-                if (other != w && other->isVisibleTo(window) && other->x() > w->x() &&
-                    other->geometry().intersected(w->geometry()).height() * 2 > w->height())
-                    room = std::min(room, other->x() - w->x());
-            EXPECT_LE(needed, room) << qPrintable(text);
-        }
+        ExpectCaptionsFit(*window, &captions);
     }
     for (const char* german : {"Kivra - Tastenbelegung", "Kivra - MIDI-Geräte", "Kivra - Klang", "Grundoktave", "Schlagzeug",
                                "Aufnahme", "Start", "Anzahl Spuren: 1", "Spur 1", "MIDI &importieren...", "Abbrechen",
@@ -227,6 +246,55 @@ TEST(Languages, TheLocalePicksTheCatalogueAndGermanCaptionsAreGermanAndFitTheirW
         EXPECT_TRUE(captions.contains(QString::fromUtf8(german))) << german;
     // The group headings are ours; the instruments keep their General MIDI names.
     EXPECT_EQ(piano.cmbInstrument()->itemText(18) + '|' + piano.cmbInstrument()->itemText(21), "(Orgeln)|Rock Organ");
+}
+
+TEST_F(PianoWindow, UnderADarkPaletteWhiteKeysKeepBlackCaptionsAndBlackKeysWhiteOnesLitOrNot) {
+    const QPalette light = QApplication::palette();
+    QPalette dark(QColor(53, 53, 53));  // with light text: a white caption on a white key would vanish
+    dark.setColor(QPalette::ButtonText, QColor(230, 230, 230));
+    QApplication::setPalette(dark);
+    test::ProcessEvents();  // widgets learn of the new palette from a posted event
+    PlayNote(61, 100, 0), PlayNote(64, 100, 0);
+    for (int note : {60, 61, 63, 64}) {
+        piano->cmdNote(note)->setText(QStringLiteral("\r\nW"));
+        const QImage face = piano->cmdNote(note)->grab().toImage();
+        int caption = 0;  // pixels inside the bevel as dark (on a black key: as light) as the caption's colour
+        for (int y = 3; y < face.height() - 3; ++y)
+            for (int x = 3; x < face.width() - 3; ++x)
+                caption += IsBlackKey(note) ? qGray(face.pixel(x, y)) > 200 : qGray(face.pixel(x, y)) < 60;
+        EXPECT_GT(caption, 3) << note;
+    }
+    QApplication::setPalette(light);
+}
+
+// Run a second time at twice the scale (QT_SCALE_FACTOR=2).
+TEST_F(PianoWindow, EveryControlOfEveryWindowHasANameAndNoCaptionIsWiderThanItsControl) {
+    InstallMusicMaker();
+    frmKeyConfig keyConfig; frmDevices devices; frmLink link; frmSound sound; frmMusicMaker musicMaker;
+    for (QWidget* window : std::initializer_list<QWidget*>{piano.get(), &keyConfig, &devices, &link, &sound, &musicMaker}) {
+        window->show();
+        for (QWidget* w : window->findChildren<QWidget*>()) {
+            const auto is = [w](std::initializer_list<const char*> kinds) {
+                return std::ranges::any_of(kinds, [w](auto k) { return w->inherits(k); });
+            };
+            const QString where = QString::fromLatin1(w->metaObject()->className()) + ' ' + w->objectName();
+            if (!w->isVisibleTo(window) || w->objectName().startsWith("qt_") || w->parent()->objectName().startsWith("qt_")) continue;
+            if (is({"QAbstractButton", "QComboBox", "QAbstractScrollArea", "QAbstractSlider", "QLineEdit", "QAbstractSpinBox"})) {
+                EXPECT_FALSE(QAccessible::queryAccessibleInterface(w)->text(QAccessible::Name).isEmpty()) << qPrintable(where);
+            }
+        }
+        ExpectCaptionsFit(*window);
+    }
+    EXPECT_EQ(QAccessible::queryAccessibleInterface(piano->cmdNote(61))->text(QAccessible::Name), "C♯4, key");
+    EXPECT_EQ(QAccessible::queryAccessibleInterface(keyConfig.chkNote(0))->text(QAccessible::Name), "C-1");
+    // Enter and Escape close the Sound window as its Close button does; in the link window Enter
+    // presses the focused button and Escape quits.
+    for (auto key : {Qt::Key_Return, Qt::Key_Escape}) {
+        sound.show(), link.show();
+        QTest::keyClick(sound.findChild<QWidget*>("spnVelocity"), key);
+        QTest::keyClick(link.cmdQuit, key);
+        EXPECT_TRUE(sound.isHidden() && sound.result() == QDialog::Rejected && link.isHidden()) << key;
+    }
 }
 
 }  // namespace
