@@ -33,8 +33,12 @@ public:
     void Open() {
         const QString title = QString::fromLatin1(kImportTitle);
         const std::optional<QString> name = UserDialogs().OpenFileName(title, kFilter);
-        if (!name || name->isEmpty()) return;
-        ImportResult result = ReadMIDIFile(*name);
+        if (name && !name->isEmpty()) OpenFile(*name);
+    }
+
+    void OpenFile(const QString& name) {
+        const QString title = QString::fromLatin1(kImportTitle);
+        ImportResult result = ReadMIDIFile(name);
         if (!result.Accepted()) {
             UserDialogs().Message(title,
                                   QStringLiteral("The file was not opened: %1.\n\nThe song was left as it was.")
@@ -46,7 +50,7 @@ public:
         // The notes sounding now belong to the song being replaced.
         if (TheMusicMaker().PlayChecked()) TheMusicMaker().SetPlay(false);
         ApplySong(std::move(*result.song));
-        opened_ = *name;
+        opened_ = name;
         exported_.clear();  // Save... must not write this song over a file exported from another
         window_.ShowSong();
         window_.ShowStatus(result.timing.Describe(g_lNotesPerBeat));
@@ -105,6 +109,11 @@ private:
     QString opened_;    // the file last opened: Save... proposes its folder
 };
 
+SongFileActions* ActionsOf(frmMusicMaker& window) {
+    return static_cast<SongFileActions*>(
+        window.findChild<QObject*>(QStringLiteral("songFileActions"), Qt::FindDirectChildrenOnly));
+}
+
 QAction* AddItem(QMenu* menu, QAction* before, const char* name, const char* caption) {
     auto* action = new QAction(QString::fromLatin1(caption), menu);  // owned by the menu
     action->setObjectName(QString::fromLatin1(name));
@@ -158,9 +167,12 @@ void InstallSongFileMenu(frmMusicMaker& window) {
 
 bool MayDropSong(frmMusicMaker& window, const QString& title) {
     // Without the menu there is no Save... to offer, nor a way to have changed the song.
-    auto* actions = static_cast<SongFileActions*>(
-        window.findChild<QObject*>(QStringLiteral("songFileActions"), Qt::FindDirectChildrenOnly));
+    SongFileActions* actions = ActionsOf(window);
     return !actions || actions->MayDrop(title);
+}
+
+void OpenSongFile(frmMusicMaker& window, const QString& path) {
+    if (SongFileActions* actions = ActionsOf(window)) actions->OpenFile(path);
 }
 
 void AskBeforeClosing(QWidget& closing, std::function<frmMusicMaker&()> musicMaker) {
