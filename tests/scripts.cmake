@@ -17,3 +17,7 @@ set_tests_properties(e2e_piano_sounds PROPERTIES LABELS e2e SKIP_RETURN_CODE 77 
 # End to end: the key filter under Xvfb with auto-repeat on, keys typed with xdotool.
 add_test(NAME e2e_x11_keyboard COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/e2e/x11_keyboard.sh $<TARGET_FILE:test_keyboard>)
 set_tests_properties(e2e_x11_keyboard PROPERTIES LABELS e2e SKIP_RETURN_CODE 77 TIMEOUT 120 RUN_SERIAL TRUE)
+
+# End to end: kivra started from the shell with a song file, a second start handing its file over.
+add_test(NAME e2e_open_files COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/e2e/open_files.sh $<TARGET_FILE:kivra>)
+set_tests_properties(e2e_open_files PROPERTIES LABELS e2e SKIP_RETURN_CODE 77 TIMEOUT 120 RUN_SERIAL TRUE)
