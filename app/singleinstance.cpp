@@ -2,6 +2,7 @@
 
 #include <QLocalServer>
 #include <QLocalSocket>
+#include <QUrl>
 
 namespace kivra {
 namespace {
@@ -22,7 +23,7 @@ bool HandToRunningKivra(const QString& file) {
     QLocalSocket socket;
     socket.connectToServer(SocketName());
     if (!socket.waitForConnected(kWaitMs)) return false;
-    socket.write(file.toUtf8() + '\n');
+    socket.write((file.isEmpty() ? QByteArray() : QUrl::fromLocalFile(file).toEncoded()) + '\n');
     socket.disconnectFromServer();  // writes what is left first
     return socket.state() == QLocalSocket::UnconnectedState || socket.waitForDisconnected(kWaitMs);
 }
@@ -39,7 +40,7 @@ RunningKivra::RunningKivra(QObject* parent, std::function<void(const QString&)> 
             connect(socket, &QLocalSocket::disconnected, socket, &QObject::deleteLater);
             connect(socket, &QLocalSocket::readyRead, this, [this, socket] {
                 if (!socket->canReadLine()) return;
-                const QString file = QString::fromUtf8(socket->readLine()).chopped(1);
+                const QString file = QUrl::fromEncoded(socket->readLine().trimmed()).toLocalFile();
                 socket->disconnect(this);
                 socket->abort();
                 received_(file);  // may ask the user in a loop of its own: the socket is done with

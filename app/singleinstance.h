@@ -1,8 +1,8 @@
 #pragma once
 // One Kivra per user: the running one listens on a local socket named for the user, and a later
 // start hands it the file it was asked to open instead of opening the devices a second time.
-// Message: the absolute path of the file in UTF-8 and a newline; an empty line only asks the
-// running Kivra to come to the front. Called on the UI thread only.
+// Message: the file's URL (file:///..., percent-encoded, so any path fits on one line) and a
+// newline; an empty line only asks the running Kivra to come to the front. UI thread only.
 
 #include <QObject>
 
