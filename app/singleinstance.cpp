@@ -2,10 +2,13 @@
 
 #include <QLocalServer>
 #include <QLocalSocket>
+#include <QLoggingCategory>
 #include <QUrl>
 
 namespace kivra {
 namespace {
+
+Q_LOGGING_CATEGORY(lcInstance, "kivra.instance")
 
 // The session's private runtime folder where there is one; elsewhere a name with the user's name,
 // which Qt puts in the temporary folder (Unix) or the pipe namespace (Windows).
@@ -35,6 +38,8 @@ RunningKivra::RunningKivra(QObject* parent, std::function<void(const QString&)> 
         QLocalServer::removeServer(SocketName());
         server_->listen(SocketName());
     }
+    // Kivra still runs; only a later start would open a second piano.
+    if (!server_->isListening()) qCWarning(lcInstance) << "Not listening for later starts:" << server_->errorString();
     connect(server_, &QLocalServer::newConnection, this, [this] {
         while (QLocalSocket* socket = server_->nextPendingConnection()) {
             connect(socket, &QLocalSocket::disconnected, socket, &QObject::deleteLater);
