@@ -1,7 +1,10 @@
 #include "app/program.h"
+#include "app/singleinstance.h"
 #include "app/translations.h"
 
 #include <QApplication>
+#include <QCommandLineParser>
+#include <QFileInfo>
 #include <QLoggingCategory>
 
 #include <cstring>
@@ -16,16 +19,46 @@ void FilterMessage(QtMsgType type, const QMessageLogContext& context, const QStr
     const bool ours = context.category && std::strncmp(context.category, "kivra.", 6) == 0;
     if ((ours || qEnvironmentVariableIsSet("QT_LOGGING_RULES")) && g_qtHandler) g_qtHandler(type, context, text);
 }
+
+// Every option and argument Kivra takes is declared here.
+void DeclareOptions(QCommandLineParser& parser) {
+    parser.setApplicationDescription(QStringLiteral("Virtual piano and step sequencer."));
+    parser.addHelpOption();
+    parser.addVersionOption();
+    parser.addPositionalArgument(QStringLiteral("file"),
+                                 QStringLiteral("A Standard MIDI File to open in the Music Maker; handed to "
+                                                "the Kivra already running, if there is one."),
+                                 QStringLiteral("[file]"));
+}
 }  // namespace
 
 int main(int argc, char** argv) {
     QLoggingCategory::setFilterRules(QStringLiteral("kivra.*.debug=false\nkivra.*.info=false"));
     g_qtHandler = qInstallMessageHandler(&FilterMessage);
+    QCoreApplication::setApplicationName(QStringLiteral("Kivra"));
+    QCoreApplication::setOrganizationName(QStringLiteral("Kivra"));
+    QCoreApplication::setApplicationVersion(QStringLiteral(KIVRA_VERSION));
+    QCommandLineParser parser;
+    DeclareOptions(parser);
+    // Help and version need no display: they are answered before the window system is reached.
+    // Qt's own options (-platform, -style) are only told apart once QApplication has taken them.
+    {
+        QStringList arguments;
+        for (int i = 0; i < argc; ++i) arguments << QString::fromLocal8Bit(argv[i]);
+        parser.parse(arguments);
+        if (parser.isSet(QStringLiteral("help")) || parser.isSet(QStringLiteral("help-all")) ||
+            parser.isSet(QStringLiteral("version"))) {
+            QCoreApplication core(argc, argv);
+            parser.process(core);  // prints, then ends the program
+        }
+    }
     QApplication app(argc, argv);
-    QApplication::setApplicationName(QStringLiteral("Kivra"));
-    QApplication::setOrganizationName(QStringLiteral("Kivra"));
     QGuiApplication::setDesktopFileName(QStringLiteral("kivra"));
+    parser.process(app);  // a wrong option is told and ends the program
+    const QStringList files = parser.positionalArguments();
+    const QString songFile = files.isEmpty() ? QString() : QFileInfo(files.first()).absoluteFilePath();
+    if (kivra::HandToRunningKivra(songFile)) return 0;
     kivra::InstallTranslations();
-    kivra::Main();
+    kivra::Main(songFile);
     return app.exec();
 }

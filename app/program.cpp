@@ -2,6 +2,7 @@
 
 #include "app/datadir.h"
 #include "app/frmpiano.h"
+#include "app/singleinstance.h"
 #include "app/windows.h"
 #include "keyboard/frmkeyconfig.h"
 #include "keyboard/keyhook.h"
@@ -34,7 +35,6 @@ QPointer<frmKeyConfig> g_keyConfig;
 QPointer<frmLink> g_link;
 QPointer<frmSound> g_sound;
 
-
 // The other windows are owned by the piano window and are top-level windows of their own.
 template <typename Window> Window& Lazy(QPointer<Window>& slot) {
     if (!slot) {
@@ -42,6 +42,14 @@ template <typename Window> Window& Lazy(QPointer<Window>& slot) {
         slot->setWindowFlag(Qt::Window, true);
     }
     return *slot;
+}
+
+// Shows a window that may exist already, in front of the others.
+void Raise(QWidget& window) {
+    window.show();
+    window.setWindowState(window.windowState() & ~Qt::WindowMinimized);
+    window.raise();
+    window.activateWindow();
 }
 
 }  // namespace
@@ -58,7 +66,16 @@ frmKeyConfig& KeyConfigWindow() { return Lazy(g_keyConfig); }
 frmLink& LinkWindow() { return Lazy(g_link); }
 frmSound& SoundWindow() { return Lazy(g_sound); }
 
-void Main() {
+void OpenFromOutside(const QString& songFile) {
+    if (!g_piano) return;
+    Raise(*g_piano);
+    if (songFile.isEmpty()) return;
+    auto& window = MusicMakerWindow();
+    Raise(window);
+    OpenSongFile(window, songFile);
+}
+
+void Main(const QString& songFile) {
     SetDataDir(FindDataDir());
     QApplication::setWindowIcon(QIcon(DataPath(QStringLiteral("icons/kivra.svg"))));
     SetInstalledProfilesDir(DataPath(QStringLiteral("keymaps")));
@@ -77,29 +94,21 @@ void Main() {
     AskBeforeClosing(*g_piano, []() -> frmMusicMaker& { return MusicMakerWindow(); });
     QObject::connect(g_piano, &frmPiano::keyConfigRequested, [] { KeyConfigWindow().exec(); });
     QObject::connect(g_piano, &frmPiano::devicesRequested, [] { DevicesWindow().exec(); });
-    QObject::connect(g_piano, &frmPiano::musicMakerRequested, [] {
-        auto& window = MusicMakerWindow();
-        window.show();
-        window.raise();
-        window.activateWindow();
-    });
-    QObject::connect(g_piano, &frmPiano::soundRequested, [] {
-        auto& window = SoundWindow();
-        window.show();
-        window.raise();
-        window.activateWindow();
-    });
-    QObject::connect(g_piano, &frmPiano::linkRequested, [] {
-        auto& window = LinkWindow();
-        window.show();
-        window.raise();
-        window.activateWindow();
-    });
+    QObject::connect(g_piano, &frmPiano::musicMakerRequested, [] { Raise(MusicMakerWindow()); });
+    QObject::connect(g_piano, &frmPiano::soundRequested, [] { Raise(SoundWindow()); });
+    QObject::connect(g_piano, &frmPiano::linkRequested, [] { Raise(LinkWindow()); });
     g_piano->show();
+    new RunningKivra(g_piano, &OpenFromOutside);  // owned by the piano window: listens while it lives
     // Once, over the shown window; the piano's caption keeps saying it while no output is open.
-    // Only what was known at opening: a SoundFont that fails later is shown by the piano.
-    QMetaObject::invokeMethod(g_piano, [problem = OutputProblem()] { ReportOutputProblem(problem); },
-                              Qt::QueuedConnection);
+    // Only what was known at opening: a SoundFont that fails later is shown by the piano. The
+    // song file after it, so that its own message comes second.
+    QMetaObject::invokeMethod(
+        g_piano,
+        [problem = OutputProblem(), songFile] {
+            ReportOutputProblem(problem);
+            if (!songFile.isEmpty()) OpenFromOutside(songFile);
+        },
+        Qt::QueuedConnection);
 }
 
 void Shutdown() {

@@ -35,8 +35,12 @@ public:
     void Open() {
         const QString title = ImportTitle();
         const std::optional<QString> name = UserDialogs().OpenFileName(title, Filter());
-        if (!name || name->isEmpty()) return;
-        ImportResult result = ReadMIDIFile(*name);
+        if (name && !name->isEmpty()) OpenFile(*name);
+    }
+
+    void OpenFile(const QString& name) {
+        const QString title = ImportTitle();
+        ImportResult result = ReadMIDIFile(name);
         if (!result.Accepted()) {
             UserDialogs().Message(title,
                                   frmMusicMaker::tr("The file was not opened: %1.\n\nThe song was left as it was.")
@@ -48,7 +52,7 @@ public:
         // The notes sounding now belong to the song being replaced.
         if (TheMusicMaker().PlayChecked()) TheMusicMaker().SetPlay(false);
         ApplySong(std::move(*result.song));
-        opened_ = *name;
+        opened_ = name;
         exported_.clear();  // Save... must not write this song over a file exported from another
         window_.ShowSong();
         window_.ShowStatus(result.timing.Describe(g_lNotesPerBeat));
@@ -107,6 +111,11 @@ private:
     QString opened_;    // the file last opened: Save... proposes its folder
 };
 
+SongFileActions* ActionsOf(frmMusicMaker& window) {
+    return static_cast<SongFileActions*>(
+        window.findChild<QObject*>(QStringLiteral("songFileActions"), Qt::FindDirectChildrenOnly));
+}
+
 QAction* AddItem(QMenu* menu, QAction* before, const char* name, const char* caption) {
     auto* action = new QAction(frmMusicMaker::tr(caption), menu);  // owned by the menu
     action->setObjectName(QString::fromLatin1(name));
@@ -160,9 +169,12 @@ void InstallSongFileMenu(frmMusicMaker& window) {
 
 bool MayDropSong(frmMusicMaker& window, const QString& title) {
     // Without the menu there is no Save... to offer, nor a way to have changed the song.
-    auto* actions = static_cast<SongFileActions*>(
-        window.findChild<QObject*>(QStringLiteral("songFileActions"), Qt::FindDirectChildrenOnly));
+    SongFileActions* actions = ActionsOf(window);
     return !actions || actions->MayDrop(title);
+}
+
+void OpenSongFile(frmMusicMaker& window, const QString& path) {
+    if (SongFileActions* actions = ActionsOf(window)) actions->OpenFile(path);
 }
 
 void AskBeforeClosing(QWidget& closing, std::function<frmMusicMaker&()> musicMaker) {

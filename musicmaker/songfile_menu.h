@@ -24,6 +24,10 @@ void InstallSongFileMenu(frmMusicMaker& window);
 // nothing changed, Discard, or a Save that wrote the file.
 bool MayDropSong(frmMusicMaker& window, const QString& title);
 
+// Opens `path` as Open... does once its dialog has named the file: for a file given to Kivra
+// from outside (the command line, a later start).
+void OpenSongFile(frmMusicMaker& window, const QString& path);
+
 // Makes every close of `closing` (the piano window, whose close ends the program) ask
 // MayDropSong first; Cancel, or a Save that was cancelled or failed, keeps it open.
 // `musicMaker` gives the Music Maker window, asked only when the song has changes.

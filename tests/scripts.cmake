@@ -21,3 +21,7 @@ set_tests_properties(e2e_x11_keyboard PROPERTIES LABELS e2e SKIP_RETURN_CODE 77 
 # End to end: the real program in a JACK graph (a JACK server of its own, dummy driver).
 add_test(NAME e2e_jack_ports COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/e2e/jack_ports.sh $<TARGET_FILE:kivra>)
 set_tests_properties(e2e_jack_ports PROPERTIES LABELS e2e SKIP_RETURN_CODE 77 TIMEOUT 120 RUN_SERIAL TRUE)
+
+# End to end: kivra started from the shell with a song file, a second start handing its file over.
+add_test(NAME e2e_open_files COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/e2e/open_files.sh $<TARGET_FILE:kivra>)
+set_tests_properties(e2e_open_files PROPERTIES LABELS e2e SKIP_RETURN_CODE 77 TIMEOUT 120 RUN_SERIAL TRUE)

@@ -15,6 +15,7 @@ int main(int argc, char** argv) {
     const QByteArray root = home.path().toLocal8Bit();
     setenv("XDG_CONFIG_HOME", (root + "/config").constData(), 1);
     setenv("XDG_DATA_HOME", (root + "/data").constData(), 1);
+    setenv("XDG_RUNTIME_DIR", root.constData(), 1);  // where a running Kivra listens: this one
     setenv("QT_QPA_PLATFORM", "offscreen", 0);
     setenv("LC_ALL", "C.UTF-8", 1);
     unsetenv("LANGUAGE");

@@ -16,19 +16,23 @@
 #include "midi/midiio.h"
 #include "musicmaker/frmmusicmaker.h"
 #include "musicmaker/musicmaker.h"
+#include "musicmaker/steplist.h"
 #include "testsupport.h"
 
 #include <gtest/gtest.h>
 
 #include <QComboBox>
 #include <QPointer>
+#include <QProcess>
 #include <QScrollBar>
 #include <QSettings>
+#include <QTemporaryDir>
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QTest>
 #include <QToolButton>
 
+#include <functional>
 #include <set>
 #include <thread>
 
@@ -360,5 +364,43 @@ TEST(Program, StartsOnTheKeyMapAndClosingThePianoSilencesEverythingAndClosesEver
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     EXPECT_FALSE(piano || PianoWindow());
     g_KeyMap = keyMap;
+    QSettings("Kivra", "Kivra").clear();
+}
+
+// A song file named on the command line opens in the Music Maker, or is refused as Import MIDI
+// refuses it, keeping the new song; a later start (the real program, a relative path in its own
+// folder) hands its file to this one and ends at once, and a changed song is not dropped unasked.
+// Without a file a later start brings the piano to the front.
+TEST(Program, OpensTheSongFileItIsGivenAndTheOnesLaterStartsHandOver) {
+    SaveSetting(kSettingsSection, kOutputDeviceKey, QStringLiteral("Unplugged"));
+    test::ScriptedDialogs dialogs;
+    QTemporaryDir dir;
+    Main(dir.filePath("gone.mid"));
+    test::ProcessEvents();
+    const QPointer<frmPiano> piano = PianoWindow();
+    ASSERT_TRUE(piano && dialogs.shown.size() == 2u);
+    EXPECT_EQ((dialogs.shown[1].title + " " + dialogs.shown[1].text.section('\n', 0, 0)).toStdString(),
+              "Import MIDI The file was not opened: the file could not be opened: No such file or directory.");
+    const auto* list = MusicMakerWindow().findChild<StepList*>("lstTrack0");
+    EXPECT_TRUE(MusicMakerWindow().isVisible() && list->RowCount() == 0 && !SongChanged());
+
+    test::WriteFile(dir.filePath("in.mid"), QByteArray::fromHex("4D546864000000060000000100044D54726B0000000801903C6400FF2F00"));
+    SetTempo(90);
+    dialogs.saveChoices = {SaveChoice::Discard};
+    piano->showMinimized();
+    const std::pair<QStringList, std::function<bool()>> laterStarts[] = {
+        {{}, [&] { return !piano->isMinimized(); }},
+        {{"in.mid"}, [&] { return list->RowText(0) == "60 "; }},
+    };
+    for (const auto& [arguments, handled] : laterStarts) {
+        QProcess later;
+        later.setWorkingDirectory(dir.path());
+        later.start(KIVRA_BINARY_DIR "/app/kivra", arguments);
+        EXPECT_TRUE(QTest::qWaitFor([&] { return later.state() == QProcess::NotRunning && handled(); }, 10000));
+        EXPECT_EQ(later.exitCode(), 0);
+    }
+    EXPECT_EQ(dialogs.shown.back().text, "Save changes to the song?");
+    piano->close();
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     QSettings("Kivra", "Kivra").clear();
 }

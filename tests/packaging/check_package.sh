@@ -121,6 +121,12 @@ if [ -f "$root/$desktop" ]; then
   for c in Audio Music; do
     [[ ";$categories" == *";$c;"* ]] && pass "category $c" || fail "Categories lacks $c"
   done
+  # A MIDI file double-clicked in the file manager reaches the program.
+  mimetypes=$(sed -n 's/^MimeType=//p' "$root/$desktop")
+  for m in audio/midi audio/x-midi; do
+    [[ ";$mimetypes" == *";$m;"* ]] && pass "opens $m" || fail "MimeType lacks $m"
+  done
+  grep -qE '^Exec=kivra %[fFuU]$' "$root/$desktop" && pass "takes a file" || fail "Exec takes no file"
 fi
 metainfo=$(cd "$root" && ls usr/share/metainfo/*.metainfo.xml 2>/dev/null | head -n 1)
 if [ -n "$metainfo" ]; then
@@ -128,6 +134,9 @@ if [ -n "$metainfo" ]; then
   launchable=$(sed -n 's|.*<launchable type="desktop-id">\(.*\)</launchable>.*|\1|p' "$root/$metainfo")
   [ -f "$root/usr/share/applications/$launchable" ] && pass "AppStream launchable $launchable" \
     || fail "AppStream launchable '$launchable' is not installed"
+  for m in audio/midi audio/x-midi; do
+    grep -q "<mediatype>$m</mediatype>" "$root/$metainfo" && pass "AppStream provides $m" || fail "AppStream lacks $m"
+  done
 else
   fail "no AppStream metadata in /usr/share/metainfo"
 fi
