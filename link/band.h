@@ -8,7 +8,7 @@
 // The common start. The relay timestamps nothing, so the start is a count-in of one bar at the
 // presser's tempo: the presser starts one bar after its press, and a member that hears the start
 // message starts one bar after it arrived less the estimated time it took on its way. That time
-// is half the shortest of the last round trips of the member's pings to the presser (asked twice
+// is half the shortest of the last round trips of the member's pings to the presser (asked four times
 // a second, answered by every member): the shortest, because a round trip only ever grows with
 // what else the machines did meanwhile. The network delay must stay below one bar. Stop acts at
 // once on arrival: it ends the sound, and nobody waits for silence.
@@ -29,8 +29,8 @@ class Band : public QObject, public TransportShare {
     Q_OBJECT
 public:
     static constexpr int kBeatsPerBar = 4;
-    static constexpr int kPingIntervalMs = 500;
-    static constexpr std::size_t kRoundTripsKept = 8;
+    static constexpr int kPingIntervalMs = 250;
+    static constexpr std::size_t kRoundTripsKept = 16;
 
     explicit Band(LinkClient& link, QObject* parent = nullptr);
 

@@ -241,12 +241,13 @@ TEST(LinkWindow, FailedConnectionsSayWhatFailedAndReturnToConnect) {
 TEST(Relay, OptionsAreCheckedAndDocumented) {
     // Each command line and its exit status; the help names every option.
     for (auto [options, status] : {std::pair{QStringList{"--help"}, 0}, {{"--port", "70000"}, 2},
-                                   {{"--listen", "piano"}, 2}, {{"--max-per-address", "-1"}, 2}}) {
+                                   {{"--listen", "piano"}, 2}, {{"--max-per-address", "-1"}, 2},
+                                   {{"--password-file", "/nonexistent"}, 2}, {{"--password-file", "/dev/null"}, 2}}) {
         QProcess relay;
         relay.start(QStringLiteral(KIVRA_RELAY_PATH), options);
         EXPECT_TRUE(relay.waitForFinished(5000) && relay.exitCode() == status) << options.join(' ').toStdString();
         const QString text = QString::fromLocal8Bit(relay.readAllStandardOutput());
-        for (const char* named : {"--port", "766", "--listen", "--max-per-address"})
+        for (const char* named : {"--port", "766", "--listen", "--max-per-address", "--password-file", "KIVRA_RELAY_PASSWORD"})
             EXPECT_TRUE(status != 0 || text.contains(named)) << text.toStdString();
     }
 }
