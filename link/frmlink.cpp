@@ -26,7 +26,8 @@ frmLink::frmLink(QWidget* parent)
     chkBand->setGeometry(TwipsToPixels(120), TwipsToPixels(1320), TwipsToPixels(1215), TwipsToPixels(255));
     txtPassword->setGeometry(TwipsToPixels(120), TwipsToPixels(1650), TwipsToPixels(1215), TwipsToPixels(285));
     txtPassword->setEchoMode(QLineEdit::Password);
-    txtPassword->setPlaceholderText(QStringLiteral("Room password"));
+    txtPassword->setPlaceholderText(QStringLiteral("Password"));
+    txtPassword->setToolTip(QStringLiteral("The room password of a relay that requires one, sent on connecting"));
     setTabOrder(cmdConnect, cmdQuit);
     setTabOrder(cmdQuit, chkBand);
     setTabOrder(chkBand, txtPassword);
