@@ -3,8 +3,10 @@
 #include "widgets/dialogs.h"
 #include "widgets/twips.h"
 
+#include <QCheckBox>
 #include <QCloseEvent>
 #include <QKeyEvent>
+#include <QLineEdit>
 #include <QPushButton>
 
 namespace kivra {
@@ -15,15 +17,30 @@ const QString kTitle = QStringLiteral("ZuduvIvev");
 
 frmLink::frmLink(QWidget* parent)
     : QWidget(parent, Qt::Window), cmdConnect(new QPushButton(tr("Connect"), this)),
-      cmdQuit(new QPushButton(tr("Quit"), this)), link_(this) {
+      cmdQuit(new QPushButton(tr("Quit"), this)), chkBand(new QCheckBox(tr("Band Play"), this)),
+      txtPassword(new QLineEdit(this)), link_(this), band_(link_, this), musicMaker_(&TheMusicMaker()) {
     setWindowTitle(kTitle);
-    setFixedSize(TwipsToPixels(1455), TwipsToPixels(1335));
+    // The window grows below the two buttons for the band room's controls.
+    setFixedSize(TwipsToPixels(1455), TwipsToPixels(2055));
     cmdConnect->setGeometry(TwipsToPixels(120), TwipsToPixels(120), TwipsToPixels(1215), TwipsToPixels(495));
     cmdQuit->setGeometry(TwipsToPixels(120), TwipsToPixels(720), TwipsToPixels(1215), TwipsToPixels(495));
+    chkBand->setGeometry(TwipsToPixels(120), TwipsToPixels(1320), TwipsToPixels(1215), TwipsToPixels(255));
+    txtPassword->setGeometry(TwipsToPixels(120), TwipsToPixels(1650), TwipsToPixels(1215), TwipsToPixels(285));
+    txtPassword->setEchoMode(QLineEdit::Password);
+    txtPassword->setPlaceholderText(tr("Password"));
+    txtPassword->setToolTip(tr("The room password of a relay that requires one, sent on connecting"));
     setTabOrder(cmdConnect, cmdQuit);
     // Enter presses the focused button, as in a dialog.
     cmdConnect->setAutoDefault(true);
     cmdQuit->setAutoDefault(true);
+    setTabOrder(cmdQuit, chkBand);
+    setTabOrder(chkBand, txtPassword);
+
+    connect(chkBand, &QCheckBox::toggled, &band_, &Band::SetEnabled);
+    connect(txtPassword, &QLineEdit::textChanged, this, [this](const QString& text) { link_.SetPassword(text); });
+    musicMaker_->SetTransportShare(&band_);
+    connect(&band_, &Band::startRequested, this, [this](const SharedStart& start) { musicMaker_->StartShared(start); });
+    connect(&band_, &Band::stopRequested, this, [this] { musicMaker_->StopShared(); });
 
     connect(cmdConnect, &QPushButton::clicked, this, &frmLink::OnConnectClicked);
     connect(cmdQuit, &QPushButton::clicked, this, [this] {
@@ -38,6 +55,7 @@ frmLink::frmLink(QWidget* parent)
 
 frmLink::~frmLink() {
     if (GetLinkPort() == &link_) SetLinkPort(nullptr);
+    if (musicMaker_ && musicMaker_->GetTransportShare() == &band_) musicMaker_->SetTransportShare(nullptr);
 }
 
 void frmLink::closeEvent(QCloseEvent* event) {

@@ -1,11 +1,17 @@
 #pragma once
-// The link window "ZuduvIvev": Connect/Disconnect and Quit. A thin view over LinkClient, which it
-// registers as the note entry points' link for as long as the window exists.
+// The link window "ZuduvIvev": Connect/Disconnect and Quit, and below them Band Play and the room
+// password. A thin view over LinkClient, which it registers as the note entry points' link, and
+// over the band, which it registers as the Music Maker's transport share, for as long as the
+// window exists.
 
+#include "link/band.h"
 #include "link/linkclient.h"
 
+#include <QPointer>
 #include <QWidget>
 
+class QCheckBox;
+class QLineEdit;
 class QPushButton;
 class QCloseEvent;
 class QKeyEvent;
@@ -19,10 +25,13 @@ public:
     ~frmLink() override;
 
     LinkClient& link() { return link_; }
+    Band& band() { return band_; }
     QTcpSocket& sckMain() { return link_.sckMain(); }
 
     QPushButton* cmdConnect;
     QPushButton* cmdQuit;
+    QCheckBox* chkBand;        // Band Play, off
+    QLineEdit* txtPassword;    // the room password sent on connecting when not empty
 
 protected:
     // Closing the window ends the link as Quit does; the window is kept, ready to show again.
@@ -35,6 +44,8 @@ private:
     void ShowState(LinkClient::State state);
 
     LinkClient link_;
+    Band band_;
+    QPointer<MusicMaker> musicMaker_;
 };
 
 }  // namespace kivra

@@ -1,5 +1,7 @@
 #include "link/linkclient.h"
 
+#include "link/hello.h"
+
 #include <QLoggingCategory>
 
 namespace kivra {
@@ -121,6 +123,8 @@ void LinkClient::OnConnected() {
     sckMain_.setSocketOption(QAbstractSocket::KeepAliveOption, 1);
     connectedFor_.start();
     SetState(State::Connected);
+    if (!password_.isEmpty())
+        for (auto message : RelayHello(password_)) SendMessage(message);
 }
 
 void LinkClient::HandleReceived() {
@@ -142,7 +146,11 @@ void LinkClient::Play(std::uint32_t message, MessageRate::Clock::time_point now)
     if ((message & 0xFFu) == kChannelAssignStatus) {
         // Bytes 3 and 4 carry nothing; a channel above 15 is no MIDI channel and is ignored.
         const int channel = static_cast<int>((message >> 8) & 0xFFu);
-        if (channel <= 15) g_lChannel = channel;
+        if (channel <= 15) g_lChannel = channel_ = channel;
+        return;
+    }
+    if (IsBandTransportMessage(message)) {
+        emit transportReceived(message, std::chrono::duration<double, std::milli>(now.time_since_epoch()).count());
         return;
     }
     if (!IsChannelVoiceMessage(message)) {
@@ -164,7 +172,9 @@ void LinkClient::OnError(QAbstractSocket::SocketError error) {
         if (error == QAbstractSocket::RemoteHostClosedError) {  // a close or a reset
             // Our relay refuses by closing before it says anything; a link that stood ends later.
             const bool refused = !heard_ && connectedFor_.elapsed() < kRefusedWithinMs;
-            reason = refused ? tr("The server is full.") : tr("The server closed the connection.");
+            reason = !refused                ? tr("The server closed the connection.")
+                     : password_.isEmpty() ? tr("The server is full.")
+                                           : tr("The server refused the room password, or is full.");
         } else {
             reason = tr("The connection to the server was lost: %1.").arg(sckMain_.errorString());
         }
@@ -213,7 +223,7 @@ void LinkClient::EndLink() {
     if (dropped_.malformed > 0 || dropped_.overRate > 0)
         qCInfo(lcLink) << "messages from the server not played:" << dropped_.malformed << "malformed,"
                        << dropped_.overRate << "beyond" << playLimit_.first << "per second";
-    g_lChannel = 0;
+    g_lChannel = channel_ = 0;
     for (auto off : serverNotes_.TakeReleases()) SendMIDIMessage(off);
     SetState(State::NotConnected);
 }

@@ -8,7 +8,8 @@
 // handled at most kBatchMessages per event-loop turn (the rest waits, bounded, in the socket), only
 // well-formed channel voice messages are played, and no more than kPlayPerSecond of them (with a
 // burst of kPlayBurst); the others are dropped and counted. Releasing a note the server started is
-// never dropped, so no note is left sounding by the cap.
+// never dropped, so no note is left sounding by the cap. The band's transport messages never reach
+// the output: they are handed to transportReceived, whoever listens (the band) decides.
 
 #include "link/wire.h"
 #include "midi/midiio.h"
@@ -74,6 +75,11 @@ public:
     // One write of 4 bytes per message, flushed at once: no batching, least delay.
     void SendMessage(std::uint32_t packed) override;
 
+    // The channel the server assigned on this link; 0 while it assigned none.
+    int Channel() const { return channel_; }
+    // The room password sent first on every link from now on (a relay that requires one); empty: none.
+    void SetPassword(const QString& password) { password_ = password; }
+
     QTcpSocket& sckMain() { return sckMain_; }
     // Changes the time an attempt may take (tests of the time-out).
     void SetConnectTimeout(int milliseconds) { connectTimer_.setInterval(milliseconds); }
@@ -84,6 +90,8 @@ public:
 signals:
     void stateChanged(kivra::LinkClient::State state);
     void failed(const QString& reason);
+    // A band transport message from the server, and when it arrived (steady clock, milliseconds).
+    void transportReceived(quint32 message, double receivedMs);
 
 private:
     void SetState(State state);
@@ -107,6 +115,8 @@ private:
     Dropped dropped_;
     State state_ = State::NotConnected;
     LinkAddress target_;
+    QString password_;
+    int channel_ = 0;
     LinkDecoder decoder_;
     SoundingNotes serverNotes_;  // notes the server started and did not stop
     std::vector<std::uint32_t> received_;

@@ -29,6 +29,18 @@ std::size_t LinkDecoder::Feed(std::span<const std::uint8_t> bytes, std::vector<s
     return out.size() - before;
 }
 
+std::array<std::uint32_t, kHelloMessages> HelloMessages(std::span<const std::uint8_t> digest) {
+    std::array<std::uint32_t, kHelloMessages> hello{};
+    for (std::size_t i = 0; i < hello.size(); ++i) {
+        hello[i] = kHelloStatus;
+        for (std::size_t b = 0; b < 3; ++b) {
+            const std::size_t at = 3 * i + b;
+            if (at < digest.size()) hello[i] |= static_cast<std::uint32_t>(digest[at]) << (8 * (b + 1));
+        }
+    }
+    return hello;
+}
+
 bool MessageRate::Take(Clock::time_point now) {
     if (last_ != Clock::time_point{}) {
         const double seconds = std::chrono::duration<double>(now - last_).count();

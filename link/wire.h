@@ -2,7 +2,8 @@
 // The link's wire format: a stream of 4-byte messages in both directions, each one packed short
 // message sent lowest byte first (status, data 1, data 2, 0). No header, no length, no separator.
 // Shared by the piano's link client and the relay server; plain C++, no Qt. Only channel voice
-// messages (IsChannelVoiceMessage) may reach an output device or another player.
+// messages (IsChannelVoiceMessage) may reach an output device; besides them only the band's
+// transport messages (IsBandTransportMessage) may reach another player, and never an output.
 
 #include "midi/message.h"
 
@@ -23,6 +24,38 @@ inline constexpr std::uint8_t kChannelAssignStatus = 0xFF;  // server to client:
 constexpr std::uint32_t ChannelAssignMessage(int channel) {
     return kChannelAssignStatus | ((static_cast<std::uint32_t>(channel) & 0xFFu) << 8);
 }
+
+// The band's transport: Play and Stop shared by the pianos of one relay. Real-time status bytes,
+// which a synthesizer ignores and a piano outside the band drops; data bytes 7-bit, byte 4 zero
+// as in every message. `channel` is the sender's link channel.
+//   start  FA lo hi 00   Play pressed: lo + 128 x hi = tempo (BPM) + 256 x channel
+//   stop   FC 00 00 00   Stop pressed
+//   ping   F9 id 00 00   id = 16 x sequence (0..7) + channel of the asker
+//   pong   FD id ch 00   the answer to ping `id`, from the member on channel `ch`
+inline constexpr std::uint8_t kBandStartStatus = 0xFA;
+inline constexpr std::uint8_t kBandStopStatus = 0xFC;
+inline constexpr std::uint8_t kBandPingStatus = 0xF9;
+inline constexpr std::uint8_t kBandPongStatus = 0xFD;
+
+constexpr bool IsBandTransportMessage(std::uint32_t packed) {
+    const unsigned status = packed & 0xFFu;
+    const bool known = status == kBandStartStatus || status == kBandStopStatus || status == kBandPingStatus ||
+                       status == kBandPongStatus;
+    return known && (packed & 0xFF808000u) == 0;
+}
+constexpr std::uint32_t BandStartMessage(int tempo, int channel) {
+    const auto value = static_cast<std::uint32_t>((tempo & 0xFF) | ((channel & 0x0F) << 8));
+    return kBandStartStatus | ((value & 0x7Fu) << 8) | ((value >> 7) << 16);
+}
+constexpr int BandStartTempo(std::uint32_t start) { return static_cast<int>(((start >> 8) & 0x7Fu) | ((start >> 9) & 0x80u)); }
+constexpr int BandStartChannel(std::uint32_t start) { return static_cast<int>((start >> 17) & 0x0Fu); }
+
+// A relay with a room password takes a player only once these messages are its first: "F0" and
+// three bytes of the password's digest each, so that old pianos, which never send them, are refused.
+// `digest` is the SHA-256 of the password (see RelayHello); its first bytes are used.
+inline constexpr std::uint8_t kHelloStatus = 0xF0;
+inline constexpr std::size_t kHelloMessages = 3;
+std::array<std::uint32_t, kHelloMessages> HelloMessages(std::span<const std::uint8_t> digest);
 
 // One message as it goes on the wire.
 constexpr std::array<char, kLinkMessageSize> EncodeLinkMessage(std::uint32_t packed) {

@@ -54,19 +54,42 @@ void MusicMaker::SetRecord(bool on) {
 
 void MusicMaker::SetPlay(bool on) {
     if (on == play_) return;
+    std::optional<SharedStart> shared;
+    if (share_ && on) shared = share_->PlayPressed(g_lTempo);
+    else if (share_) share_->StopPressed();
+    Switch(on, shared);
+}
+
+void MusicMaker::StartShared(const SharedStart& start) {
+    if (record_) return;
+    if (play_) Switch(false, std::nullopt);
+    Switch(true, start);
+}
+
+void MusicMaker::StopShared() {
+    if (play_) Switch(false, std::nullopt);
+}
+
+void MusicMaker::Switch(bool on, const std::optional<SharedStart>& shared) {
     if (on) SetRecord(false);
     play_ = on;
     if (on) {
         g_lCurStep = loop_ ? LoopSteps().first : 0;
         if (m_lSoloTrack >= g_lNumTracks) m_lSoloTrack = -1;  // the track went away since
-        if (m_lSoloTrack < 0) {
+        bandChannel_ = shared ? shared->channel & 15 : -1;
+        if (bandChannel_ >= 0) {
+            // One channel for the whole song: the instrument of its first (or solo) track.
+            const int c = g_Tracks[static_cast<std::size_t>(std::max(m_lSoloTrack, 0))].Channel & 15;
+            SetPatch(g_bytChannelPatch[static_cast<std::size_t>(c)], bandChannel_);
+        } else if (m_lSoloTrack < 0) {
             for (int c = 0; c < 16; ++c) SetPatch(g_bytChannelPatch[static_cast<std::size_t>(c)], c);
         } else {
             const int c = g_Tracks[static_cast<std::size_t>(m_lSoloTrack)].Channel & 15;
             SetPatch(g_bytChannelPatch[static_cast<std::size_t>(c)], c);
         }
-        interval_ = PlayInterval(g_lNotesPerBeat, g_lTempo);
+        interval_ = PlayInterval(g_lNotesPerBeat, shared ? shared->tempo : g_lTempo);
         startMs_ = clock_->NowMs();
+        if (shared) startMs_ += std::max(0.0, shared->atMs - SteadyClock().NowMs());
         nextStep_ = 1;
         if (fakeClock_) ArmTimer();
         else StartSender();
@@ -77,6 +100,7 @@ void MusicMaker::SetPlay(bool on) {
             for (int n = 0; n < 128; ++n) StopNote(n, c);
         }
     }
+    if (!on) bandChannel_ = -1;
     emit playChanged(on);
 }
 
@@ -158,7 +182,7 @@ void MusicMaker::TrackSteps(int track, int first, int end, bool releaseAtEnd, st
     // recording may grow the song and move the steps read here.
     changes_.clear();
     AppendNoteChanges(g_Tracks[t], g_lNumSteps, first, end, releaseAtEnd, last, changes_);
-    const int channel = g_Tracks[t].Channel;
+    const int channel = TrackChannel(t);
     for (const NoteChange& c : changes_) sink(c, channel);
     // After the release at the end nothing of the track sounds: the next notes step stops nothing.
     if (t < lastStep.size()) lastStep[t] = releaseAtEnd ? -1 : last;
@@ -195,7 +219,7 @@ void MusicMaker::PlayStep() {
 
 void MusicMaker::Ended() {
     m_lSoloTrack = -1;
-    SetPlay(false);
+    if (play_) Switch(false, std::nullopt);
 }
 
 void MusicMaker::StartSender() {

@@ -15,6 +15,7 @@
 #include <climits>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <utility>
 #include <vector>
 
@@ -31,6 +32,27 @@ public:
 class SteadyClock : public Clock {
 public:
     double NowMs() const override;
+};
+
+// A start agreed with other pianos (the band room): the first step falls due one interval after
+// `atMs` (steady clock, milliseconds; a time already past starts now), at `tempo`, with every track
+// on `channel`, the piano's link channel, so that the parts of the band never take each other's
+// notes or instruments.
+struct SharedStart {
+    double atMs = 0;
+    int tempo = 120;
+    int channel = 0;
+};
+
+// The band room's part in the transport: told of Play and Stop pressed here. None by default.
+class TransportShare {
+public:
+    virtual ~TransportShare() = default;
+    // Play pressed here at the song's `tempo`: the start agreed with the band (who has been told),
+    // or none when this piano plays alone.
+    virtual std::optional<SharedStart> PlayPressed(int tempo) = 0;
+    // Stop pressed here; the end of the song is no Stop.
+    virtual void StopPressed() = 0;
 };
 
 class MusicMaker : public QObject, public RecorderPort, public SongView {
@@ -52,6 +74,14 @@ public:
     // first step one interval later.
     // Play off: all 2048 notes stopped, timer stopped; the cursor stays.
     void SetPlay(bool on);
+    // The band room: Play and Stop pressed here (SetPlay) are shared through `share` (null: none).
+    void SetTransportShare(TransportShare* share) { share_ = share; }
+    TransportShare* GetTransportShare() const { return share_; }
+    // Play and Stop pressed at another piano of the band. A start finds a piano whose Record box is
+    // checked recording its own part while the others play: it goes on recording, its song silent.
+    void StartShared(const SharedStart& start);
+    void StopShared();
+
     // Plays `track` alone (the track buttons); an index naming no track is ignored.
     void PlayTrackAlone(int track);
     int SoloTrack() const { return m_lSoloTrack; }
@@ -101,6 +131,9 @@ signals:
 
 private:
     using NoteSink = std::function<void(const NoteChange&, int channel)>;
+    // Play on or off; `shared`: a start agreed with the band.
+    void Switch(bool on, const std::optional<SharedStart>& shared);
+    int TrackChannel(std::size_t track) const { return bandChannel_ >= 0 ? bandChannel_ : g_Tracks[track].Channel; }
     void PlayStep();
     // One step of the schedule from `cursor` with the tracks' `lastStep`, both moved on: the note
     // starts and releases go to `sink`, in the order they sound. False when the song is over there
@@ -147,6 +180,8 @@ private:
     std::pair<int, int> loopRange_{0, kSongEnd};
     std::vector<NoteChange> changes_;  // reused from step to step
     int m_lSoloTrack = -1;
+    TransportShare* share_ = nullptr;
+    int bandChannel_ = -1;  // every track's channel during a shared start
     int interval_ = 125;
     double startMs_ = 0;
     long long nextStep_ = 1;  // the step number whose due time is start + nextStep_ x interval

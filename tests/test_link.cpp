@@ -1,10 +1,13 @@
 // The link: wire decoding, the link window against a real server on loopback, and the relay.
 #include "link/frmlink.h"
 #include "link/relay/relayserver.h"
+#include "musicmaker/frmmusicmaker.h"
 #include "testsupport.h"
 
 #include <gtest/gtest.h>
 
+#include <QCheckBox>
+#include <QLineEdit>
 #include <QProcess>
 #include <QPushButton>
 #include <QTcpServer>
@@ -45,6 +48,7 @@ int RawClient(quint16 port, int receiveBuffer = 0) {
 
 // The window and a server socket on loopback.
 struct Session {
+    MusicMaker& musicMaker = TheMusicMaker();  // made first: the fake recorder below stays the routing's
     test::FakeMidi midi;
     test::ScriptedDialogs dialogs;
     test::FakePiano piano;  // server messages must light no key
@@ -230,12 +234,13 @@ TEST(LinkWindow, FailedConnectionsSayWhatFailedAndReturnToConnect) {
 TEST(Relay, OptionsAreCheckedAndDocumented) {
     // Each command line and its exit status; the help names every option.
     for (auto [options, status] : {std::pair{QStringList{"--help"}, 0}, {{"--port", "70000"}, 2},
-                                   {{"--listen", "piano"}, 2}, {{"--max-per-address", "-1"}, 2}}) {
+                                   {{"--listen", "piano"}, 2}, {{"--max-per-address", "-1"}, 2},
+                                   {{"--password-file", "/nonexistent"}, 2}, {{"--password-file", "/dev/null"}, 2}}) {
         QProcess relay;
         relay.start(QStringLiteral(KIVRA_RELAY_PATH), options);
         EXPECT_TRUE(relay.waitForFinished(5000) && relay.exitCode() == status) << options.join(' ').toStdString();
         const QString text = QString::fromLocal8Bit(relay.readAllStandardOutput());
-        for (const char* named : {"--port", "766", "--listen", "--max-per-address"})
+        for (const char* named : {"--port", "766", "--listen", "--max-per-address", "--password-file", "KIVRA_RELAY_PASSWORD"})
             EXPECT_TRUE(status != 0 || text.contains(named)) << text.toStdString();
     }
 }
@@ -248,13 +253,16 @@ TEST(Relay, PianoAndPeersPlayTogetherThroughTheRelayProgram) {
     RelayPeer a(relay.port), b(relay.port);
     EXPECT_EQ(std::pair(a.Channel(), b.Channel()), std::pair(1, 2));
 
-    // A peer plays two notes and stops one, amid a channel assignment, a system reset, SysEx and
-    // a data byte as status: the piano and the other peer hear the notes only, the sender nothing.
+    // A peer plays two notes and stops one, amid a channel assignment, a system reset, SysEx, a
+    // data byte as status and the band's start and stop: the other peer hears the notes and the
+    // transport, the piano (no Band Play) the notes only, the sender nothing.
     s.midi.ClearSent();
-    a.Send(Wire({0x644091, 0x0005FF, 0x0000FF, 0x007E7FF0, 0x644191, 0x00643C, 0x004191}));
-    EXPECT_EQ(Hex(ReadBytes(b.socket, 12)), "91 40 64 00 91 41 64 00 91 41 00 00");
+    a.Send(Wire({0x644091, 0x0005FF, 0x0000FF, 0x007E7FF0, 0x644191, BandStartMessage(120, 1), 0x00643C, 0x004191,
+                 kBandStopStatus}));
+    EXPECT_EQ(Hex(ReadBytes(b.socket, 20)), "91 40 64 00 91 41 64 00 FA 78 02 00 91 41 00 00 FC 00 00 00");
     ASSERT_TRUE(s.WaitSent(3));
     EXPECT_EQ(g_lChannel, 0);
+    EXPECT_FALSE(s.musicMaker.PlayChecked());
 
     // The other peer holds the same note 91 40 and one of its own: when the first leaves, 91 40
     // sounds on for the second; when the second leaves, both end.
@@ -338,4 +346,103 @@ TEST(Relay, AFlooderIsCutWhileHonestPlayersGetEveryMessage) {
     const QString output = relay.Output();
     EXPECT_TRUE(output.count(" dropped ") == 1 && output.contains("it sent more than 2000 messages a second"))
         << output.toStdString();
+}
+
+TEST(Relay, ARoomPasswordAdmitsThePianosThatSendItAndRefusesTheOthers) {
+    RelayServer relay;
+    relay.SetPassword("stage door");
+    relay.SetLimits({.helloMs = 300});
+    QStringList log;
+    QObject::connect(&relay, &RelayServer::logLine, [&](const QString& line) { log << line; });
+    ASSERT_TRUE(relay.Listen(QHostAddress::LocalHost, 0));
+    // The password typed in the window, what the piano shows and the relay's line.
+    const struct { QString typed, shown, line; } cases[] = {
+        {"stage door", "Disconnect", "Client 1 joined from 127.0.0.1:%1 on channel 0 (room password accepted)"},
+        {"stage", "The server refused the room password, or is full.",
+         "Refused a client from 127.0.0.1: wrong room password"},
+    };
+    for (const auto& [typed, shown, line] : cases) {
+        Session s;
+        QTest::keyClicks(s.window->txtPassword, typed);
+        s.dialogs.inputs.push_back(Loopback(relay.Port()));
+        QTest::mouseClick(s.window->cmdConnect, Qt::LeftButton);
+        const auto logged = [&] { return QString(line).replace("%1", QString::number(s.window->sckMain().localPort())); };
+        EXPECT_TRUE(QTest::qWaitFor([&] { return log.contains(logged()); }, 5000)) << log.join('\n').toStdString();
+        EXPECT_TRUE(QTest::qWaitFor(
+            [&] { return s.window->cmdConnect->text() == shown || s.dialogs.shown.back().text == shown; }, 5000));
+    }
+    // An old piano sends nothing: it is told nothing, and refused.
+    RelayPeer old(relay.Port(), "127.0.0.2");
+    EXPECT_TRUE(QTest::qWaitFor([&] { return old.socket.state() == QAbstractSocket::UnconnectedState; }, 5000));
+    EXPECT_TRUE(old.socket.bytesAvailable() == 0 && log.contains("Refused a client from 127.0.0.2: no room password within 0.3 s"));
+}
+
+TEST(Band, PlayAndStopOnOnePianoStartAndStopTheBandOnTheCountIn) {
+    RelayServer relay;
+    ASSERT_TRUE(relay.Listen(QHostAddress::LocalHost, 0));
+    RelayPeer other(relay.Port());  // channel 0: stands for a piano whose Play is pressed by hand
+    ASSERT_EQ(other.Channel(), 0);
+    Session a;  // channel 1, its window and Music Maker
+    a.Connect(Loopback(relay.Port()));
+    frmMusicMaker maker;
+    NewSong();
+    SetTempo(240);  // a bar is 1 s, a step 62 ms
+    RecordNote(60);
+    for (int i = 0; i < 40; ++i) InsertSpace();
+    LinkClient b;  // channel 2, a piano whose Music Maker is the record of what it was asked
+    Band bandB(b);
+    std::vector<SharedStart> startsB;
+    int stopsB = 0;
+    QObject::connect(&bandB, &Band::startRequested, [&](const SharedStart& start) { startsB.push_back(start); });
+    QObject::connect(&bandB, &Band::stopRequested, [&] { ++stopsB; });
+    b.Connect(Loopback(relay.Port()));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return b.Channel() == 2; }, 5000));
+    bandB.SetEnabled(true);
+    QTest::mouseClick(a.window->chkBand, Qt::LeftButton);
+    double firstDueA = 0;
+    a.musicMaker.SetStepObserver([&](long long step, double due, double) { firstDueA = step == 1 ? due : firstDueA; });
+    const auto played = [&] { return a.midi.SentHex().find("91 3C 64") != std::string::npos; };
+    QByteArray heard;  // what the other piano got since the last look
+    const auto hears = [&](const QByteArray& bytes) {
+        return QTest::qWaitFor([&] { return (heard += other.socket.readAll()).contains(bytes); }, 5000);
+    };
+    QCheckBox* chkPlay = maker.findChild<QCheckBox*>("chkPlay");
+
+    // Play here: the others are told at once, and all start one bar later, together.
+    a.midi.ClearSent();
+    const double pressedMs = StepSender::NowMs();
+    chkPlay->click();
+    EXPECT_TRUE(hears(Wire({BandStartMessage(240, 1)})));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return startsB.size() == 1; }, 5000));
+    EXPECT_FALSE(played());  // the count-in
+    ASSERT_TRUE(QTest::qWaitFor(played, 5000));
+    const double startA = firstDueA - a.musicMaker.RunningInterval();
+    EXPECT_NEAR(startA, pressedMs + 1000, 20);
+    EXPECT_NEAR(startsB[0].atMs, startA, 100);
+    EXPECT_EQ(std::pair(startsB[0].tempo, startsB[0].channel), std::pair(240, 2));
+    // Stop here stops them all.
+    chkPlay->click();
+    EXPECT_TRUE(hears(Wire({kBandStopStatus})));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return stopsB == 1; }, 5000));
+
+    // Play pressed there at 200 BPM: this piano starts after the count-in, its song on its own
+    // channel at that tempo; the piano without Band Play ignores it, and no output hears the transport.
+    bandB.SetEnabled(false);
+    a.midi.ClearSent();
+    heard.clear();
+    other.Send(Wire({BandStartMessage(200, 0)}));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return chkPlay->isChecked(); }, 5000));
+    QTest::qWait(1100);  // a bar at 200 BPM is 1.2 s
+    EXPECT_FALSE(played());
+    ASSERT_TRUE(QTest::qWaitFor(played, 5000));
+    EXPECT_TRUE(std::none_of(a.midi.out->sent.begin(), a.midi.out->sent.end(), [](auto m) { return (m & 0xF0) == 0xF0; }));
+    EXPECT_EQ(a.musicMaker.RunningInterval(), PlayInterval(4, 200));
+    EXPECT_TRUE(hears(Wire({0x643C91})));
+    EXPECT_TRUE(startsB.size() == 1 && stopsB == 1);
+    // Leaving mid-song: the relay releases the note it left sounding.
+    heard.clear();
+    QTest::mouseClick(a.window->cmdConnect, Qt::LeftButton);
+    EXPECT_TRUE(hears(Wire({0x003C91})));
+    a.musicMaker.SetStepObserver({});
+    a.musicMaker.SetPlay(false);
 }

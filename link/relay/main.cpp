@@ -3,6 +3,7 @@
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
+#include <QFile>
 
 #include <cstdio>
 
@@ -37,7 +38,13 @@ int main(int argc, char** argv) {
         QStringLiteral("Pianos that may connect from one address at once (default %1; 0: no limit).")
             .arg(kivra::RelayServer::Limits{}.perAddress),
         QStringLiteral("count"), QString::number(kivra::RelayServer::Limits{}.perAddress));
-    parser.addOptions({portOption, listenOption, perAddressOption});
+    // Never the password itself on the command line, where every user of the machine can read it.
+    const QCommandLineOption passwordFileOption(
+        QStringLiteral("password-file"),
+        QStringLiteral("Require the room password held in the first line of this file (or in the environment\n"
+                       "variable KIVRA_RELAY_PASSWORD): only Kivra pianos that send it may join."),
+        QStringLiteral("path"));
+    parser.addOptions({portOption, listenOption, perAddressOption, passwordFileOption});
     parser.process(app);
 
     bool ok = false;
@@ -58,7 +65,22 @@ int main(int argc, char** argv) {
         return 2;
     }
 
+    QString password = qEnvironmentVariable("KIVRA_RELAY_PASSWORD");
+    if (parser.isSet(passwordFileOption)) {
+        QFile file(parser.value(passwordFileOption));
+        if (!file.open(QIODevice::ReadOnly | QIODevice::Text)) {
+            PrintLine(stderr, QStringLiteral("kivra-relay: cannot read the password file \"%1\": %2").arg(file.fileName(), file.errorString()));
+            return 2;
+        }
+        password = QString::fromUtf8(file.readLine()).remove(QLatin1Char('\n'));
+        if (password.isEmpty()) {
+            PrintLine(stderr, QStringLiteral("kivra-relay: the password file \"%1\" holds no password.").arg(file.fileName()));
+            return 2;
+        }
+    }
+
     kivra::RelayServer server;
+    server.SetPassword(password);
     QObject::connect(&server, &kivra::RelayServer::logLine, [](const QString& line) { PrintLine(stdout, line); });
     auto limits = server.limits();
     limits.perAddress = perAddress;
@@ -71,5 +93,6 @@ int main(int argc, char** argv) {
         return 1;
     }
     PrintLine(stdout, QStringLiteral("kivra-relay listening on port %1").arg(server.Port()));
+    if (!password.isEmpty()) PrintLine(stdout, QStringLiteral("Room password required: only Kivra pianos that send it may join"));
     return QCoreApplication::exec();
 }

@@ -1,5 +1,7 @@
 #include "link/relay/relayserver.h"
 
+#include "link/hello.h"
+
 #include <QTcpSocket>
 
 #include <algorithm>
@@ -21,6 +23,9 @@ struct RelayServer::Client {
     MessageRate rate{0, 0};  // set on joining, from the limits then in force
     qint64 progressAtMs = 0;  // when its queue last moved, or last started filling
     qint64 dropped = 0;       // messages that were no channel voice message
+    bool admitted = true;     // false until the room password's hello has come
+    std::size_t helloHeard = 0;
+    qint64 connectedAtMs = 0;
 };
 
 namespace {
@@ -66,7 +71,12 @@ RelayServer::~RelayServer() {
 
 void RelayServer::SetLimits(const Limits& limits) {
     limits_ = limits;
-    stallCheck_.start(std::clamp(limits_.stallMs / 4, 10, 1000));
+    stallCheck_.start(std::clamp(std::min(limits_.stallMs, limits_.helloMs) / 4, 10, 1000));
+}
+
+void RelayServer::SetPassword(const QString& password) {
+    hello_.reset();
+    if (!password.isEmpty()) hello_ = RelayHello(password);
 }
 
 bool RelayServer::Listen(const QHostAddress& address, quint16 port) {
@@ -130,15 +140,28 @@ void RelayServer::OnNewConnection() {
                 if (Client* found = Find(id)) Remove(*found, QString());
             },
             Qt::QueuedConnection);
-        emit logLine(QStringLiteral("Client %1 joined from %2 on channel %3").arg(c.id).arg(c.peer).arg(c.channel));
-
-        const auto assign = EncodeLinkMessage(ChannelAssignMessage(channel));
-        socket->write(assign.data(), static_cast<qint64>(assign.size()));
-        socket->flush();
+        c.connectedAtMs = clock_.elapsed();
+        c.admitted = !hello_;
+        if (c.admitted) Admit(c, QString());
     }
 }
 
+void RelayServer::Admit(Client& client, const QString& how) {
+    client.admitted = true;
+    emit logLine(QStringLiteral("Client %1 joined from %2 on channel %3%4").arg(client.id).arg(client.peer).arg(client.channel).arg(how));
+    const auto assign = EncodeLinkMessage(ChannelAssignMessage(client.channel));
+    client.socket->write(assign.data(), static_cast<qint64>(assign.size()));
+    client.socket->flush();
+}
+
 void RelayServer::Refuse(QTcpSocket* socket, const QString& address, const QString& why) {
+    LogRefusal(address, why);
+    connect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);
+    socket->disconnectFromHost();
+    if (socket->state() == QAbstractSocket::UnconnectedState) socket->deleteLater();
+}
+
+void RelayServer::LogRefusal(const QString& address, const QString& why) {
     // Someone opening connections in a loop must not fill the log: one line per address a minute,
     // counting the refusals it did not write.
     const qint64 now = clock_.elapsed();
@@ -155,9 +178,6 @@ void RelayServer::Refuse(QTcpSocket* socket, const QString& address, const QStri
     std::erase_if(refusals_, [now, many = refusals_.size() > 4096](const auto& entry) {
         return now - entry.second.loggedAtMs >= kRefusalLogIntervalMs && (many || entry.second.unlogged == 0);
     });
-    connect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);
-    socket->disconnectFromHost();
-    if (socket->state() == QAbstractSocket::UnconnectedState) socket->deleteLater();
 }
 
 void RelayServer::OnReadyRead(Client& client) {
@@ -174,8 +194,19 @@ void RelayServer::OnReadyRead(Client& client) {
             flooding = true;
             break;
         }
-        // Channel assignments are the server's word alone, and system messages or stray bytes
-        // could reset or lock another player's instrument.
+        if (!client.admitted) {
+            if (message != (*hello_)[client.helloHeard]) return Remove(client, QStringLiteral("wrong room password"));
+            if (++client.helloHeard == hello_->size()) Admit(client, QStringLiteral(" (room password accepted)"));
+            continue;
+        }
+        // Channel assignments are the server's word alone, and other system messages or stray
+        // bytes could reset or lock another player's instrument; the band's transport only
+        // starts and stops a Music Maker, and no piano sends it to an output.
+        if (IsBandTransportMessage(message)) {
+            const auto bytes = EncodeLinkMessage(message);
+            out.append(bytes.data(), static_cast<qsizetype>(bytes.size()));
+            continue;
+        }
         if (!IsChannelVoiceMessage(message)) {
             ++client.dropped;
             continue;
@@ -204,11 +235,17 @@ void RelayServer::DropStalled() {
     // Removing one client releases its notes at the others: look each one up again.
     const qint64 now = clock_.elapsed();
     std::vector<int> stalled;
-    for (const auto& c : clients_)
+    std::vector<int> silent;
+    for (const auto& c : clients_) {
         if (c->socket->bytesToWrite() > 0 && now - c->progressAtMs > limits_.stallMs) stalled.push_back(c->id);
+        if (!c->admitted && now - c->connectedAtMs > limits_.helloMs) silent.push_back(c->id);
+    }
     for (int id : stalled)
         if (Client* c = Find(id))
             Remove(*c, QStringLiteral("it stopped reading (nothing taken for %1 s)").arg(limits_.stallMs / 1000.0));
+    for (int id : silent)
+        if (Client* c = Find(id))
+            Remove(*c, QStringLiteral("no room password within %1 s").arg(limits_.helloMs / 1000.0));
 }
 
 void RelayServer::Remove(Client& client, const QString& why) {
@@ -220,6 +257,7 @@ void RelayServer::Remove(Client& client, const QString& why) {
     gone->socket->disconnect(this);
     gone->socket->abort();
     gone->socket->deleteLater();
+    if (!gone->admitted) return LogRefusal(gone->address, why.isEmpty() ? QStringLiteral("it left before its room password") : why);
     QString line = why.isEmpty() ? QStringLiteral("Client %1 left (channel %2)").arg(gone->id).arg(gone->channel)
                                  : QStringLiteral("Client %1 dropped (channel %2): %3").arg(gone->id).arg(gone->channel).arg(why);
     if (gone->dropped > 0) line += QStringLiteral("; %1 messages from it were not passed on (no channel voice message)").arg(gone->dropped);

@@ -1,0 +1,83 @@
+#include "link/band.h"
+
+#include <algorithm>
+#include <chrono>
+
+namespace kivra {
+
+namespace {
+double NowMs() {
+    return std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now().time_since_epoch()).count();
+}
+std::uint32_t Pack(std::uint8_t status, unsigned data1, unsigned data2 = 0) {
+    return status | ((data1 & 0x7Fu) << 8) | ((data2 & 0x7Fu) << 16);
+}
+}  // namespace
+
+Band::Band(LinkClient& link, QObject* parent) : QObject(parent), link_(link), pingTimer_(this) {
+    pingTimer_.setInterval(kPingIntervalMs);
+    connect(&pingTimer_, &QTimer::timeout, this, &Band::Ping);
+    connect(&link_, &LinkClient::transportReceived, this, &Band::OnTransport);
+    connect(&link_, &LinkClient::stateChanged, this, &Band::UpdatePinging);
+}
+
+void Band::SetEnabled(bool on) {
+    enabled_ = on;
+    UpdatePinging();
+}
+
+void Band::UpdatePinging() {
+    if (Playing() == pingTimer_.isActive()) return;
+    if (!Playing()) {
+        pingTimer_.stop();
+        roundTrips_ = {};  // another link, another room
+        return;
+    }
+    pingTimer_.start();
+    Ping();
+}
+
+void Band::Ping() {
+    pingSequence_ = (pingSequence_ + 1) % pingSentMs_.size();
+    pingSentMs_[pingSequence_] = NowMs();
+    link_.SendMessage(Pack(kBandPingStatus, pingSequence_ << 4 | static_cast<unsigned>(link_.Channel())));
+}
+
+double Band::DelayMs(int channel) const {
+    const auto& trips = roundTrips_[static_cast<std::size_t>(channel & 15)];
+    return trips.empty() ? 0 : *std::min_element(trips.begin(), trips.end()) / 2;
+}
+
+std::optional<SharedStart> Band::PlayPressed(int tempo) {
+    if (!Playing()) return std::nullopt;
+    link_.SendMessage(BandStartMessage(tempo, link_.Channel()));
+    return SharedStart{NowMs() + BarMs(tempo), tempo, link_.Channel()};
+}
+
+void Band::StopPressed() {
+    if (Playing()) link_.SendMessage(kBandStopStatus);
+}
+
+void Band::OnTransport(quint32 message, double receivedMs) {
+    if (!Playing()) return;
+    const unsigned id = (message >> 8) & 0x7Fu;
+    switch (message & 0xFFu) {
+        case kBandStartStatus: {
+            const int tempo = std::clamp(BandStartTempo(message), 30, 240);
+            const double at = receivedMs + BarMs(tempo) - DelayMs(BandStartChannel(message));
+            emit startRequested({at, tempo, link_.Channel()});
+            break;
+        }
+        case kBandStopStatus: emit stopRequested(); break;
+        case kBandPingStatus: link_.SendMessage(Pack(kBandPongStatus, id, static_cast<unsigned>(link_.Channel()))); break;
+        case kBandPongStatus: {
+            if ((id & 15) != static_cast<unsigned>(link_.Channel())) break;  // another member's ping
+            auto& trips = roundTrips_[(message >> 16) & 15];
+            trips.push_back(receivedMs - pingSentMs_[id >> 4]);
+            if (trips.size() > kRoundTripsKept) trips.pop_front();
+            break;
+        }
+    }
+}
+
+}  // namespace kivra
