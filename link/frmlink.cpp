@@ -28,6 +28,7 @@ frmLink::frmLink(QWidget* parent)
     txtPassword->setGeometry(TwipsToPixels(120), TwipsToPixels(1650), TwipsToPixels(1215), TwipsToPixels(285));
     txtPassword->setEchoMode(QLineEdit::Password);
     txtPassword->setPlaceholderText(tr("Password"));
+    txtPassword->setAccessibleName(tr("Room password"));
     txtPassword->setToolTip(tr("The room password of a relay that requires one, sent on connecting"));
     setTabOrder(cmdConnect, cmdQuit);
     // Enter presses the focused button, as in a dialog.
