@@ -4,13 +4,18 @@
 #include "formats/smf_import.h"
 #include "musicmaker/frmmusicmaker.h"
 #include "musicmaker/musicmaker.h"
+#include "musicmaker/render.h"
 #include "widgets/dialogs.h"
 
 #include <QAction>
 #include <QEvent>
+#include <QEventLoop>
 #include <QDir>
 #include <QFileInfo>
 #include <QMenu>
+#include <QProgressDialog>
+
+#include <thread>
 
 namespace kivra {
 
@@ -18,6 +23,9 @@ namespace {
 
 const QString kFilter = QStringLiteral("Standard MIDI Files (*.mid);;All Files (*)");
 const QString kSaveChanges = QStringLiteral("Save changes to the song?");
+const QString kWav16 = QStringLiteral("WAV 16-bit (*.wav)");
+const QString kWav24 = QStringLiteral("WAV 24-bit (*.wav)");
+const QString kFlac = QStringLiteral("FLAC (*.flac)");
 
 // Lives as a child of the window, so the files last used go with the window.
 class SongFileActions : public QObject {
@@ -55,6 +63,48 @@ public:
     void Export() { ExportThroughDialog(QString()); }
 
     bool Save() { return exported_.isEmpty() ? ExportThroughDialog(ProposedName()) : ExportTo(exported_); }
+
+    // Renders a copy of the song on a thread of its own while a progress dialog keeps the window
+    // responsive and offers Cancel; returns once the render has ended.
+    void ExportAudio() {
+        const QString title = QString::fromLatin1(kExportAudioTitle);
+        QString filter = kWav16;
+        std::optional<QString> name =
+            UserDialogs().SaveFileName(title, QStringList{kWav16, kWav24, kFlac}.join(QStringLiteral(";;")), {}, &filter);
+        if (!name || name->isEmpty()) return;
+        // The name's extension chooses the format; a name without one takes the chosen filter's.
+        const AudioFormat wav = filter == kWav24 ? AudioFormat::Wav24 : AudioFormat::Wav16;
+        if (!AudioFormatOf(*name)) *name += filter == kFlac ? QStringLiteral(".flac") : QStringLiteral(".wav");
+        const RenderSettings settings{LoadSoundOptions(), *AudioFormatOf(*name, wav)};
+        const SongSource current = CurrentSong();
+        SongData song{{current.Tracks.begin(), current.Tracks.end()}, current.NumSteps, current.Tempo,
+                      current.NotesPerBeat, current.ChannelPatch};
+
+        QProgressDialog progress(QStringLiteral("Rendering the song to %1...").arg(QFileInfo(*name).fileName()),
+                                 QStringLiteral("Cancel"), 0, 1000, &window_);
+        progress.setWindowTitle(title);
+        progress.setWindowModality(Qt::WindowModal);
+        progress.setMinimumDuration(300);
+        std::atomic<bool> cancel{false};
+        connect(&progress, &QProgressDialog::canceled, this, [&cancel] { cancel = true; });
+        QEventLoop waiting;
+        RenderResult result;
+        {
+            std::jthread worker([&] {
+                result = RenderSong(SourceOf(song), *name, settings, [&progress](double done) {
+                    QMetaObject::invokeMethod(&progress, [&progress, done] {
+                        progress.setValue(static_cast<int>(done * 999));
+                    }, Qt::QueuedConnection);
+                }, &cancel);
+                QMetaObject::invokeMethod(&waiting, &QEventLoop::quit, Qt::QueuedConnection);
+            });
+            waiting.exec();
+        }
+        if (result.ok)
+            UserDialogs().Message(title, QStringLiteral("The song was written to %1.").arg(*name), MessageIcon::Information);
+        else if (!result.cancelled)
+            UserDialogs().Message(title, result.message, MessageIcon::Critical);
+    }
 
     bool MayDrop(const QString& title) {
         if (!SongChanged()) return true;
@@ -148,12 +198,14 @@ void InstallSongFileMenu(frmMusicMaker& window) {
     QAction* sepFile = AddItem(menu, before, "sepFile", "");
     sepFile->setSeparator(true);
     QAction* mnuExport = AddItem(menu, before, "mnuExport", "E&xport to MIDI...");
+    QAction* mnuExportAudio = AddItem(menu, before, "mnuExportAudio", "Export &Audio...");
     QAction* mnuImport = AddItem(menu, before, "mnuImport", "&Import MIDI...");
 
     QObject::connect(mnuOpen, &QAction::triggered, actions, [actions] { actions->Open(); });
     QObject::connect(mnuImport, &QAction::triggered, actions, [actions] { actions->Open(); });
     QObject::connect(mnuSave, &QAction::triggered, actions, [actions] { actions->Save(); });
     QObject::connect(mnuExport, &QAction::triggered, actions, [actions] { actions->Export(); });
+    QObject::connect(mnuExportAudio, &QAction::triggered, actions, [actions] { actions->ExportAudio(); });
 }
 
 bool MayDropSong(frmMusicMaker& window, const QString& title) {
