@@ -65,8 +65,15 @@ sf_count_t DeviceSeek(sf_count_t offset, int whence, void* device) {
 sf_count_t DeviceRead(void* buffer, sf_count_t count, void* device) {
     return static_cast<QSaveFile*>(device)->read(static_cast<char*>(buffer), count);
 }
+// Writes on after a short write, so that a full disk ends in a failed write that says why.
 sf_count_t DeviceWrite(const void* buffer, sf_count_t count, void* device) {
-    return static_cast<QSaveFile*>(device)->write(static_cast<const char*>(buffer), count);
+    sf_count_t done = 0;
+    while (done < count) {
+        const qint64 n = static_cast<QSaveFile*>(device)->write(static_cast<const char*>(buffer) + done, count - done);
+        if (n <= 0) break;
+        done += n;
+    }
+    return done;
 }
 sf_count_t DeviceTell(void* device) { return static_cast<QSaveFile*>(device)->pos(); }
 
@@ -114,7 +121,8 @@ RenderResult RenderSong(const SongSource& song, const QString& path, const Rende
     const std::vector<TimedMessage> messages = SongMessages(song, settings.sampleRate, result.songFrames);
 
     QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly))
+    // Unbuffered: libsndfile buffers already, and a failed write then reports the system's reason.
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Unbuffered))
         return Failed(QStringLiteral("%1 could not be created: %2.").arg(path, file.errorString()));
     SF_VIRTUAL_IO io{&DeviceLength, &DeviceSeek, &DeviceRead, &DeviceWrite, &DeviceTell};
     SF_INFO info{};

@@ -1,20 +1,28 @@
 // The Sound window: each control changes the built-in synthesizer at once, is saved and is
 // restored at the next start; a SoundFont that does not load changes nothing; Panic silences
-// every channel; an external device gets the volume as a controller and no effects.
+// every channel; an external device gets the volume as a controller and no effects. A song
+// renders to WAV or FLAC with its velocities and a release tail, replacing files atomically.
+#include "formats/smf_export.h"
 #include "midi/backends/fluidsynth/fluidsynth_backend.h"
 #include "midi/devices.h"
 #include "midi/frmsound.h"
+#include "musicmaker/render.h"
 #include "testsupport.h"
 
 #include <fluidsynth.h>
+#include <sndfile.h>
 
 #include <QCheckBox>
 #include <QSettings>
 #include <QSlider>
 #include <QSpinBox>
 #include <QPushButton>
+#include <QDir>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTextStream>
+
+#include <cmath>
 
 using namespace kivra;
 
@@ -36,6 +44,34 @@ SoftSynth& Start() {
 }
 int SettingInt(SoftSynth& s, const char* name) { int v = -1; fluid_settings_getint(s.Settings(), name, &v); return v; }
 std::string FontName(SoftSynth& s) { return fluid_sfont_get_name(fluid_synth_get_sfont(s.Engine(), 0)); }
+
+// Renders need no installed SoundFont: a tiny one with a sine tone ships with the tests.
+const char* const kTinyFont = KIVRA_TEST_DATA_DIR "/sound/tiny.sf2";
+// One track: note 69 at `velocity`, held to the end of the song (half a second).
+SongData HeldNote(std::uint8_t velocity) {
+    SongStep note{StepNotes, 1, {69}};
+    note.Notes.Velocities()[0] = velocity;
+    return {.Tracks = {{0, {note, {}, {}, {}}}}, .NumSteps = 4};
+}
+RenderResult Render(const SongData& song, const QString& path, AudioFormat format = AudioFormat::Wav16,
+                    std::function<void(double)> progress = {}, const std::atomic<bool>* cancel = nullptr) {
+    return RenderSong(SourceOf(song), path, {{.soundFont = kTinyFont}, format}, progress, cancel);
+}
+struct Audio { SF_INFO info{}; std::vector<float> samples; };  // interleaved stereo
+Audio Read(const QString& path) {
+    Audio a;
+    SNDFILE* f = sf_open(QFile::encodeName(path).constData(), SFM_READ, &a.info);
+    if (!f) return a;
+    a.samples.resize(static_cast<std::size_t>(a.info.frames * a.info.channels));
+    sf_readf_float(f, a.samples.data(), a.info.frames);
+    sf_close(f);
+    return a;
+}
+double Rms(const std::vector<float>& s, std::size_t from, std::size_t to) {
+    double sum = 0;
+    for (std::size_t i = from; i < to; ++i) sum += double(s[i]) * s[i];
+    return std::sqrt(sum / double(to - from));
+}
 
 struct SoundTest : ::testing::Test {
     void SetUp() override { ClearSettings(); if (FindGmSoundFont().empty()) GTEST_SKIP() << "no General MIDI SoundFont"; }
@@ -125,5 +161,101 @@ TEST(Sound, PanicSilencesEveryChannelAndAnExternalDeviceGetsTheVolumeAndNoEffect
     for (int c = 0; c < 16; ++c) expected += (c ? " " : "") + ShortMessageHex(PackShortMessage(0xB0 + c, 120)) + " " + ShortMessageHex(PackShortMessage(0xB0 + c, 123));
     EXPECT_EQ(midi.SentHex(), expected);
     EXPECT_FALSE(piano.keys[60].pressed || piano.keys[64].pressed || g_lNotesDown);
+    ClearSettings();
+}
+
+// Each format reads back as written, the same samples every time: the song's half second at its
+// loudness, then a tail that lets the release die away and ends quiet, within five seconds.
+TEST(Render, ASongRendersTheSameEveryTimeWithItsTailInEachFormat) {
+    const struct { const char* name; AudioFormat format; int sfFormat; } cases[] = {
+        {"a.wav", AudioFormat::Wav16, SF_FORMAT_WAV | SF_FORMAT_PCM_16},
+        {"b.wav", AudioFormat::Wav24, SF_FORMAT_WAV | SF_FORMAT_PCM_24},
+        {"c.flac", AudioFormat::Flac, SF_FORMAT_FLAC | SF_FORMAT_PCM_16}};
+    QTemporaryDir dir;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const QString first = dir.filePath(QLatin1String(c.name)), again = dir.filePath(QStringLiteral("again"));
+        const RenderResult r = Render(HeldNote(100), first, c.format);
+        ASSERT_TRUE(r.ok) << r.message.toStdString();
+        ASSERT_TRUE(Render(HeldNote(100), again, c.format).ok);
+        const Audio a = Read(first), b = Read(again);
+        EXPECT_EQ(a.info.format, c.sfFormat);
+        EXPECT_EQ(a.info.samplerate, 44100);
+        EXPECT_EQ(a.info.channels, 2);
+        EXPECT_EQ(a.info.frames, r.frames);
+        EXPECT_EQ(a.samples, b.samples);
+        EXPECT_EQ(r.songFrames, 22050);
+        EXPECT_GT(r.frames, r.songFrames + 2048) << "the release is heard out";
+        EXPECT_LE(r.frames, r.songFrames + kMaxTailSeconds * 44100);
+        const auto song = std::size_t(2 * r.songFrames), end = a.samples.size();
+        EXPECT_GT(Rms(a.samples, 0, song), 0.05);
+        EXPECT_LT(Rms(a.samples, end - 2048, end), kTailLevel);
+    }
+    EXPECT_EQ(AudioFormatOf(QStringLiteral("x.WAV"), AudioFormat::Wav24), AudioFormat::Wav24);
+    EXPECT_FALSE(AudioFormatOf(QStringLiteral("x.mp3")));
+}
+
+TEST(Render, AQuietNoteRendersQuieterThanALoudOne) {
+    QTemporaryDir dir;
+    double rms[2];
+    for (std::uint8_t v : {30, 100}) {
+        ASSERT_TRUE(Render(HeldNote(v), dir.filePath(QStringLiteral("v.wav"))).ok);
+        const Audio a = Read(dir.filePath(QStringLiteral("v.wav")));
+        rms[v == 100] = Rms(a.samples, 0, 44100);
+    }
+    EXPECT_LT(rms[0], 0.5 * rms[1]);
+    EXPECT_GT(rms[0], 0.0);
+}
+
+// Neither a cancel nor a failure leaves a partial file behind or harms the file already there;
+// a failure names the file and the reason.
+TEST(Render, CancelOrFailureLeavesNoFileAndTheOldOneWholeAndSaysWhy) {
+    QTemporaryDir dir;
+    const QString existing = dir.filePath(QStringLiteral("old.wav")), fresh = dir.filePath(QStringLiteral("new.wav"));
+    test::WriteFile(existing, "old");
+    std::atomic<bool> cancel{false};
+    const struct { const char* name; QString path; bool atStart, midway, fullDisk; const char* reason; } cases[] = {
+        {"cancelled at once", fresh, true, false, false, nullptr},
+        {"cancelled midway", existing, false, true, false, nullptr},
+        {"the disk fills", existing, false, false, true, "File too large"},
+        {"no such folder", dir.filePath(QStringLiteral("none/x.wav")), false, false, false, "No such file or directory"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        cancel = c.atStart;
+        std::optional<test::FileSizeLimit> limit;
+        if (c.fullDisk) limit.emplace(4096);
+        const RenderResult r = Render(HeldNote(100), c.path, AudioFormat::Wav16,
+                                      [&](double done) { if (c.midway && done > 0.3) cancel = true; }, &cancel);
+        limit.reset();
+        EXPECT_FALSE(r.ok);
+        EXPECT_EQ(r.cancelled, !c.reason);
+        EXPECT_TRUE(!c.reason || (r.message.contains(c.path) && r.message.contains(QLatin1String(c.reason))))
+            << r.message.toStdString();
+        EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files), QStringList{QStringLiteral("old.wav")});
+        EXPECT_EQ(test::ReadFile(existing), "old");
+    }
+}
+
+// The command line's render: a MIDI file in, an audio file out, or why not.
+TEST(Render, AMidiFileRendersFromTheCommandLineOrSaysWhyNot) {
+    ClearSettings();
+    SaveSetting(kSoundSection, QStringLiteral("SoundFont"), QString::fromLatin1(kTinyFont));
+    QTemporaryDir dir;
+    const QString midi = dir.filePath(QStringLiteral("song.mid"));
+    std::vector<int> lastStep;
+    ASSERT_TRUE(WriteFileReplacing(midi, EncodeMIDIFile(SourceOf(HeldNote(100)), lastStep)).ok);
+    const struct { QString from, to; int code; const char* says; } cases[] = {
+        {midi, dir.filePath(QStringLiteral("song.flac")), 0, ""},
+        {midi, dir.filePath(QStringLiteral("song.mp3")), 1, "must end in .wav or .flac"},
+        {dir.filePath(QStringLiteral("none.mid")), dir.filePath(QStringLiteral("x.wav")), 1, "none.mid was not read"},
+    };
+    for (const auto& c : cases) {
+        QString said;
+        QTextStream err(&said);
+        EXPECT_EQ(RenderSongFile(c.from, c.to, err), c.code) << said.toStdString();
+        EXPECT_TRUE(said.contains(QLatin1String(c.says))) << said.toStdString();
+    }
+    EXPECT_EQ(Read(dir.filePath(QStringLiteral("song.flac"))).info.frames > 22050, true);
     ClearSettings();
 }
