@@ -1,5 +1,6 @@
 // The Music Maker window driven by real clicks and keys: what it shows, what its controls do to the
 // song, and its song file items (dialogs asked, messages shown, files written).
+#include "midi/devices.h"
 #include "musicmaker/frmmusicmaker.h"
 #include "musicmaker/musicmaker.h"
 #include "musicmaker/songfile_menu.h"
@@ -108,7 +109,7 @@ TEST_F(MusicMakerWindow, MenusListTheirItemsAndBarsAndArrowsShowTracksAndSetting
     }
     EXPECT_EQ(items.join(", ").toStdString(),
               "Kivra - Music Maker, &File:, mnuNew &New Ctrl+N, mnuOpen &Open... Ctrl+O, mnuSave &Save... Ctrl+S, "
-              "sepFile, mnuExport E&xport to MIDI..., mnuImport &Import MIDI..., &Edit:, mnuUndo Undo Ctrl+Z, "
+              "sepFile, mnuExport E&xport to MIDI..., mnuExportAudio Export &Audio..., mnuImport &Import MIDI..., &Edit:, mnuUndo Undo Ctrl+Z, "
               "mnuRedo Redo Ctrl+Shift+Z, , mnuCut Cut Ctrl+X, mnuCopy Copy Ctrl+C, mnuPaste Paste Ctrl+V, "
               "mnuDelete Delete Del, mnuInsertStep Insert Step Ins");
     EXPECT_EQ(Labels(true), "Track 1 - - - - | Number of Tracks: 1 Tempo: 120 BPM Notes Per Beat: 4 Output Channel: 0");
@@ -259,6 +260,21 @@ TEST_F(MusicMakerWindow, SaveAsksOnceThenWritesToTheSameFile) {
     EXPECT_EQ(Asked(), "Export to MIDI\nExport to MIDI ! The MIDI file could not be written: No space left on device.");
     Trigger("mnuSave");
     EXPECT_EQ(Asked(), "Export to MIDI i MIDI sucessfully created!");
+}
+
+// Export Audio... renders the song with the saved SoundFont, adding the chosen format's extension
+// to a bare name, and says where it went, or why not.
+TEST_F(MusicMakerWindow, ExportAudioWritesTheSongOrSaysWhyNot) {
+    SaveSetting(kSoundSection, QStringLiteral("SoundFont"), QStringLiteral(KIVRA_TEST_DATA_DIR "/sound/tiny.sf2"));
+    OneNoteSong(69);
+    dialogs.inputs = {Path("song"), Path("none/song.wav")};
+    for (const QString& told :
+         {"i The song was written to " + Path("song.wav"), "! " + Path("none/song.wav") + " could not be created"}) {
+        Trigger("mnuExportAudio");
+        EXPECT_TRUE(Asked().contains("Export Audio " + told)) << told.toStdString();
+    }
+    EXPECT_TRUE(Bytes("song.wav").startsWith("RIFF"));
+    SaveSetting(kSoundSection, QStringLiteral("SoundFont"), QString());
 }
 
 TEST_F(MusicMakerWindow, OpenShowsTheSongOrKeepsItWithTheReason) {
