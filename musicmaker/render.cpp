@@ -108,7 +108,11 @@ RenderResult RenderSong(const SongSource& song, const QString& path, const Rende
         return Failed(QStringLiteral("No General MIDI SoundFont was found to render %1 with. Install the package %2, "
                                      "or choose a SoundFont in the Sound window.")
                           .arg(path, QString::fromLatin1(kSoundFontPackage)));
-    SoftSynth synth(soundFont, settings.sampleRate);
+    auto engine = std::make_unique<SoftSynth>(soundFont, settings.sampleRate);
+    // As for playing: a chosen SoundFont that no longer loads gives way to the General MIDI one.
+    if (const std::string gm = FindGmSoundFont(); !engine->Ready() && !gm.empty() && gm != soundFont)
+        engine = std::make_unique<SoftSynth>(gm, settings.sampleRate);
+    SoftSynth& synth = *engine;
     if (!synth.Ready())
         return Failed(QStringLiteral("%1 was not written: %2.").arg(path, QString::fromStdString(synth.Error())));
     synth.ApplySound(settings.sound);
@@ -139,6 +143,7 @@ RenderResult RenderSong(const SongSource& song, const QString& path, const Rende
     const double expected = static_cast<double>(std::max(result.songFrames, 1LL));
     auto next = messages.begin();
     float peak = 1.0f;
+    int reported = -1;  // the per mille last reported: progress is told only when it moves
     // Block by block: the song's messages at their frames, then the tail until it is quiet.
     while (result.frames < result.songFrames || (result.frames - result.songFrames < maxTail && peak >= kTailLevel)) {
         if (cancel && cancel->load(std::memory_order_relaxed)) return {false, true, {}, result.songFrames, 0};
@@ -156,7 +161,11 @@ RenderResult RenderSong(const SongSource& song, const QString& path, const Rende
             peak = 0.0f;
             for (int i = 0; i < 2 * frames; ++i) peak = std::max(peak, std::abs(block[static_cast<std::size_t>(i)]));
         }
-        if (progress) progress(std::min(1.0, static_cast<double>(result.frames) / expected));
+        const double done = std::min(1.0, static_cast<double>(result.frames) / expected);
+        if (progress && static_cast<int>(done * 1000) != reported) {
+            reported = static_cast<int>(done * 1000);
+            progress(done);
+        }
     }
     // Closing writes the header's lengths; only then is the file complete and put in place.
     const int closed = sf_close(out.release());

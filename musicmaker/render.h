@@ -29,7 +29,9 @@ enum class AudioFormat { Wav16, Wav24, Flac };
 std::optional<AudioFormat> AudioFormatOf(const QString& path, AudioFormat wavFormat = AudioFormat::Wav16);
 
 struct RenderSettings {
-    SoundOptions sound;  // volume, reverb, chorus; an empty SoundFont is the system's GM one
+    // Volume, reverb, chorus and the SoundFont: empty, or one that does not load, is the system's
+    // General MIDI one.
+    SoundOptions sound;
     AudioFormat format = AudioFormat::Wav16;
     int sampleRate = 44100;
 };

@@ -268,10 +268,10 @@ TEST_F(MusicMakerWindow, ExportAudioWritesTheSongOrSaysWhyNot) {
     SaveSetting(kSoundSection, QStringLiteral("SoundFont"), QStringLiteral(KIVRA_TEST_DATA_DIR "/sound/tiny.sf2"));
     OneNoteSong(69);
     dialogs.inputs = {Path("song"), Path("none/song.wav")};
-    for (const QString& told : {"i The song was written to " + Path("song.wav"), "! " + Path("none/song.wav") + " could not"}) {
-        Trigger("mnuExportAudio");
-        EXPECT_TRUE(Asked().contains("Export Audio " + told)) << told.toStdString();
-    }
+    Trigger("mnuExportAudio"), Trigger("mnuExportAudio");
+    const QString told = Asked();
+    EXPECT_TRUE(told.contains("Export Audio i The song was written to " + Path("song.wav")) &&
+                told.contains("Export Audio ! " + Path("none/song.wav") + " could not")) << told.toStdString();
     EXPECT_TRUE(Bytes("song.wav").startsWith("RIFF"));
     SaveSetting(kSoundSection, QStringLiteral("SoundFont"), QString());
 }
