@@ -9,13 +9,16 @@
 
 #include <QApplication>
 #include <QCheckBox>
+#include <QDir>
 #include <QFile>
 #include <QLabel>
 #include <QMenu>
+#include <QProgressDialog>
 #include <QPushButton>
 #include <QRegularExpression>
 #include <QScrollBar>
 #include <QTemporaryDir>
+#include <QTimer>
 #include <QTest>
 #include <QUndoStack>
 
@@ -263,8 +266,8 @@ TEST_F(MusicMakerWindow, SaveAsksOnceThenWritesToTheSameFile) {
 }
 
 // Export Audio... renders the song with the saved SoundFont, adding the chosen format's extension
-// to a bare name, and says where it went, or why not.
-TEST_F(MusicMakerWindow, ExportAudioWritesTheSongOrSaysWhyNot) {
+// to a bare name, and says where it went, or why not; Cancel in its progress leaves no file.
+TEST_F(MusicMakerWindow, ExportAudioWritesTheSongOrSaysWhyNotAndCancelLeavesNoFile) {
     SaveSetting(kSoundSection, QStringLiteral("SoundFont"), QStringLiteral(KIVRA_TEST_DATA_DIR "/sound/tiny.sf2"));
     OneNoteSong(69);
     dialogs.inputs = {Path("song"), Path("none/song.wav")};
@@ -273,6 +276,17 @@ TEST_F(MusicMakerWindow, ExportAudioWritesTheSongOrSaysWhyNot) {
     EXPECT_TRUE(told.contains("Export Audio i The song was written to " + Path("song.wav")) &&
                 told.contains("Export Audio ! " + Path("none/song.wav") + " could not")) << told.toStdString();
     EXPECT_TRUE(Bytes("song.wav").startsWith("RIFF"));
+    SetStepCount(200000);  // an hour and more of song: the render is still going when Cancel is clicked
+    dialogs.inputs = {Path("long.wav")};
+    QTimer cancel;
+    QObject::connect(&cancel, &QTimer::timeout, [this] {
+        if (auto* p = window->findChild<QProgressDialog*>(); p && p->isVisible())
+            QTest::mouseClick(p->findChild<QPushButton*>(), Qt::LeftButton);
+    });
+    cancel.start(20);
+    Trigger("mnuExportAudio");
+    EXPECT_EQ(Asked(), "Export Audio ? WAV 16-bit (*.wav);;WAV 24-bit (*.wav);;FLAC (*.flac)");
+    EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files), QStringList{"song.wav"});
     SaveSetting(kSoundSection, QStringLiteral("SoundFont"), QString());
 }
 
