@@ -92,6 +92,7 @@ public:
         {
             std::jthread worker([&] {
                 result = RenderSong(SourceOf(song), *name, settings, [&progress](double done) {
+                    // Short of the maximum, which would close the dialog while the tail is still written.
                     QMetaObject::invokeMethod(&progress, [&progress, done] {
                         progress.setValue(static_cast<int>(done * 999));
                     }, Qt::QueuedConnection);
@@ -99,6 +100,7 @@ public:
                 QMetaObject::invokeMethod(&waiting, &QEventLoop::quit, Qt::QueuedConnection);
             });
             waiting.exec();
+            cancel = true;  // the program quitting ends the loop early: the render stops with it
         }
         if (result.ok)
             UserDialogs().Message(title, QStringLiteral("The song was written to %1.").arg(*name), MessageIcon::Information);
