@@ -68,7 +68,7 @@ std::pair<std::tuple<int, int, int, long long>, std::vector<float>> Read(const Q
     return {{f.format(), f.samplerate(), f.channels(), f.frames()}, samples};
 }
 double Rms(const std::vector<float>& s, std::size_t from, std::size_t to) {
-    return std::sqrt(std::inner_product(&s[from], &s[to], &s[from], 0.0) / double(to - from));
+    return std::sqrt(std::inner_product(s.data() + from, s.data() + to, s.data() + from, 0.0) / double(to - from));
 }
 
 struct SoundTest : ::testing::Test {
