@@ -4,14 +4,19 @@
 #include "formats/smf_import.h"
 #include "musicmaker/frmmusicmaker.h"
 #include "musicmaker/musicmaker.h"
+#include "musicmaker/render.h"
 #include "widgets/dialogs.h"
 
 #include <QAction>
 #include <QCoreApplication>
 #include <QEvent>
+#include <QEventLoop>
 #include <QDir>
 #include <QFileInfo>
 #include <QMenu>
+#include <QProgressDialog>
+
+#include <thread>
 
 namespace kivra {
 
@@ -20,6 +25,10 @@ namespace {
 QString Filter() { return frmMusicMaker::tr("Standard MIDI Files (*.mid);;All Files (*)"); }
 QString ImportTitle() { return QCoreApplication::translate("MidiFiles", kImportTitle); }
 QString ExportTitle() { return QCoreApplication::translate("MidiFiles", kExportTitle); }
+// The save dialog's choices of sound file; their names are the formats' own.
+const QString kWav16 = QStringLiteral("WAV 16-bit (*.wav)");
+const QString kWav24 = QStringLiteral("WAV 24-bit (*.wav)");
+const QString kFlac = QStringLiteral("FLAC (*.flac)");
 
 // Lives as a child of the window, so the files last used go with the window.
 class SongFileActions : public QObject {
@@ -61,6 +70,50 @@ public:
     void Export() { ExportThroughDialog(QString()); }
 
     bool Save() { return exported_.isEmpty() ? ExportThroughDialog(ProposedName()) : ExportTo(exported_); }
+
+    // Renders a copy of the song on a thread of its own while a progress dialog keeps the window
+    // responsive and offers Cancel; returns once the render has ended.
+    void ExportAudio() {
+        const QString title = QCoreApplication::translate("MidiFiles", kExportAudioTitle);
+        QString filter = kWav16;
+        std::optional<QString> name =
+            UserDialogs().SaveFileName(title, QStringList{kWav16, kWav24, kFlac}.join(QStringLiteral(";;")), {}, &filter);
+        if (!name || name->isEmpty()) return;
+        // The name's extension chooses the format; a name without one takes the chosen filter's.
+        const AudioFormat wav = filter == kWav24 ? AudioFormat::Wav24 : AudioFormat::Wav16;
+        if (!AudioFormatOf(*name)) *name += filter == kFlac ? QStringLiteral(".flac") : QStringLiteral(".wav");
+        const RenderSettings settings{LoadSoundOptions(), *AudioFormatOf(*name, wav)};
+        const SongSource current = CurrentSong();
+        SongData song{{current.Tracks.begin(), current.Tracks.end()}, current.NumSteps, current.Tempo,
+                      current.NotesPerBeat, current.ChannelPatch};
+
+        QProgressDialog progress(frmMusicMaker::tr("Rendering the song to %1...").arg(QFileInfo(*name).fileName()),
+                                 frmMusicMaker::tr("Cancel"), 0, 1000, &window_);
+        progress.setWindowTitle(title);
+        progress.setWindowModality(Qt::WindowModal);
+        progress.setMinimumDuration(300);
+        std::atomic<bool> cancel{false};
+        connect(&progress, &QProgressDialog::canceled, this, [&cancel] { cancel = true; });
+        QEventLoop waiting;
+        RenderResult result;
+        {
+            std::jthread worker([&] {
+                result = RenderSong(SourceOf(song), *name, settings, [&progress](double done) {
+                    // Short of the maximum, which would close the dialog while the tail is still written.
+                    QMetaObject::invokeMethod(&progress, [&progress, done] {
+                        progress.setValue(static_cast<int>(done * 999));
+                    }, Qt::QueuedConnection);
+                }, &cancel);
+                QMetaObject::invokeMethod(&waiting, &QEventLoop::quit, Qt::QueuedConnection);
+            });
+            waiting.exec();
+            cancel = true;  // the program quitting ends the loop early: the render stops with it
+        }
+        if (result.ok)
+            UserDialogs().Message(title, frmMusicMaker::tr("The song was written to %1.").arg(*name), MessageIcon::Information);
+        else if (!result.cancelled)
+            UserDialogs().Message(title, result.message, MessageIcon::Critical);
+    }
 
     bool MayDrop(const QString& title) {
         if (!SongChanged()) return true;
@@ -159,12 +212,14 @@ void InstallSongFileMenu(frmMusicMaker& window) {
     QAction* sepFile = AddItem(menu, before, "sepFile", "");
     sepFile->setSeparator(true);
     QAction* mnuExport = AddItem(menu, before, "mnuExport", QT_TRANSLATE_NOOP("kivra::frmMusicMaker", "E&xport to MIDI..."));
+    QAction* mnuExportAudio = AddItem(menu, before, "mnuExportAudio", QT_TRANSLATE_NOOP("kivra::frmMusicMaker", "Export &Audio..."));
     QAction* mnuImport = AddItem(menu, before, "mnuImport", QT_TRANSLATE_NOOP("kivra::frmMusicMaker", "&Import MIDI..."));
 
     QObject::connect(mnuOpen, &QAction::triggered, actions, [actions] { actions->Open(); });
     QObject::connect(mnuImport, &QAction::triggered, actions, [actions] { actions->Open(); });
     QObject::connect(mnuSave, &QAction::triggered, actions, [actions] { actions->Save(); });
     QObject::connect(mnuExport, &QAction::triggered, actions, [actions] { actions->Export(); });
+    QObject::connect(mnuExportAudio, &QAction::triggered, actions, [actions] { actions->ExportAudio(); });
 }
 
 bool MayDropSong(frmMusicMaker& window, const QString& title) {

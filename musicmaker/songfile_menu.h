@@ -3,7 +3,7 @@
 // the song, "Export to MIDI..." writes the song to a file the user names, "Save..." writes it
 // again to the file this window last exported through that dialog (otherwise it shows the dialog,
 // proposing a new name beside the file last opened, so an opened file is never written over
-// unasked). Refused files and failed writes are told to the user; the song and any file already
+// unasked), "Export Audio..." renders the song to a WAV or FLAC file with progress and Cancel. Refused files and failed writes are told to the user; the song and any file already
 // on disk stay as they were. A song with unsaved changes is never dropped without asking.
 
 #include <functional>
@@ -16,7 +16,7 @@ namespace kivra {
 class frmMusicMaker;
 
 // Adds the items to the window's File menu around "New": New, Open..., Save..., a separator,
-// Export to MIDI..., Import MIDI... Call once per window.
+// Export to MIDI..., Export Audio..., Import MIDI... Call once per window.
 void InstallSongFileMenu(frmMusicMaker& window);
 
 // Before the song is replaced or dropped: when it changed since it was last exported, opened or

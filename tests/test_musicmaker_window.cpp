@@ -1,5 +1,6 @@
 // The Music Maker window driven by real clicks and keys: what it shows, what its controls do to the
 // song, and its song file items (dialogs asked, messages shown, files written).
+#include "midi/devices.h"
 #include "musicmaker/frmmusicmaker.h"
 #include "musicmaker/musicmaker.h"
 #include "musicmaker/songfile_menu.h"
@@ -8,13 +9,16 @@
 
 #include <QApplication>
 #include <QCheckBox>
+#include <QDir>
 #include <QFile>
 #include <QLabel>
 #include <QMenu>
+#include <QProgressDialog>
 #include <QPushButton>
 #include <QRegularExpression>
 #include <QScrollBar>
 #include <QTemporaryDir>
+#include <QTimer>
 #include <QTest>
 #include <QUndoStack>
 
@@ -108,7 +112,7 @@ TEST_F(MusicMakerWindow, MenusListTheirItemsAndBarsAndArrowsShowTracksAndSetting
     }
     EXPECT_EQ(items.join(", ").toStdString(),
               "Kivra - Music Maker, &File:, mnuNew &New Ctrl+N, mnuOpen &Open... Ctrl+O, mnuSave &Save... Ctrl+S, "
-              "sepFile, mnuExport E&xport to MIDI..., mnuImport &Import MIDI..., &Edit:, mnuUndo Undo Ctrl+Z, "
+              "sepFile, mnuExport E&xport to MIDI..., mnuExportAudio Export &Audio..., mnuImport &Import MIDI..., &Edit:, mnuUndo Undo Ctrl+Z, "
               "mnuRedo Redo Ctrl+Shift+Z, , mnuCut Cut Ctrl+X, mnuCopy Copy Ctrl+C, mnuPaste Paste Ctrl+V, "
               "mnuDelete Delete Del, mnuInsertStep Insert Step Ins");
     EXPECT_EQ(Labels(true), "Track 1 - - - - | Number of Tracks: 1 Tempo: 120 BPM Notes Per Beat: 4 Output Channel: 0");
@@ -259,6 +263,29 @@ TEST_F(MusicMakerWindow, SaveAsksOnceThenWritesToTheSameFile) {
     EXPECT_EQ(Asked(), "Export to MIDI\nExport to MIDI ! The MIDI file could not be written: No space left on device.");
     Trigger("mnuSave");
     EXPECT_EQ(Asked(), "Export to MIDI i MIDI sucessfully created!");
+}
+
+// Export Audio... renders the song with the saved SoundFont, adding the chosen format's extension
+// to a bare name, and says where it went, or why not; Cancel in its progress leaves no file.
+TEST_F(MusicMakerWindow, ExportAudioWritesTheSongOrSaysWhyNotAndCancelLeavesNoFile) {
+    SaveSetting(kSoundSection, QStringLiteral("SoundFont"), QStringLiteral(KIVRA_TEST_DATA_DIR "/sound/tiny.sf2"));
+    OneNoteSong(69);
+    dialogs.inputs = {Path("song"), Path("none/song.wav"), Path("long.wav")};
+    Trigger("mnuExportAudio"), Trigger("mnuExportAudio");
+    const QString told = Asked();
+    EXPECT_TRUE(told.contains("Export Audio i The song was written to " + Path("song.wav")) &&
+                told.contains("Export Audio ! " + Path("none/song.wav") + " could not")) << told.toStdString();
+    SetStepCount(200000);  // an hour and more of song: the render is still going when Cancel is clicked
+    QTimer cancel;
+    QObject::connect(&cancel, &QTimer::timeout, [this] {
+        if (auto* p = window->findChild<QProgressDialog*>(); p && p->isVisible())
+            QTest::mouseClick(p->findChild<QPushButton*>(), Qt::LeftButton);
+    });
+    cancel.start(20);
+    Trigger("mnuExportAudio");
+    EXPECT_EQ(Asked(), "Export Audio ? WAV 16-bit (*.wav);;WAV 24-bit (*.wav);;FLAC (*.flac)");
+    EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files), QStringList{"song.wav"});
+    SaveSetting(kSoundSection, QStringLiteral("SoundFont"), QString());
 }
 
 TEST_F(MusicMakerWindow, OpenShowsTheSongOrKeepsItWithTheReason) {

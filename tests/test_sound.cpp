@@ -1,20 +1,30 @@
 // The Sound window: each control changes the built-in synthesizer at once, is saved and is
 // restored at the next start; a SoundFont that does not load changes nothing; Panic silences
-// every channel; an external device gets the volume as a controller and no effects.
+// every channel; an external device gets the volume as a controller and no effects. A song
+// renders to WAV or FLAC with its velocities and a release tail, replacing files atomically.
+#include "formats/smf_export.h"
 #include "midi/backends/fluidsynth/fluidsynth_backend.h"
 #include "midi/devices.h"
 #include "midi/frmsound.h"
+#include "musicmaker/render.h"
 #include "testsupport.h"
 
 #include <fluidsynth.h>
+#include <sndfile.hh>
 
 #include <QCheckBox>
 #include <QSettings>
 #include <QSlider>
 #include <QSpinBox>
 #include <QPushButton>
+#include <QDir>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTextStream>
+
+#include <cmath>
+#include <limits>
+#include <numeric>
 
 using namespace kivra;
 
@@ -36,6 +46,31 @@ SoftSynth& Start() {
 }
 int SettingInt(SoftSynth& s, const char* name) { int v = -1; fluid_settings_getint(s.Settings(), name, &v); return v; }
 std::string FontName(SoftSynth& s) { return fluid_sfont_get_name(fluid_synth_get_sfont(s.Engine(), 0)); }
+
+// Renders need no installed SoundFont: a tiny one with a sine tone ships with the tests. The song:
+// note 69 at `velocity`, held half a second to the end.
+const char* const kTinyFont = KIVRA_TEST_DATA_DIR "/sound/tiny.sf2";
+SongData HeldNote(std::uint8_t velocity) {
+    SongStep note{StepNotes, 1, {69}};
+    note.Notes.Velocities()[0] = velocity;
+    return {.Tracks = {{0, {note, {}, {}, {}}}}, .NumSteps = 4};
+}
+RenderResult Render(const QString& path, std::uint8_t velocity = 100, SoundOptions sound = {},
+                    AudioFormat format = AudioFormat::Wav16, const std::atomic<bool>* cancel = nullptr,
+                    std::function<void(double)> progress = {}) {
+    sound.soundFont = kTinyFont;
+    return RenderSong(SourceOf(HeldNote(velocity)), path, {sound, format}, progress, cancel);
+}
+// The file's format, rate, channels and frames, and its samples (interleaved stereo).
+std::pair<std::tuple<int, int, int, long long>, std::vector<float>> Read(const QString& path) {
+    SndfileHandle f(QFile::encodeName(path).constData());
+    std::vector<float> samples(static_cast<std::size_t>(f.frames() * f.channels()));
+    f.readf(samples.data(), f.frames());
+    return {{f.format(), f.samplerate(), f.channels(), f.frames()}, samples};
+}
+double Rms(const std::vector<float>& s, std::size_t from, std::size_t to) {
+    return std::sqrt(std::inner_product(s.data() + from, s.data() + to, s.data() + from, 0.0) / double(to - from));
+}
 
 struct SoundTest : ::testing::Test {
     void SetUp() override { ClearSettings(); if (FindGmSoundFont().empty()) GTEST_SKIP() << "no General MIDI SoundFont"; }
@@ -128,5 +163,89 @@ TEST(Sound, PanicSilencesEveryChannelAndAnExternalDeviceGetsTheVolumeAndNoEffect
     for (int c = 0; c < 16; ++c) expected += (c ? " " : "") + ShortMessageHex(PackShortMessage(0xB0 + c, 120)) + " " + ShortMessageHex(PackShortMessage(0xB0 + c, 123));
     EXPECT_EQ(midi.SentHex(), expected);
     EXPECT_FALSE(piano.keys[60].pressed || piano.keys[64].pressed || g_lNotesDown);
+    ClearSettings();
+}
+
+// Each format reads back as written, the same samples every time: the song's half second, then a
+// tail that lets the release die away and ends quiet, within five seconds.
+TEST(Render, ASongRendersTheSameEveryTimeWithItsTailInEachFormat) {
+    const struct { const char* name; AudioFormat format; int sfFormat; } cases[] = {
+        {"a.wav", AudioFormat::Wav16, SF_FORMAT_WAV | SF_FORMAT_PCM_16},
+        {"b.wav", AudioFormat::Wav24, SF_FORMAT_WAV | SF_FORMAT_PCM_24},
+        {"c.flac", AudioFormat::Flac, SF_FORMAT_FLAC | SF_FORMAT_PCM_16}};
+    QTemporaryDir dir;
+    for (const auto& c : cases) {
+        const QString path = dir.filePath(QLatin1String(c.name)), again = dir.filePath(QStringLiteral("again"));
+        const RenderResult r = Render(path, 100, {}, c.format);
+        ASSERT_TRUE(r.ok && Render(again, 100, {}, c.format).ok) << r.message.toStdString();
+        const auto [format, samples] = Read(path);
+        EXPECT_EQ(format, std::tuple(c.sfFormat, 44100, 2, r.frames)) << c.name;
+        EXPECT_EQ(samples, Read(again).second) << c.name;
+        EXPECT_TRUE(r.songFrames == 22050 && r.frames > r.songFrames + 2048 && r.frames <= r.songFrames + kMaxTailSeconds * 44100)
+            << r.songFrames << " frames of song, " << r.frames << " in all";
+        EXPECT_LT(Rms(samples, samples.size() - 2048, samples.size()), kTailLevel) << c.name << ": the tail dies away";
+    }
+}
+
+// What the song and the Sound settings ask is heard: each case against the loud note rendered
+// plainly, by the loudness of the song and the length of the tail.
+TEST(Render, TheVelocitiesAndTheSoundSettingsAreHeard) {
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("v.wav"));
+    auto render = [&](std::uint8_t velocity, SoundOptions sound) {
+        const RenderResult r = Render(path, velocity, sound);
+        return std::pair{Rms(Read(path).second, 0, 44100), r.frames - r.songFrames};
+    };
+    const auto [plainRms, plainTail] = render(100, {});
+    const struct { const char* name; std::uint8_t velocity; int volume; bool reverb; double rms; } cases[] = {
+        {"velocity 30", 30, 100, false, 0.5}, {"half volume", 100, 50, false, 0.6}, {"reverb", 100, 100, true, 1.5}};
+    for (const auto& c : cases) {
+        const auto [rms, tail] = render(c.velocity, {.volume = c.volume, .reverb = c.reverb, .reverbAmount = 100, .soundFont = {}});
+        EXPECT_TRUE(rms > 0.05 * plainRms && rms < c.rms * plainRms) << c.name << ": " << rms << " against " << plainRms;
+        EXPECT_EQ(tail > plainTail, c.reverb) << c.name << ": " << tail << " frames of tail against " << plainTail;
+    }
+}
+
+// Neither a cancel nor a failure leaves a partial file behind or harms the file already there;
+// a failure names the file and the reason.
+TEST(Render, CancelOrFailureLeavesNoFileAndTheOldOneWholeAndSaysWhy) {
+    QTemporaryDir dir;
+    const QString old = dir.filePath(QStringLiteral("old.wav"));
+    test::WriteFile(old, "old");
+    std::atomic<bool> cancel{false};
+    const struct { const char* name; QString path; bool cancel, fullDisk; const char* reason; } cases[] = {
+        {"cancelled, a new name", dir.filePath(QStringLiteral("new.wav")), true, false, nullptr},
+        {"cancelled, a file there", old, true, false, nullptr},
+        {"the disk fills", old, false, true, "File too large"},
+        {"no such folder", dir.filePath(QStringLiteral("none/x.wav")), false, false, "No such file or directory"}};
+    for (const auto& c : cases) {
+        cancel = false;
+        const test::FileSizeLimit limit(c.fullDisk ? 4096 : std::numeric_limits<long long>::max());
+        const RenderResult r =
+            Render(c.path, 100, {}, AudioFormat::Wav16, &cancel, [&](double done) { cancel = cancel || (c.cancel && done > 0.3); });
+        EXPECT_TRUE(!r.ok && r.cancelled == !c.reason) << c.name;
+        EXPECT_TRUE(!c.reason || (r.message.contains(c.path) && r.message.contains(QLatin1String(c.reason)))) << r.message.toStdString();
+        EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files), QStringList{QStringLiteral("old.wav")}) << c.name;
+        EXPECT_EQ(test::ReadFile(old), "old") << c.name;
+    }
+}
+
+// The command line's render: a MIDI file in, an audio file out, or why not.
+TEST(Render, AMidiFileRendersFromTheCommandLineOrSaysWhyNot) {
+    SaveSetting(kSoundSection, QStringLiteral("SoundFont"), QString::fromLatin1(kTinyFont));
+    QTemporaryDir dir;
+    const QString midi = dir.filePath(QStringLiteral("song.mid"));
+    std::vector<int> lastStep;
+    ASSERT_TRUE(WriteFileReplacing(midi, EncodeMIDIFile(SourceOf(HeldNote(100)), lastStep)).ok);
+    const struct { QString from, to; const char* says; } cases[] = {
+        {midi, dir.filePath(QStringLiteral("song.flac")), ""},
+        {midi, dir.filePath(QStringLiteral("song.mp3")), "must end in .wav or .flac"},
+        {dir.filePath(QStringLiteral("none.mid")), dir.filePath(QStringLiteral("y.wav")), "none.mid was not read"}};
+    for (const auto& c : cases) {
+        QString said;
+        QTextStream err(&said);
+        EXPECT_EQ(RenderSongFile(c.from, c.to, err), *c.says ? 1 : 0) << said.toStdString();
+        EXPECT_TRUE(said.contains(QLatin1String(c.says)) && QFile::exists(c.to) == !*c.says) << said.toStdString();
+    }
     ClearSettings();
 }

@@ -161,7 +161,7 @@ struct ScriptedDialogs : Dialogs {
     std::optional<QString> OpenFileName(const QString& title, const QString& filter) override {
         return Pop(title, filter, inputs, {});
     }
-    std::optional<QString> SaveFileName(const QString& title, const QString& filter, const QString& proposal) override {
+    std::optional<QString> SaveFileName(const QString& title, const QString& filter, const QString& proposal, QString*) override {
         proposed << proposal;
         return Pop(title, filter, inputs, {});
     }

@@ -42,8 +42,10 @@ public:
         if (name.isEmpty()) return std::nullopt;
         return name;
     }
-    std::optional<QString> SaveFileName(const QString& title, const QString& filter, const QString& proposed) override {
-        const QString name = QFileDialog::getSaveFileName(QApplication::activeWindow(), title, proposed, filter);
+    std::optional<QString> SaveFileName(const QString& title, const QString& filter, const QString& proposed,
+                                        QString* selectedFilter) override {
+        const QString name =
+            QFileDialog::getSaveFileName(QApplication::activeWindow(), title, proposed, filter, selectedFilter);
         if (name.isEmpty()) return std::nullopt;
         return name;
     }

@@ -24,10 +24,12 @@ public:
     virtual std::optional<QString> Input(const QString& title, const QString& prompt, const QString& initial,
                                          const QStringList& choices = {}) = 0;
     // File dialogs; nullopt when cancelled. `filter` as in Qt ("MIDI files (*.mid)"); `proposed`
-    // is the path the save dialog starts with (folder and name), empty for none.
+    // is the path the save dialog starts with (folder and name), empty for none. `selectedFilter`,
+    // when given, is the filter the save dialog shows first and receives the one the user chose.
     virtual std::optional<QString> OpenFileName(const QString& title, const QString& filter) = 0;
     virtual std::optional<QString> SaveFileName(const QString& title, const QString& filter,
-                                                const QString& proposed = QString()) = 0;
+                                                const QString& proposed = QString(),
+                                                QString* selectedFilter = nullptr) = 0;
 };
 
 // The program's dialogs; tests replace them. Never null once the program or a test has set it.

@@ -57,7 +57,7 @@ version=$(dpkg-deb -f "$deb" Version)
 # --- 2. Control fields -----------------------------------------------------------------------
 depends=$(dpkg-deb -f "$deb" Depends)
 echo "Depends: $depends"
-for dep in libqt6widgets6 libqt6network6 libqt6svg6 qt6-qpa-plugins librtmidi6 libfluidsynth3 \
+for dep in libqt6widgets6 libqt6network6 libqt6svg6 qt6-qpa-plugins librtmidi6 libfluidsynth3 libsndfile1 \
            "timgm6mb-soundfont | sf2-soundfont-gm"; do
   # Each dependency is a whole comma-separated item, optionally with a version.
   if printf '%s\n' "$depends" | tr ',' '\n' | sed 's/^ *//; s/ *([^)]*)//g; s/ *$//' | grep -qxF -- "$dep"; then
