@@ -26,7 +26,6 @@ namespace {
 // Frames rendered between two looks at the cancel flag and the progress: about 23 ms at 44.1 kHz,
 // small enough that the tail ends close to where the sound dies away.
 constexpr int kBlockFrames = 1024;
-constexpr int kReverbSendController = 91;
 
 struct TimedMessage {
     long long frame;
@@ -117,10 +116,9 @@ RenderResult RenderSong(const SongSource& song, const QString& path, const Rende
     if (!synth.Ready())
         return Failed(QCoreApplication::translate("Render", "%1 was not written: %2.").arg(path, QString::fromStdString(synth.Error())));
     synth.ApplySound(settings.sound);
-    for (int c = 0; c < 16; ++c) {
+    // A channel's first message also gives it General MIDI's reverb send.
+    for (int c = 0; c < 16; ++c)
         synth.Play(PackShortMessage(kProgramChangeStatus + c, song.ChannelPatch[static_cast<std::size_t>(c)] & 0x7F));
-        synth.Play(PackShortMessage(kControlChangeStatus + c, kReverbSendController, kDefaultReverbSend));
-    }
 
     RenderResult result;
     const std::vector<TimedMessage> messages = SongMessages(song, settings.sampleRate, result.songFrames);

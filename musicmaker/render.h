@@ -47,8 +47,6 @@ struct RenderResult {
 // The release tail ends with the first block whose peak stays below this (-60 dBFS).
 inline constexpr float kTailLevel = 0.001f;
 inline constexpr int kMaxTailSeconds = 5;
-// General MIDI's default reverb send, given to every channel (FluidSynth starts them at 0).
-inline constexpr int kDefaultReverbSend = 40;
 
 // Renders `song` to `path`. `progress` (optional) gets the fraction done, 0..1, now and then;
 // `cancel` (optional) is read between blocks. Both run on the calling thread, which may be any.
