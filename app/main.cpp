@@ -1,11 +1,13 @@
 #include "app/program.h"
 #include "app/singleinstance.h"
 #include "app/translations.h"
+#include "musicmaker/render.h"
 
 #include <QApplication>
 #include <QCommandLineParser>
 #include <QFileInfo>
 #include <QLoggingCategory>
+#include <QTextStream>
 
 #include <cstring>
 
@@ -29,6 +31,9 @@ void DeclareOptions(QCommandLineParser& parser) {
                                  QStringLiteral("A Standard MIDI File to open in the Music Maker; handed to "
                                                 "the Kivra already running, if there is one."),
                                  QStringLiteral("[file]"));
+    parser.addOption({QStringLiteral("render"),
+                      QStringLiteral("Render the song of a Standard MIDI File to a sound file (.wav or .flac) "
+                                     "with the Sound settings, without a display: kivra --render song.mid song.wav")});
 }
 }  // namespace
 
@@ -50,6 +55,19 @@ int main(int argc, char** argv) {
             parser.isSet(QStringLiteral("version"))) {
             QCoreApplication core(argc, argv);
             parser.process(core);  // prints, then ends the program
+        }
+        if (parser.isSet(QStringLiteral("render"))) {
+            QCoreApplication core(argc, argv);
+            parser.process(core);
+            kivra::InstallTranslations();
+            QTextStream err(stderr);
+            const QStringList files = parser.positionalArguments();
+            if (files.size() != 2) {
+                err << QCoreApplication::translate("main", "kivra: --render takes a MIDI file and a sound file, "
+                                                           "e.g. kivra --render song.mid song.wav\n");
+                return 2;
+            }
+            return kivra::RenderSongFile(files[0], files[1], err);
         }
     }
     QApplication app(argc, argv);
