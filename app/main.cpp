@@ -22,18 +22,19 @@ void FilterMessage(QtMsgType type, const QMessageLogContext& context, const QStr
     if ((ours || qEnvironmentVariableIsSet("QT_LOGGING_RULES")) && g_qtHandler) g_qtHandler(type, context, text);
 }
 
-// Every option and argument Kivra takes is declared here.
+// Every option and argument Kivra takes is declared here, in the user's language once the
+// catalogues are installed.
 void DeclareOptions(QCommandLineParser& parser) {
-    parser.setApplicationDescription(QStringLiteral("Virtual piano and step sequencer."));
+    parser.setApplicationDescription(QCoreApplication::translate("main", "Virtual piano and step sequencer."));
     parser.addHelpOption();
     parser.addVersionOption();
     parser.addPositionalArgument(QStringLiteral("file"),
-                                 QStringLiteral("A Standard MIDI File to open in the Music Maker; handed to "
-                                                "the Kivra already running, if there is one."),
+                                 QCoreApplication::translate("main", "A Standard MIDI File to open in the Music Maker; handed to "
+                                                                     "the Kivra already running, if there is one."),
                                  QStringLiteral("[file]"));
     parser.addOption({QStringLiteral("render"),
-                      QStringLiteral("Render the song of a Standard MIDI File to a sound file (.wav or .flac) "
-                                     "with the Sound settings, without a display: kivra --render song.mid song.wav")});
+                      QCoreApplication::translate("main", "Render the song of a Standard MIDI File to a sound file (.wav or .flac) "
+                                                          "with the Sound settings, without a display: kivra --render song.mid song.wav")});
 }
 }  // namespace
 
@@ -52,16 +53,14 @@ int main(int argc, char** argv) {
         for (int i = 0; i < argc; ++i) arguments << QString::fromLocal8Bit(argv[i]);
         parser.parse(arguments);
         if (parser.isSet(QStringLiteral("help")) || parser.isSet(QStringLiteral("help-all")) ||
-            parser.isSet(QStringLiteral("version"))) {
+            parser.isSet(QStringLiteral("version")) || parser.isSet(QStringLiteral("render"))) {
             QCoreApplication core(argc, argv);
-            parser.process(core);  // prints, then ends the program
-        }
-        if (parser.isSet(QStringLiteral("render"))) {
-            QCoreApplication core(argc, argv);
-            parser.process(core);
-            kivra::InstallTranslations();
+            kivra::InstallTranslations();  // needs the application; the help is then told translated
+            QCommandLineParser told;
+            DeclareOptions(told);
+            told.process(core);  // help and version print, then end the program
             QTextStream err(stderr);
-            const QStringList files = parser.positionalArguments();
+            const QStringList files = told.positionalArguments();
             if (files.size() != 2) {
                 err << QCoreApplication::translate("main", "kivra: --render takes a MIDI file and a sound file, "
                                                            "e.g. kivra --render song.mid song.wav\n");

@@ -29,7 +29,7 @@ inline const QString kPlayingSection = QStringLiteral("Playing");
 inline const QString kVelocityKey = QStringLiteral("Velocity");
 inline const QString kTouchVelocityKey = QStringLiteral("TouchVelocity");
 // Title of the message that says why the output did not open.
-inline const QString kOutputProblemTitle = QStringLiteral("MIDI Devices");
+inline constexpr const char* kOutputProblemTitle = QT_TRANSLATE_NOOP("MidiDevices", "MIDI Devices");
 
 // The device lists as the platform offers them now: ids 0..count-1, names of at most 31
 // characters. An id out of range gives an empty name.

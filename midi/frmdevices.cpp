@@ -5,6 +5,7 @@
 #include "widgets/twips.h"
 
 #include <QCheckBox>
+#include <QCoreApplication>
 #include <QLabel>
 #include <QListWidget>
 #include <QPushButton>
@@ -46,7 +47,7 @@ QString SelectedText(const QListWidget* list) {
 }  // namespace
 
 void ReportOutputProblem(const QString& problem) {
-    if (!problem.isEmpty()) UserDialogs().Message(kOutputProblemTitle, problem, MessageIcon::Warning);
+    if (!problem.isEmpty()) UserDialogs().Message(QCoreApplication::translate("MidiDevices", kOutputProblemTitle), problem, MessageIcon::Warning);
 }
 
 frmDevices::frmDevices(QWidget* parent) : QDialog(parent) {
@@ -103,17 +104,18 @@ void frmDevices::Form_Load() {
     lstOut->clear();
     for (int id = 0, count = GetMIDIOutCount(); id < count; ++id) lstOut->addItem(GetMIDIOutName(id));
     lstIn->clear();
-    lstIn->addItem(kNoInputDevice);
+    lstIn->addItem(tr("(None)"));  // saved as kNoInputDevice in every language
     for (int id = 0, count = GetMIDIInCount(); id < count; ++id) lstIn->addItem(GetMIDIInName(id));
 
     SelectText(lstOut, GetSetting(kSettingsSection, kOutputDeviceKey, kDefaultOutputDevice));
-    SelectText(lstIn, GetSetting(kSettingsSection, kInputDeviceKey, kNoInputDevice));
+    const QString in = GetSetting(kSettingsSection, kInputDeviceKey, kNoInputDevice);
+    SelectText(lstIn, in == kNoInputDevice ? lstIn->item(0)->text() : in);
     chkPassControllers->setChecked(GetFlagSetting(kSettingsSection, kPassControllersKey));
 }
 
 void frmDevices::cmdOK_Click() {
     SaveSetting(kSettingsSection, kOutputDeviceKey, SelectedText(lstOut));
-    SaveSetting(kSettingsSection, kInputDeviceKey, SelectedText(lstIn));
+    SaveSetting(kSettingsSection, kInputDeviceKey, lstIn->item(0)->isSelected() ? kNoInputDevice : SelectedText(lstIn));
     SaveFlagSetting(kSettingsSection, kPassControllersKey, chkPassControllers->isChecked());
     const QString problem = OpenSavedDevices();
     accept();

@@ -8,6 +8,7 @@
 #include "keyboard/frmkeyconfig.h"
 #include "keyboard/keymap.h"
 #include "link/frmlink.h"
+#include "midi/devices.h"
 #include "midi/frmdevices.h"
 #include "midi/frmsound.h"
 #include "midi/midiio.h"
@@ -24,6 +25,7 @@
 #include <QComboBox>
 #include <QGroupBox>
 #include <QLabel>
+#include <QListWidget>
 #include <QMenuBar>
 #include <QMouseEvent>
 #include <QRadioButton>
@@ -246,6 +248,14 @@ TEST(Languages, TheLocalePicksTheCatalogueAndGermanCaptionsAreGermanAndFitTheirW
         EXPECT_TRUE(captions.contains(QString::fromUtf8(german))) << german;
     // The group headings are ours; the instruments keep their General MIDI names.
     EXPECT_EQ(piano.cmbInstrument()->itemText(18) + '|' + piano.cmbInstrument()->itemText(21), "(Orgeln)|Rock Organ");
+    // No input device reads German and is saved as in every language.
+    InstallTranslations(QLocale(QStringLiteral("de_DE")));
+    devices.hide(), devices.show();
+    const QListWidgetItem* none = devices.findChild<QListWidget*>("lstIn")->item(0);
+    EXPECT_EQ(none->text() + (none->isSelected() ? " (selected)" : ""), "(Keines) (selected)");
+    test::ScriptedDialogs dialogs;  // should the output not open
+    QTest::mouseClick(devices.findChild<QPushButton*>("cmdOK"), Qt::LeftButton), InstallTranslations(QLocale::c());
+    EXPECT_EQ(GetSetting(kSettingsSection, kInputDeviceKey, {}), kNoInputDevice);
 }
 
 TEST_F(PianoWindow, UnderADarkPaletteWhiteKeysKeepBlackCaptionsAndBlackKeysWhiteOnesLitOrNot) {

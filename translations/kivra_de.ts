@@ -100,6 +100,26 @@
         <source>the device refused to open.</source>
         <translation>das Gerät ließ sich nicht öffnen.</translation>
     </message>
+    <message>
+        <source>the ALSA sequencer (/dev/snd/seq) cannot be opened</source>
+        <translation>der ALSA-Sequencer (/dev/snd/seq) lässt sich nicht öffnen</translation>
+    </message>
+    <message>
+        <source>the port is gone</source>
+        <translation>der Port ist nicht mehr vorhanden</translation>
+    </message>
+    <message>
+        <source>the port refused to open</source>
+        <translation>der Port ließ sich nicht öffnen</translation>
+    </message>
+    <message>
+        <source>the program&apos;s own ports are not open</source>
+        <translation>die eigenen Ports des Programms sind nicht geöffnet</translation>
+    </message>
+    <message>
+        <source>MIDI Devices</source>
+        <translation>MIDI-Geräte</translation>
+    </message>
 </context>
 <context>
     <name>MidiFiles</name>
@@ -231,6 +251,41 @@
         <source>Import MIDI</source>
         <translation>MIDI importieren</translation>
     </message>
+    <message>
+        <source>Export Audio</source>
+        <translation>Als Audio exportieren</translation>
+    </message>
+</context>
+<context>
+    <name>Render</name>
+    <message>
+        <source>No General MIDI SoundFont was found to render %1 with. Install the package %2, or choose a SoundFont in the Sound window.</source>
+        <translation>Es wurde keine General-MIDI-SoundFont gefunden, um %1 zu rendern. Installieren Sie das Paket %2 oder wählen Sie im Klang-Fenster eine SoundFont.</translation>
+    </message>
+    <message>
+        <source>%1 was not written: %2.</source>
+        <translation>%1 wurde nicht geschrieben: %2.</translation>
+    </message>
+    <message>
+        <source>%1 could not be created: %2.</source>
+        <translation>%1 konnte nicht angelegt werden: %2.</translation>
+    </message>
+    <message>
+        <source>%1 could not be written: %2.</source>
+        <translation>%1 konnte nicht geschrieben werden: %2.</translation>
+    </message>
+    <message>
+        <source>kivra: %1: the audio file&apos;s name must end in .wav or .flac
+</source>
+        <translation>kivra: %1: Der Name der Audiodatei muss auf .wav oder .flac enden
+</translation>
+    </message>
+    <message>
+        <source>kivra: %1 was not read: %2
+</source>
+        <translation>kivra: %1 wurde nicht gelesen: %2
+</translation>
+    </message>
 </context>
 <context>
     <name>SoftSynth</name>
@@ -257,6 +312,14 @@
     <message>
         <source>the sounds are still loading; try again in a moment</source>
         <translation>die Klänge werden noch geladen; versuchen Sie es gleich noch einmal</translation>
+    </message>
+    <message>
+        <source>not built into FluidSynth</source>
+        <translation>nicht in FluidSynth eingebaut</translation>
+    </message>
+    <message>
+        <source>no JACK server is running</source>
+        <translation>kein JACK-Server läuft</translation>
     </message>
 </context>
 <context>
@@ -317,6 +380,28 @@
         <source>The server at %1:%2 did not answer within %3.</source>
         <translation>Der Server unter %1:%2 hat nicht innerhalb von %3 geantwortet.</translation>
     </message>
+    <message>
+        <source>The server refused the room password, or is full.</source>
+        <translation>Der Server hat das Raumpasswort abgelehnt oder ist voll.</translation>
+    </message>
+</context>
+<context>
+    <name>kivra::PianoKey</name>
+    <message>
+        <source>%1, key</source>
+        <translation>%1, Taste</translation>
+    </message>
+</context>
+<context>
+    <name>kivra::StepList</name>
+    <message>
+        <source>No track</source>
+        <translation>Keine Spur</translation>
+    </message>
+    <message>
+        <source>Steps of track %1</source>
+        <translation>Schritte von Spur %1</translation>
+    </message>
 </context>
 <context>
     <name>kivra::frmDevices</name>
@@ -343,6 +428,10 @@
     <message>
         <source>Pass pedals and controllers</source>
         <translation>Pedale und Controller weiterleiten</translation>
+    </message>
+    <message>
+        <source>(None)</source>
+        <translation>(Keines)</translation>
     </message>
 </context>
 <context>
@@ -477,6 +566,22 @@ Die Tastenbelegung damit ersetzen?</translation>
     <message>
         <source>Disconnect</source>
         <translation>Trennen</translation>
+    </message>
+    <message>
+        <source>Band Play</source>
+        <translation>Bandspiel</translation>
+    </message>
+    <message>
+        <source>Password</source>
+        <translation>Passwort</translation>
+    </message>
+    <message>
+        <source>Room password</source>
+        <translation>Raumpasswort</translation>
+    </message>
+    <message>
+        <source>The room password of a relay that requires one, sent on connecting</source>
+        <translation>Das Raumpasswort für einen Relay-Server, der eines verlangt; wird beim Verbinden gesendet</translation>
     </message>
 </context>
 <context>
@@ -613,6 +718,46 @@ Der Song blieb unverändert.</translation>
         <source>&amp;Import MIDI...</source>
         <translation>MIDI &amp;importieren...</translation>
     </message>
+    <message>
+        <source>Previous tracks</source>
+        <translation>Vorherige Spuren</translation>
+    </message>
+    <message>
+        <source>Next tracks</source>
+        <translation>Nächste Spuren</translation>
+    </message>
+    <message>
+        <source>Number of Tracks</source>
+        <translation>Anzahl Spuren</translation>
+    </message>
+    <message>
+        <source>Tempo</source>
+        <translation>Tempo</translation>
+    </message>
+    <message>
+        <source>Notes Per Beat</source>
+        <translation>Noten pro Schlag</translation>
+    </message>
+    <message>
+        <source>Output Channel</source>
+        <translation>Ausgabekanal</translation>
+    </message>
+    <message>
+        <source>Rendering the song to %1...</source>
+        <translation>Song wird nach %1 gerendert...</translation>
+    </message>
+    <message>
+        <source>Cancel</source>
+        <translation>Abbrechen</translation>
+    </message>
+    <message>
+        <source>The song was written to %1.</source>
+        <translation>Der Song wurde nach %1 geschrieben.</translation>
+    </message>
+    <message>
+        <source>Export &amp;Audio...</source>
+        <translation>Als &amp;Audio exportieren...</translation>
+    </message>
 </context>
 <context>
     <name>kivra::frmPiano</name>
@@ -675,6 +820,10 @@ Der Song blieb unverändert.</translation>
     <message>
         <source>About Kivra</source>
         <translation>Über Kivra</translation>
+    </message>
+    <message>
+        <source>Piano</source>
+        <translation>Klavier</translation>
     </message>
 </context>
 <context>
@@ -758,6 +907,31 @@ Der Song blieb unverändert.</translation>
     <message>
         <source>%1; the SoundFont in use stays.</source>
         <translation>%1; die bisherige SoundFont bleibt.</translation>
+    </message>
+    <message>
+        <source>Reverb amount</source>
+        <translation>Hallanteil</translation>
+    </message>
+</context>
+<context>
+    <name>main</name>
+    <message>
+        <source>Virtual piano and step sequencer.</source>
+        <translation>Virtuelles Klavier und Step-Sequencer.</translation>
+    </message>
+    <message>
+        <source>A Standard MIDI File to open in the Music Maker; handed to the Kivra already running, if there is one.</source>
+        <translation>Eine Standard-MIDI-Datei, die im Music Maker geöffnet wird; geht an das bereits laufende Kivra, falls es eines gibt.</translation>
+    </message>
+    <message>
+        <source>Render the song of a Standard MIDI File to a sound file (.wav or .flac) with the Sound settings, without a display: kivra --render song.mid song.wav</source>
+        <translation>Rendert den Song einer Standard-MIDI-Datei mit den Klang-Einstellungen in eine Audiodatei (.wav oder .flac), ohne Bildschirm: kivra --render song.mid song.wav</translation>
+    </message>
+    <message>
+        <source>kivra: --render takes a MIDI file and a sound file, e.g. kivra --render song.mid song.wav
+</source>
+        <translation>kivra: --render erwartet eine MIDI-Datei und eine Audiodatei, z. B. kivra --render song.mid song.wav
+</translation>
     </message>
 </context>
 </TS>

@@ -5,6 +5,8 @@
 #include "midi/backends/rtmidi/rtmidi_backend.h"
 #include "midi/notifier.h"
 
+#include <QCoreApplication>
+
 #include <array>
 
 namespace kivra {
@@ -38,7 +40,7 @@ public:
     }
     bool Send(std::uint32_t packed) override { return open_ && ports_->Send(packed); }
     void Close() override { open_ = false; }
-    std::string OpenError() const override { return open_ ? std::string() : "the program's own ports are not open"; }
+    std::string OpenError() const override { return open_ ? std::string() : QCoreApplication::translate("MidiDevices", "the program's own ports are not open").toStdString(); }
 
 private:
     std::shared_ptr<VirtualPorts> ports_;

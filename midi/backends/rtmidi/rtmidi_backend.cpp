@@ -3,6 +3,7 @@
 #include "midi/message.h"
 #include "midi/notifier.h"
 
+#include <QCoreApplication>
 #include <RtMidi.h>
 #include <alsa/asoundlib.h>
 
@@ -25,7 +26,11 @@ constexpr const char* kClientName = "Kivra";
 constexpr const char* kInputPortName = "Kivra Input";
 constexpr const char* kOutputPortName = "Kivra Output";
 
-constexpr const char* kNoSequencer = "the ALSA sequencer (/dev/snd/seq) cannot be opened";
+// Why a port did not open, in the user's language.
+std::string Say(const char* text) { return QCoreApplication::translate("MidiDevices", text).toStdString(); }
+constexpr const char* kNoSequencer = QT_TRANSLATE_NOOP("MidiDevices", "the ALSA sequencer (/dev/snd/seq) cannot be opened");
+constexpr const char* kPortGone = QT_TRANSLATE_NOOP("MidiDevices", "the port is gone");
+constexpr const char* kPortRefused = QT_TRANSLATE_NOOP("MidiDevices", "the port refused to open");
 
 bool Compiled(RtMidi::Api api) {
     std::vector<RtMidi::Api> apis;
@@ -160,14 +165,14 @@ bool RtMidiOutPorts::Open(int id, MidiNotifier& notifier) {
     Close();
     const auto where = RtMidiPortOf(ports_, id);
     if (!where) {
-        error_ = ports_.empty() ? kNoSequencer : "the port is gone";
+        error_ = Say(ports_.empty() ? kNoSequencer : kPortGone);
         return false;
     }
     error_.clear();
     auto [port, number] = *where;
     port->openPort(number, kOutputPortName);
     if (port->isPortOpen()) open_ = port;
-    else if (error_.empty()) error_ = "the port refused to open";
+    else if (error_.empty()) error_ = Say(kPortRefused);
     if (open_) notifier.PostOutputOpened();
     return open_ != nullptr;
 }
@@ -188,7 +193,7 @@ bool RtMidiInPorts::Open(int id, MidiNotifier& notifier) {
     Close();
     const auto where = RtMidiPortOf(ports_, id);
     if (!where) {
-        error_ = ports_.empty() ? kNoSequencer : "the port is gone";
+        error_ = Say(ports_.empty() ? kNoSequencer : kPortGone);
         return false;
     }
     error_.clear();
@@ -197,7 +202,7 @@ bool RtMidiInPorts::Open(int id, MidiNotifier& notifier) {
     port->openPort(number, kInputPortName);
     if (port->isPortOpen()) open_ = port;
     else {
-        if (error_.empty()) error_ = "the port refused to open";
+        if (error_.empty()) error_ = Say(kPortRefused);
         port->cancelCallback();
     }
     return open_ != nullptr;
