@@ -6,20 +6,17 @@
 #include "midi/midiio.h"
 #include "testsupport.h"
 
-#include <gtest/gtest.h>
 
 #include <QCheckBox>
 #include <QLabel>
 #include <QListWidget>
 #include <QPushButton>
-#include <QSettings>
 #include <QTest>
 
 using namespace kivra;
 
 namespace {
 
-void ClearSettings() { QSettings(QStringLiteral("Kivra"), QStringLiteral("Kivra")).clear(); }
 void Save(const QString& key, const QString& name) { SaveSetting(kSettingsSection, key, name); }
 QString Out() { return GetSetting(kSettingsSection, kOutputDeviceKey, QStringLiteral("<absent>")); }
 QString In() { return GetSetting(kSettingsSection, kInputDeviceKey, QStringLiteral("<absent>")); }
@@ -52,8 +49,8 @@ struct OpenDialog {
 
 class DevicesDialog : public ::testing::Test {
 protected:
-    void SetUp() override { ClearSettings(); }
-    void TearDown() override { ClearSettings(); }
+    void SetUp() override { test::ClearSettings(); }
+    void TearDown() override { test::ClearSettings(); }
     test::ScriptedDialogs dialogs;
 };
 
@@ -127,7 +124,7 @@ TEST_F(DevicesDialog, OkSavesTheNamesReopensBothDevicesAndSaysWhyAnOutputDidNotO
     frmPiano piano;
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
-        ClearSettings();
+        test::ClearSettings();
         dialogs.shown.clear();
         test::FakeMidi midi(false, c.outs, c.ins);
         midi.out->refuseOpen = c.refusal != nullptr;

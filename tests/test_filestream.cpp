@@ -6,7 +6,6 @@
 #include <QFile>
 #include <QTemporaryDir>
 
-#include <gtest/gtest.h>
 
 #include <optional>
 

@@ -22,7 +22,6 @@
 #include <QTimer>
 #include <QtEndian>
 
-#include <gtest/gtest.h>
 
 namespace kivra {
 namespace {

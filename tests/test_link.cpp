@@ -4,7 +4,6 @@
 #include "musicmaker/frmmusicmaker.h"
 #include "testsupport.h"
 
-#include <gtest/gtest.h>
 
 #include <QCheckBox>
 #include <QLineEdit>
@@ -88,6 +87,16 @@ struct RelayPeer {
         return b.size() == 4 && static_cast<uchar>(b[0]) == 0xFF ? static_cast<uchar>(b[1]) : -1;
     }
     void Send(const QByteArray& bytes) { socket.write(bytes), socket.flush(); }
+};
+
+// The relay in this process on loopback, with its log.
+struct LoggedRelay : RelayServer {
+    QStringList log;
+    explicit LoggedRelay(const Limits& limits = {}, const QString& password = {}) {
+        SetLimits(limits), SetPassword(password);
+        QObject::connect(this, &RelayServer::logLine, [this](const QString& line) { log << line; });
+        EXPECT_TRUE(Listen(QHostAddress::LocalHost, 0));
+    }
 };
 
 // The relay program; `port` is 0 unless it said where it listens.
@@ -279,11 +288,7 @@ TEST(Relay, PianoAndPeersPlayTogetherThroughTheRelayProgram) {
 }
 
 TEST(Relay, RefusesBeyondItsLimitsLoggingOncePerAddressAndDropsAClientThatTakesNothing) {
-    RelayServer relay;
-    relay.SetLimits({.messagesPerSecond = 1e9, .burst = 1e9, .perAddress = 2, .stallMs = 300});
-    QStringList log;
-    QObject::connect(&relay, &RelayServer::logLine, [&](const QString& line) { log << line; });
-    ASSERT_TRUE(relay.Listen(QHostAddress::LocalHost, 0));
+    LoggedRelay relay({.messagesPerSecond = 1e9, .burst = 1e9, .perAddress = 2, .stallMs = 300});
     const auto refused = [&](const char* from) {
         RelayPeer extra(relay.Port(), from);
         EXPECT_TRUE(QTest::qWaitFor([&] { return extra.socket.state() == QAbstractSocket::UnconnectedState; }, 5000));
@@ -310,7 +315,7 @@ TEST(Relay, RefusesBeyondItsLimitsLoggingOncePerAddressAndDropsAClientThatTakesN
     for (auto& reader : readers)
         EXPECT_TRUE(QTest::qWaitFor([&] { return reader->socket.bytesAvailable() >= 400000; }, 10000));
     EXPECT_TRUE(QTest::qWaitFor([&] { return relay.ClientCount() == 14; }, 5000));
-    EXPECT_EQ(log.filter(QRegularExpression("^Refused| dropped ")).join('\n').toStdString(),
+    EXPECT_EQ(relay.log.filter(QRegularExpression("^Refused| dropped ")).join('\n').toStdString(),
               "Refused a client from 127.0.0.1: 2 clients are already connected from there\n"
               "Refused a client from 127.0.0.8: all 15 channels are taken\n"
               "Client 1 dropped (channel 0): it stopped reading (nothing taken for 0.3 s)");
@@ -349,12 +354,7 @@ TEST(Relay, AFlooderIsCutWhileHonestPlayersGetEveryMessage) {
 }
 
 TEST(Relay, ARoomPasswordAdmitsThePianosThatSendItAndRefusesTheOthers) {
-    RelayServer relay;
-    relay.SetPassword("stage door");
-    relay.SetLimits({.helloMs = 300});
-    QStringList log;
-    QObject::connect(&relay, &RelayServer::logLine, [&](const QString& line) { log << line; });
-    ASSERT_TRUE(relay.Listen(QHostAddress::LocalHost, 0));
+    LoggedRelay relay({.helloMs = 300}, "stage door");
     // The password typed in the window, what the piano shows and the relay's line.
     const struct { QString typed, shown, line; } cases[] = {
         {"stage door", "Disconnect", "Client 1 joined from 127.0.0.1:%1 on channel 0 (room password accepted)"},
@@ -367,19 +367,18 @@ TEST(Relay, ARoomPasswordAdmitsThePianosThatSendItAndRefusesTheOthers) {
         s.dialogs.inputs.push_back(Loopback(relay.Port()));
         QTest::mouseClick(s.window->cmdConnect, Qt::LeftButton);
         const auto logged = [&] { return QString(line).replace("%1", QString::number(s.window->sckMain().localPort())); };
-        EXPECT_TRUE(QTest::qWaitFor([&] { return log.contains(logged()); }, 5000)) << log.join('\n').toStdString();
+        EXPECT_TRUE(QTest::qWaitFor([&] { return relay.log.contains(logged()); }, 5000)) << relay.log.join('\n').toStdString();
         EXPECT_TRUE(QTest::qWaitFor(
             [&] { return s.window->cmdConnect->text() == shown || s.dialogs.shown.back().text == shown; }, 5000));
     }
     // An old piano sends nothing: it is told nothing, and refused.
     RelayPeer old(relay.Port(), "127.0.0.2");
     EXPECT_TRUE(QTest::qWaitFor([&] { return old.socket.state() == QAbstractSocket::UnconnectedState; }, 5000));
-    EXPECT_TRUE(old.socket.bytesAvailable() == 0 && log.contains("Refused a client from 127.0.0.2: no room password within 0.3 s"));
+    EXPECT_TRUE(old.socket.bytesAvailable() == 0 && relay.log.contains("Refused a client from 127.0.0.2: no room password within 0.3 s"));
 }
 
 TEST(Band, PlayAndStopOnOnePianoStartAndStopTheBandOnTheCountIn) {
-    RelayServer relay;
-    ASSERT_TRUE(relay.Listen(QHostAddress::LocalHost, 0));
+    LoggedRelay relay;
     RelayPeer other(relay.Port());  // channel 0: stands for a piano whose Play is pressed by hand
     ASSERT_EQ(other.Channel(), 0);
     Session a;  // channel 1, its window and Music Maker

@@ -8,7 +8,6 @@
 #include "midi/notifier.h"
 #include "testsupport.h"
 
-#include <gtest/gtest.h>
 
 #include <QTest>
 

@@ -10,7 +10,6 @@
 #include <QTest>
 #include <QUndoStack>
 
-#include <gtest/gtest.h>
 
 #include <algorithm>
 #include <cstdlib>

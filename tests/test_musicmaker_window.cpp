@@ -22,7 +22,6 @@
 #include <QTest>
 #include <QUndoStack>
 
-#include <gtest/gtest.h>
 
 #include <functional>
 #include <memory>
@@ -85,14 +84,8 @@ protected:
         return lines.join('\n');
     }
     QString Path(const char* name) { return dir.filePath(QString::fromLatin1(name)); }
-    QByteArray Bytes(const char* name) {
-        QFile f(Path(name));
-        return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-    }
-    void Put(const char* name, const char* hex) {
-        QFile f(Path(name));
-        ASSERT_TRUE(f.open(QIODevice::WriteOnly) && f.write(QByteArray::fromHex(hex)) > 0);
-    }
+    QByteArray Bytes(const char* name) { return test::ReadFile(Path(name)); }
+    void Put(const char* name, const char* hex) { test::WriteFile(Path(name), QByteArray::fromHex(hex)); }
     void OneNoteSong(int note) { NewSong(), RecordNote(note); }
 
     test::FakeMidi midi;

@@ -19,13 +19,11 @@
 #include "musicmaker/steplist.h"
 #include "testsupport.h"
 
-#include <gtest/gtest.h>
 
 #include <QComboBox>
 #include <QPointer>
 #include <QProcess>
 #include <QScrollBar>
-#include <QSettings>
 #include <QTemporaryDir>
 #include <QTcpServer>
 #include <QTcpSocket>
@@ -364,7 +362,7 @@ TEST(Program, StartsOnTheKeyMapAndClosingThePianoSilencesEverythingAndClosesEver
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     EXPECT_FALSE(piano || PianoWindow());
     g_KeyMap = keyMap;
-    QSettings("Kivra", "Kivra").clear();
+    test::ClearSettings();
 }
 
 // A song file named on the command line opens in the Music Maker, or is refused as Import MIDI
@@ -402,5 +400,5 @@ TEST(Program, OpensTheSongFileItIsGivenAndTheOnesLaterStartsHandOver) {
     EXPECT_EQ(dialogs.shown.back().text, "Save changes to the song?");
     piano->close();
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-    QSettings("Kivra", "Kivra").clear();
+    test::ClearSettings();
 }

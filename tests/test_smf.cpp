@@ -10,7 +10,6 @@
 #include <QFile>
 #include <QTemporaryDir>
 
-#include <gtest/gtest.h>
 
 #include <sys/resource.h>
 #include <unistd.h>

@@ -8,9 +8,7 @@
 #include "testsupport.h"
 
 #include <fluidsynth.h>
-#include <gtest/gtest.h>
 
-#include <QSettings>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -107,7 +105,7 @@ TEST(SoftSynth, SettingsInEffectAreTheOnesAskedForAndFailuresSayWhy) {
         {nullptr, 44100, kDefaultLatencyMs * 441 / 10}, {"10", 48000, 480}, {" 7 ", 44100, 309}, {"0", 44100, 88},
         {"fast", 44100, kDefaultLatencyMs * 441 / 10}, {"2", 22050, 64}, {"100000", 44100, 8192}};
     for (const auto& c : cases) {
-        QSettings(QStringLiteral("Kivra"), QStringLiteral("Kivra")).clear();
+        test::ClearSettings();
         if (c.latency) SaveSetting(kSoundSection, kLatencyKey, QString::fromLatin1(c.latency));
         SynthLog log;
         SoftSynth synth("/nonexistent.sf2", c.rate, SoundLatencyMs());  // the settings stay, loaded or not
@@ -125,7 +123,7 @@ TEST(SoftSynth, SettingsInEffectAreTheOnesAskedForAndFailuresSayWhy) {
         EXPECT_EQ(period, c.periodFrames) << c.latency;
         EXPECT_FALSE(log.lines.join('\n').contains("refused")) << log.lines.join('\n').toStdString();
     }
-    QSettings(QStringLiteral("Kivra"), QStringLiteral("Kivra")).clear();
+    test::ClearSettings();
 }
 
 TEST(SoftSynth, EachSettingIsSetWithItsOwnTypeAndARefusalIsLogged) {
@@ -222,7 +220,7 @@ TEST(SoftSynth, AnAudioDriverThatDoesNotOpenGivesWayToTheNextAndTheWarningSaysSo
         {"Pipewire ", true, "jack", "pipewire could not be opened (pipewire: not built into FluidSynth; pulseaudio: "},
         {"JACK", false, "", "jack: no JACK server is running"}, {"nonsense", true, "jack", "pulseaudio could not"}};
     for (const auto& c : cases) {
-        QSettings(QStringLiteral("Kivra"), QStringLiteral("Kivra")).clear();
+        test::ClearSettings();
         if (c.setting) SaveSetting(kSoundSection, kAudioDriverKey, QString::fromLatin1(c.setting));
         test::JackServer jack(c.jackd);
         if (c.jackd && !jack.Running()) GTEST_SKIP() << "jackd is not installed";
@@ -237,5 +235,5 @@ TEST(SoftSynth, AnAudioDriverThatDoesNotOpenGivesWayToTheNextAndTheWarningSaysSo
         }
     }
     qunsetenv("PULSE_SERVER");
-    QSettings(QStringLiteral("Kivra"), QStringLiteral("Kivra")).clear();
+    test::ClearSettings();
 }

@@ -13,7 +13,6 @@
 #include <sndfile.hh>
 
 #include <QCheckBox>
-#include <QSettings>
 #include <QSlider>
 #include <QSpinBox>
 #include <QPushButton>
@@ -30,7 +29,6 @@ using namespace kivra;
 
 namespace {
 
-void ClearSettings() { QSettings(QStringLiteral("Kivra"), QStringLiteral("Kivra")).clear(); }
 QString Setting(const char* key) { return QSettings(QStringLiteral("Kivra"), QStringLiteral("Kivra")).value(QLatin1String(key)).toString(); }
 template <typename W> W* Find(QWidget& window, const char* name) { return window.findChild<W*>(QLatin1String(name)); }
 
@@ -73,8 +71,8 @@ double Rms(const std::vector<float>& s, std::size_t from, std::size_t to) {
 }
 
 struct SoundTest : ::testing::Test {
-    void SetUp() override { ClearSettings(); if (FindGmSoundFont().empty()) GTEST_SKIP() << "no General MIDI SoundFont"; }
-    void TearDown() override { ReleaseMidi(); ClearSettings(); SetPlayVelocity(kDefaultVelocity); SetTouchVelocity(false); }
+    void SetUp() override { test::ClearSettings(); if (FindGmSoundFont().empty()) GTEST_SKIP() << "no General MIDI SoundFont"; }
+    void TearDown() override { ReleaseMidi(); test::ClearSettings(); SetPlayVelocity(kDefaultVelocity); SetTouchVelocity(false); }
 };
 
 }  // namespace
@@ -142,7 +140,7 @@ TEST_F(SoundTest, ABrokenSoundFontKeepsTheOneInUseAndAGoodOneReplacesIt) {
 
 // Panic needs no SoundFont: it reaches any output. An external device gets the saved volume when opened.
 TEST(Sound, PanicSilencesEveryChannelAndAnExternalDeviceGetsTheVolumeAndNoEffects) {
-    ClearSettings();
+    test::ClearSettings();
     SaveSetting(kSoundSection, QStringLiteral("Volume"), QStringLiteral("50"));
     test::FakeMidi midi;
     EXPECT_EQ(midi.SentHex(), "B0 07 3F") << "the saved volume on opening";
@@ -163,19 +161,22 @@ TEST(Sound, PanicSilencesEveryChannelAndAnExternalDeviceGetsTheVolumeAndNoEffect
     for (int c = 0; c < 16; ++c) expected += (c ? " " : "") + ShortMessageHex(PackShortMessage(0xB0 + c, 120)) + " " + ShortMessageHex(PackShortMessage(0xB0 + c, 123));
     EXPECT_EQ(midi.SentHex(), expected);
     EXPECT_FALSE(piano.keys[60].pressed || piano.keys[64].pressed || g_lNotesDown);
-    ClearSettings();
+    test::ClearSettings();
 }
 
 // Each format reads back as written, the same samples every time: the song's half second, then a
-// tail that lets the release die away and ends quiet, within five seconds.
-TEST(Render, ASongRendersTheSameEveryTimeWithItsTailInEachFormat) {
-    const struct { const char* name; AudioFormat format; int sfFormat; } cases[] = {
+// tail that lets the release die away and ends quiet, within five seconds. What the song and the
+// Sound settings ask is heard: each against the loud note rendered plainly, by the loudness of the
+// song and the length of the tail.
+TEST(Render, ASongRendersTheSameEveryTimeInEachFormatWithItsTailAndTheVelocitiesAndSoundSettingsAreHeard) {
+    const struct { const char* name; AudioFormat format; int sfFormat; } formats[] = {
         {"a.wav", AudioFormat::Wav16, SF_FORMAT_WAV | SF_FORMAT_PCM_16},
         {"b.wav", AudioFormat::Wav24, SF_FORMAT_WAV | SF_FORMAT_PCM_24},
         {"c.flac", AudioFormat::Flac, SF_FORMAT_FLAC | SF_FORMAT_PCM_16}};
     QTemporaryDir dir;
-    for (const auto& c : cases) {
-        const QString path = dir.filePath(QLatin1String(c.name)), again = dir.filePath(QStringLiteral("again"));
+    const QString again = dir.filePath(QStringLiteral("again"));
+    for (const auto& c : formats) {
+        const QString path = dir.filePath(QLatin1String(c.name));
         const RenderResult r = Render(path, 100, {}, c.format);
         ASSERT_TRUE(r.ok && Render(again, 100, {}, c.format).ok) << r.message.toStdString();
         const auto [format, samples] = Read(path);
@@ -185,16 +186,9 @@ TEST(Render, ASongRendersTheSameEveryTimeWithItsTailInEachFormat) {
             << r.songFrames << " frames of song, " << r.frames << " in all";
         EXPECT_LT(Rms(samples, samples.size() - 2048, samples.size()), kTailLevel) << c.name << ": the tail dies away";
     }
-}
-
-// What the song and the Sound settings ask is heard: each case against the loud note rendered
-// plainly, by the loudness of the song and the length of the tail.
-TEST(Render, TheVelocitiesAndTheSoundSettingsAreHeard) {
-    QTemporaryDir dir;
-    const QString path = dir.filePath(QStringLiteral("v.wav"));
     auto render = [&](std::uint8_t velocity, SoundOptions sound) {
-        const RenderResult r = Render(path, velocity, sound);
-        return std::pair{Rms(Read(path).second, 0, 44100), r.frames - r.songFrames};
+        const RenderResult r = Render(again, velocity, sound);
+        return std::pair{Rms(Read(again).second, 0, 44100), r.frames - r.songFrames};
     };
     const auto [plainRms, plainTail] = render(100, {});
     const struct { const char* name; std::uint8_t velocity; int volume; bool reverb; double rms; } cases[] = {
@@ -247,5 +241,5 @@ TEST(Render, AMidiFileRendersFromTheCommandLineOrSaysWhyNot) {
         EXPECT_EQ(RenderSongFile(c.from, c.to, err), *c.says ? 1 : 0) << said.toStdString();
         EXPECT_TRUE(said.contains(QLatin1String(c.says)) && QFile::exists(c.to) == !*c.says) << said.toStdString();
     }
-    ClearSettings();
+    test::ClearSettings();
 }

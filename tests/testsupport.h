@@ -10,6 +10,7 @@
 #include <QCoreApplication>
 #include <QFile>
 #include <QProcess>
+#include <QSettings>
 #include <QThread>
 #include <QString>
 
@@ -27,6 +28,9 @@ namespace kivra::test {
 
 // Handles queued notifications (the driver's "opened", received input) as the event loop would.
 inline void ProcessEvents() { QCoreApplication::sendPostedEvents(); QCoreApplication::processEvents(); }
+
+// Forgets every saved setting, as on a machine where the program never ran.
+inline void ClearSettings() { QSettings(QStringLiteral("Kivra"), QStringLiteral("Kivra")).clear(); }
 
 // A file's bytes ("<missing>" when it cannot be read), and a file made of `bytes`.
 inline QByteArray ReadFile(const QString& path) {
