@@ -257,9 +257,10 @@ TEST_F(PianoWindow, EveryControlOfEveryWindowHasANameAndNoCaptionIsWiderThanItsC
             for (QAction* action : window->findChildren<QAction*>()) captions << action->text();
             for (QWidget* w : window->findChildren<QWidget*>()) {
                 if (w->isVisibleTo(window) && !w->objectName().startsWith("qt_") && !w->parent()->objectName().startsWith("qt_") &&
-                    std::ranges::any_of(kControls, [w](const char* kind) { return w->inherits(kind); }))
+                    std::ranges::any_of(kControls, [w](const char* kind) { return w->inherits(kind); })) {
                     EXPECT_FALSE(QAccessible::queryAccessibleInterface(w)->text(QAccessible::Name).isEmpty())
                         << w->metaObject()->className() << ' ' << qPrintable(w->objectName());
+                }
             }
             ExpectCaptionsFit(*window, &captions);
         }
