@@ -6,6 +6,7 @@
 // The same files follow in two subfolders, each written by a second run of the tool: "dark" under
 // the Fusion style with a dark palette, "scale2" at twice the size (QT_SCALE_FACTOR=2).
 #include "app/datadir.h"
+#include "app/translations.h"
 #include "app/frmpiano.h"
 #include "keyboard/frmkeyconfig.h"
 #include "keyboard/keymap.h"
@@ -105,6 +106,7 @@ int main(int argc, char** argv) {
         return 1;
     }
     kivra::SetDataDir(kivra::FindDataDir());
+    kivra::InstallTranslations();  // the user's language, as the program picks it (LANGUAGE=de for German)
     // The shipped default key map, so that the keys show their computer-key captions.
     kivra::SetInstalledProfilesDir(kivra::DataPath(QStringLiteral("keymaps")));
     kivra::LoadKeyMapFile(kivra::DataPath(QStringLiteral("keymaps/default.kmp")), kivra::g_KeyMap);
