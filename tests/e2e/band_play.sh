@@ -19,8 +19,7 @@ start_xvfb
 start_null_sink
 start_jackd
 export PULSE_SERVER=unix:$XDG_RUNTIME_DIR/pulse/native  # the pianos' runtime folders are their own
-"$RELAY" --port 0 --listen 127.0.0.1 >"$WORK/relay.log" 2>&1 &
-PIDS+=($!)
+"$RELAY" --port 0 --listen 127.0.0.1 >"$WORK/relay.log" 2>&1 & PIDS+=($!)
 poll grep -q listening "$WORK/relay.log" || fail "the relay did not start"
 PORT=$(sed -n 's/.*listening on port \([0-9]*\).*/\1/p' "$WORK/relay.log")
 
@@ -31,22 +30,20 @@ window() { timeout 20 xdotool search --all --sync --onlyvisible --pid "$1" --nam
 # click <window> <x twips> <y twips> [height of the window's client in twips]: a click as a user
 # makes it, the window raised first; a menu bar is the window's height beyond its client's.
 click() {
-  local client=${4:-0}
-  eval "$(xdotool getwindowgeometry --shell "$1")"
-  xdotool windowraise "$1" mousemove --window "$1" $(( $2 / 15 )) $(( $3 / 15 + (client ? HEIGHT - client / 15 : 0) )) \
-    click 1 sleep 0.3
+  local client=${4:-0} && eval "$(xdotool getwindowgeometry --shell "$1")"
+  local y=$(( $3 / 15 + (client ? HEIGHT - client / 15 : 0) ))
+  xdotool windowraise "$1" mousemove --window "$1" $(( $2 / 15 )) "$y" click 1 sleep 0.3
 }
 # piano <name> <key> <number>: the <number>th Kivra of its own (home, runtime folder, single instance)
 # opening a song of <key> and playing on "Kivra Virtual Output", joined to the relay and the band.
 piano() {
-  local home=$WORK/$1 ports port
+  local home=$WORK/$1 ports port pid mm link dialog
   ports=$(jack_lsp)
   mkdir -p "$home/.config/Kivra" "$home/run" && chmod 700 "$home/run"
   printf '[MIDI%%20Devices]\nOutput%%20Device=Kivra Virtual Output\n' >"$home/.config/Kivra/Kivra.conf"
   song "$2" >"$home/song.mid"
   HOME=$home XDG_CONFIG_HOME=$home/.config XDG_RUNTIME_DIR=$home/run "$KIVRA" "$home/song.mid" >"$WORK/$1.log" 2>&1 &
-  PIDS+=($!)
-  local pid=$! mm link dialog
+  pid=$! && PIDS+=("$pid")
   mm=$(window "$pid" 'Kivra - Music Maker')
   [ -n "$mm" ] || fail "$1: the Music Maker did not show"
   # Its JACK client's name is the first free one of "Kivra", "Kivra-01", ...
@@ -59,17 +56,14 @@ piano() {
   asked() { dialog=$(xdotool search --all --onlyvisible --pid "$pid" --name '^ZuduvIvev$' | grep -vx "$link"); }
   poll asked || fail "$1: no address asked"
   # Typed into the address box, as focused as a window manager would leave it.
-  xdotool windowfocus --sync "$dialog"
-  xdotool type --delay 20 "127.0.0.1:$PORT"
-  xdotool key Return
+  xdotool windowfocus --sync "$dialog" && xdotool type --delay 20 "127.0.0.1:$PORT" && xdotool key Return
   joined() { [ "$(grep -c joined "$WORK/relay.log")" = "$1" ]; }
   poll joined "$3" || fail "$1: did not join the relay"
   click "$link" 200 $(( 1320 + 127 ))  # Band Play
   eval "MM_$1=$mm"
 }
 
-stdbuf -oL jack_midi_dump -a dump >"$WORK/dump.txt" 2>&1 &
-PIDS+=($!)
+stdbuf -oL jack_midi_dump -a dump >"$WORK/dump.txt" 2>&1 & PIDS+=($!)
 dump_up() { jack_lsp | grep -q '^dump:'; }
 poll dump_up || fail "jack_midi_dump did not start"
 piano a '<' 1
@@ -96,6 +90,6 @@ sleep 1
 click "$MM_b" $(( 6480 + 100 )) $(( 4800 + 127 )) 5175  # Stop, at the other piano
 sleep 0.5
 BEFORE=$(( $(wc -l <"$WORK/dump.txt") + 1 ))
-sleep 1.5
-[ -z "$(first '90 3c 64')$(first '91 40 64')" ] || fail "Stop at the second piano did not stop both: $(tail -n +"$BEFORE" "$WORK/dump.txt")"
+sleep 2.5  # longer than a count-in: a click that started the band again would be heard
+[ -z "$(first '90 3c 64')$(first '91 40 64')" ] || fail "Stop at the second piano did not stop both"
 echo "PASS: two pianos on one relay with Band Play start together after a bar, and stop together"
