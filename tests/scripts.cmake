@@ -25,3 +25,8 @@ set_tests_properties(e2e_jack_ports PROPERTIES LABELS e2e SKIP_RETURN_CODE 77 TI
 # End to end: kivra started from the shell with a song file, a second start handing its file over.
 add_test(NAME e2e_open_files COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/e2e/open_files.sh $<TARGET_FILE:kivra>)
 set_tests_properties(e2e_open_files PROPERTIES LABELS e2e SKIP_RETURN_CODE 77 TIMEOUT 120 RUN_SERIAL TRUE)
+
+# End to end: two real pianos on one relay with Band Play, started and stopped together.
+add_test(NAME e2e_band_play
+  COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/e2e/band_play.sh $<TARGET_FILE:kivra> $<TARGET_FILE:kivra-relay>)
+set_tests_properties(e2e_band_play PROPERTIES LABELS e2e SKIP_RETURN_CODE 77 TIMEOUT 120 RUN_SERIAL TRUE)

@@ -15,7 +15,6 @@ unset QT_QPA_PLATFORM  # the real window system: Xvfb
 source "$(dirname "$0")/session.sh"
 start_xvfb
 start_null_sink  # the built-in synthesizer opens, as on a desktop
-export JACK_DEFAULT_SERVER=kivra-e2e-$$-$RANDOM
 
 # start_kivra <log>: the piano window's id in WID once it shows.
 start_kivra() {
@@ -38,10 +37,7 @@ if grep -i jack "$WORK/alone.log"; then echo "Kivra printed about JACK without a
 
 mkdir -p "$XDG_CONFIG_HOME/Kivra"
 printf '[MIDI%%20Devices]\nOutput%%20Device=Kivra Virtual Output\n' >"$XDG_CONFIG_HOME/Kivra/Kivra.conf"
-jackd --no-realtime --name "$JACK_DEFAULT_SERVER" -d dummy -r 48000 -p 256 >"$WORK/jackd.log" 2>&1 &
-PIDS+=($!)
-for _ in $(seq 100); do jack_lsp >/dev/null 2>&1 && break; sleep 0.1; done
-jack_lsp >/dev/null 2>&1 || { echo "jackd did not start"; cat "$WORK/jackd.log"; exit 1; }
+start_jackd
 
 start_kivra "$WORK/kivra.log"
 for _ in $(seq 50); do jack_lsp | grep -qx 'Kivra:in' && break; sleep 0.1; done
