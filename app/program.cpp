@@ -24,6 +24,13 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QPointer>
+#include <QSocketNotifier>
+
+#include <array>
+#include <csignal>
+
+#include <sys/socket.h>
+#include <unistd.h>
 
 namespace kivra {
 namespace {
@@ -50,6 +57,37 @@ void Raise(QWidget& window) {
     window.setWindowState(window.windowState() & ~Qt::WindowMinimized);
     window.raise();
     window.activateWindow();
+}
+
+// A termination signal (logout, Ctrl+C, kill) ends Kivra as closing the piano would, without
+// asking: nothing may go on sounding on an external synthesizer, and the JACK and sequencer ports
+// close. The handler only writes a byte; the event loop does the rest (Qt's documented way).
+struct SignalPipe {
+    std::array<int, 2> fds{-1, -1};
+    SignalPipe() { (void)::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, fds.data()); }
+    ~SignalPipe() { for (int fd : fds) if (fd >= 0) ::close(fd); }
+};
+SignalPipe& Signals() {
+    static SignalPipe pipe;
+    return pipe;
+}
+
+void QuitOnTerminationSignals(QObject* owner) {
+    if (Signals().fds[0] < 0) return;
+    auto* notifier = new QSocketNotifier(Signals().fds[1], QSocketNotifier::Read, owner);
+    QObject::connect(notifier, &QSocketNotifier::activated, [notifier] {
+        char signal = 0;
+        (void)::read(Signals().fds[1], &signal, 1);
+        notifier->setEnabled(false);
+        Shutdown();
+        if (g_piano) g_piano->deleteLater();
+        QCoreApplication::quit();
+    });
+    struct sigaction action {};
+    action.sa_handler = [](int) { const char byte = 1; (void)::write(Signals().fds[0], &byte, 1); };
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESTART;
+    for (int signal : {SIGTERM, SIGINT, SIGHUP}) ::sigaction(signal, &action, nullptr);
 }
 
 }  // namespace
@@ -99,6 +137,7 @@ void Main(const QString& songFile) {
     QObject::connect(g_piano, &frmPiano::linkRequested, [] { Raise(LinkWindow()); });
     g_piano->show();
     new RunningKivra(g_piano, &OpenFromOutside);  // owned by the piano window: listens while it lives
+    QuitOnTerminationSignals(g_piano);
     // Once, over the shown window; the piano's caption keeps saying it while no output is open.
     // Only what was known at opening: a SoundFont that fails later is shown by the piano. The
     // song file after it, so that its own message comes second.

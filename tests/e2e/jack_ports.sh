@@ -2,7 +2,8 @@
 # End to end: the real program in a JACK graph (jackd's dummy driver under a server name of this
 # test's own). While Kivra runs, jack_lsp lists "Kivra:out" and "Kivra:in"; with "Kivra Virtual
 # Output" chosen, a clicked key reaches a JACK MIDI client connected to "Kivra:out" as a note-on;
-# after Kivra closes its ports are gone. Without a JACK server Kivra says nothing of JACK.
+# ended by SIGTERM while the key is held, Kivra releases the note and closes cleanly, and its
+# ports are gone. Without a JACK server Kivra says nothing of JACK.
 #   jack_ports.sh <kivra>
 set -euo pipefail
 KIVRA=$1
@@ -24,10 +25,13 @@ start_kivra() {
   WID=$(timeout 20 xdotool search --sync --onlyvisible --name '^Kivra$' | head -1 || true)
   [ -n "$WID" ] || { echo "the piano window did not show"; cat "$1"; exit 1; }
 }
-# This xdotool cannot close a window, and no window manager runs: the program ends as on logout.
+# This xdotool cannot close a window, and no window manager runs: the program ends as on logout,
+# on SIGTERM, and must end cleanly.
 stop_kivra() {
   kill "$KIVRA_PID"
-  wait "$KIVRA_PID" 2>/dev/null || true
+  local status=0
+  wait "$KIVRA_PID" 2>/dev/null || status=$?
+  [ "$status" = 0 ] || { echo "Kivra ended with status $status on SIGTERM"; exit 1; }
 }
 
 # Without a server (none runs under this name yet): nothing of JACK printed.
@@ -53,11 +57,14 @@ jack_connect Kivra:out "$(jack_lsp | grep '^dump:' | head -1)"
 eval "$(xdotool getwindowgeometry --shell "$WID")"
 MENU=$(( HEIGHT - 4215 / 15 ))
 xdotool mousemove --window "$WID" $(( (120 + 120 + 2520 + 1800 + 187) / 15 )) $(( (1080 + 1080 + 700) / 15 + MENU )) \
-  mousedown 1 sleep 0.3 mouseup 1
+  mousedown 1
 for _ in $(seq 50); do grep -qi '90 45' "$WORK/dump.txt" && break; sleep 0.1; done
 grep -qi '90 45' "$WORK/dump.txt" || { echo "no note-on 90 45 arrived:"; cat "$WORK/dump.txt" "$WORK/kivra.log"; exit 1; }
 
+# Ended while the key is held (logout mid-note): the note must not stay stuck on the device.
 stop_kivra
+xdotool mouseup 1
+grep -qi '90 45 00' "$WORK/dump.txt" || { echo "the held note was not released on SIGTERM:"; cat "$WORK/dump.txt"; exit 1; }
 for _ in $(seq 50); do jack_lsp | grep -q '^Kivra' || break; sleep 0.1; done
 if jack_lsp | grep -q '^Kivra'; then echo "Kivra's ports stayed after it closed:"; jack_lsp; exit 1; fi
-echo "PASS: Kivra's ports live as long as Kivra, and a clicked key arrives at a client of Kivra:out"
+echo "PASS: Kivra's ports live as long as Kivra, a clicked key arrives at a client of Kivra:out, and SIGTERM releases it"
