@@ -15,11 +15,17 @@
 #include "midi/midiinput.h"
 #include "midi/midiio.h"
 #include "midi/sound.h"
+#include "formats/smf_export.h"
 #include "musicmaker/musicmaker.h"
 #include "musicmaker/frmmusicmaker.h"
 #include "musicmaker/songfile_menu.h"
+#include "musicmaker/songops.h"
+#include "widgets/dialogs.h"
 
 #include <QApplication>
+#include <QDateTime>
+#include <QLoggingCategory>
+#include <QStandardPaths>
 #include <QIcon>
 #include <QDir>
 #include <QFileInfo>
@@ -59,9 +65,41 @@ void Raise(QWidget& window) {
     window.activateWindow();
 }
 
+Q_LOGGING_CATEGORY(lcProgram, "kivra.program")
+
+// A song that changed since it was saved when a signal ended Kivra is kept here; the next start
+// offers it once, then moves it to the "told" folder below, where it stays.
+QString KeptSongsFolder() {
+    return QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation) + QStringLiteral("/Kivra/unsaved songs");
+}
+
+void KeepUnsavedSong() {
+    if (!SongChanged()) return;
+    const QString path = KeptSongsFolder() + QDateTime::currentDateTime().toString(QStringLiteral("'/'yyyy-MM-dd hh.mm.ss'.mid'"));
+    std::vector<int> lastStep;
+    const ExportResult result = QDir().mkpath(KeptSongsFolder()) ? WriteFileReplacing(path, EncodeMIDIFile(CurrentSong(), lastStep))
+                                                                : ExportResult{false, QStringLiteral("the folder cannot be made")};
+    if (result.ok) qCWarning(lcProgram).noquote() << "the unsaved song was kept as" << path;
+    else qCWarning(lcProgram).noquote() << "the unsaved song could not be kept as" << path << ":" << result.message;
+}
+
+void OfferKeptSong() {
+    const QDir folder(KeptSongsFolder());
+    const QStringList kept = folder.entryList({QStringLiteral("*.mid")}, QDir::Files, QDir::Time);  // newest first
+    if (kept.isEmpty() || !folder.mkpath(QStringLiteral("told"))) return;
+    for (const QString& name : kept) QFile::rename(folder.filePath(name), folder.filePath(QStringLiteral("told/") + name));
+    const QString newest = folder.filePath(QStringLiteral("told/") + kept.first());
+    if (UserDialogs().Ask(QStringLiteral("Kivra"),
+                          QCoreApplication::translate("Program", "Kivra was ended before the song was saved. It was kept as "
+                                                                 "%1.\n\nOpen it in the Music Maker?")
+                              .arg(QDir::toNativeSeparators(newest))))
+        OpenFromOutside(newest);
+}
+
 // A termination signal (logout, Ctrl+C, kill) ends Kivra as closing the piano would, without
-// asking: nothing may go on sounding on an external synthesizer, and the JACK and sequencer ports
-// close. The handler only writes a byte; the event loop does the rest (Qt's documented way).
+// asking: nothing may go on sounding on an external synthesizer, the JACK and sequencer ports
+// close, and a changed song is kept for the next start. The handler only writes a byte; the event
+// loop does the rest (Qt's documented way).
 struct SignalPipe {
     std::array<int, 2> fds{-1, -1};
     SignalPipe() { (void)::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, fds.data()); }
@@ -80,6 +118,7 @@ void QuitOnTerminationSignals(QObject* owner) {
         (void)::read(Signals().fds[1], &signal, 1);
         notifier->setEnabled(false);
         Shutdown();
+        KeepUnsavedSong();
         if (g_piano) g_piano->deleteLater();
         QCoreApplication::quit();
     });
@@ -145,6 +184,7 @@ void Main(const QString& songFile) {
         g_piano,
         [problem = OutputProblem(), songFile] {
             ReportOutputProblem(problem);
+            OfferKeptSong();
             if (!songFile.isEmpty()) OpenFromOutside(songFile);
         },
         Qt::QueuedConnection);

@@ -7,8 +7,9 @@ namespace kivra {
 
 // Loads the "default" key map, opens the saved MIDI devices, installs the key filter and shows
 // the piano window. Nothing is checked: a step that fails leaves fewer sources or no sound.
-// Then listens for later starts of Kivra (see singleinstance.h), and opens `songFile` when one
-// was given, as OpenFromOutside does.
+// Then listens for later starts of Kivra (see singleinstance.h), offers a song kept when a signal
+// ended the last run, and opens `songFile` when one was given, as OpenFromOutside does. A
+// termination signal (SIGTERM, SIGINT, SIGHUP) from then on runs Shutdown and keeps a changed song.
 void Main(const QString& songFile = {});
 
 // Brings the piano window to the front and opens `songFile` (empty: none) in the Music Maker, as

@@ -24,12 +24,14 @@
 #include <QPointer>
 #include <QProcess>
 #include <QScrollBar>
+#include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QTest>
 #include <QToolButton>
 
+#include <csignal>
 #include <functional>
 #include <set>
 #include <thread>
@@ -398,7 +400,22 @@ TEST(Program, OpensTheSongFileItIsGivenAndTheOnesLaterStartsHandOver) {
         EXPECT_EQ(later.exitCode(), 0);
     }
     EXPECT_EQ(dialogs.shown.back().text, "Save changes to the song?");
-    piano->close();
+
+    // A signal (logout, kill) ends Kivra as closing does, without asking, and keeps the changed
+    // song; the next start offers it once.
+    SetTempo(100);
+    std::raise(SIGTERM);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete), !piano; }, 5000));
+    const QDir kept(QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation) + "/Kivra/unsaved songs");
+    EXPECT_EQ(kept.entryList({"*.mid"}, QDir::Files).size(), 1);
+    NewSong();
+    dialogs.answers = {true};
+    Main();
+    test::ProcessEvents();
+    EXPECT_TRUE(dialogs.shown.back().text.startsWith("Kivra was ended before the song was saved. It was kept as " + kept.path() + "/told/"));
+    EXPECT_EQ(MusicMakerWindow().findChild<StepList*>("lstTrack0")->RowText(0) + QString::number(CurrentSong().Tempo), "60 100");
+    EXPECT_TRUE(kept.entryList({"*.mid"}, QDir::Files).isEmpty()) << "offered once";
+    PianoWindow()->close();
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     test::ClearSettings();
 }

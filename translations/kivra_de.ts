@@ -257,6 +257,17 @@
     </message>
 </context>
 <context>
+    <name>Program</name>
+    <message>
+        <source>Kivra was ended before the song was saved. It was kept as %1.
+
+Open it in the Music Maker?</source>
+        <translation>Kivra wurde beendet, bevor der Song gespeichert war. Er wurde als %1 aufbewahrt.
+
+Im Music Maker öffnen?</translation>
+    </message>
+</context>
+<context>
     <name>Render</name>
     <message>
         <source>No General MIDI SoundFont was found to render %1 with. Install the package %2, or choose a SoundFont in the Sound window.</source>
