@@ -9,6 +9,7 @@
 #include <QLoggingCategory>
 #include <QTextStream>
 
+#include <algorithm>
 #include <cstring>
 
 namespace {
@@ -19,7 +20,9 @@ QtMessageHandler g_qtHandler = nullptr;
 // folder, a font fallback) tell a player nothing and are dropped unless asked for the same way.
 void FilterMessage(QtMsgType type, const QMessageLogContext& context, const QString& text) {
     const bool ours = context.category && std::strncmp(context.category, "kivra.", 6) == 0;
-    if ((ours || qEnvironmentVariableIsSet("QT_LOGGING_RULES")) && g_qtHandler) g_qtHandler(type, context, text);
+    // A fatal message ends the program: it is always told (no display, no platform plugin).
+    if ((ours || type == QtFatalMsg || qEnvironmentVariableIsSet("QT_LOGGING_RULES")) && g_qtHandler)
+        g_qtHandler(type, context, text);
 }
 
 // Every option and argument Kivra takes is declared here, in the user's language once the
@@ -68,6 +71,20 @@ int main(int argc, char** argv) {
             }
             return kivra::RenderSongFile(files[0], files[1], err);
         }
+    }
+    // Without a window system Qt would abort with a note about plugins; say what is missing. A
+    // platform asked for on the command line (-platform offscreen) needs no display.
+    const auto platformAsked = [argc, argv] {
+        return std::any_of(argv + 1, argv + argc, [](const char* a) { return !std::strcmp(a, "-platform") || !std::strcmp(a, "--platform"); });
+    };
+    if (qEnvironmentVariableIsEmpty("DISPLAY") && qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY") &&
+        qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM") && !platformAsked()) {
+        QCoreApplication core(argc, argv);
+        kivra::InstallTranslations();
+        QTextStream(stderr) << QCoreApplication::translate("main", "kivra: there is no display to show the piano on "
+                                                                   "(neither DISPLAY nor WAYLAND_DISPLAY is set). "
+                                                                   "kivra --render works without one.\n");
+        return 1;
     }
     QApplication app(argc, argv);
     QGuiApplication::setDesktopFileName(QStringLiteral("kivra"));

@@ -944,5 +944,11 @@ Der Song blieb unverändert.</translation>
         <translation>kivra: --render erwartet eine MIDI-Datei und eine Audiodatei, z. B. kivra --render song.mid song.wav
 </translation>
     </message>
+    <message>
+        <source>kivra: there is no display to show the piano on (neither DISPLAY nor WAYLAND_DISPLAY is set). kivra --render works without one.
+</source>
+        <translation>kivra: Es gibt keinen Bildschirm, auf dem das Klavier erscheinen kann (weder DISPLAY noch WAYLAND_DISPLAY ist gesetzt). kivra --render geht auch ohne.
+</translation>
+    </message>
 </context>
 </TS>

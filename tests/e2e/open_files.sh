@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# End to end: Kivra started from the shell. --help, --version and --render answer with no display at all;
+# End to end: Kivra started from the shell. --help, --version and --render answer with no display at all
+# (a plain start says that it needs one);
 # under a real X server `kivra song.mid` opens the Music Maker; after a crash the socket left
 # behind does not block the next start; a second `kivra other.mid` hands its file to the running
 # Kivra and ends, and the running one shows it in its Music Maker.
@@ -21,7 +22,9 @@ printf 'MThd\0\0\0\6\0\0\0\1\0\4MTrk\0\0\0\10\1\220<d\0\377/\0' >"$WORK/song.mid
   "$KIVRA" --version >"$WORK/version.txt"
   "$KIVRA" --render "$WORK/song.mid" "$WORK/song.wav"
   ! "$KIVRA" --render "$WORK/song.mid" "$WORK/no/such/folder.wav" 2>"$WORK/refused.txt"
+  ! "$KIVRA" 2>"$WORK/nodisplay.txt"
 ) || fail "--help, --version or --render failed without a display"
+grep -q 'no display to show the piano on' "$WORK/nodisplay.txt" || fail "no display: $(cat "$WORK/nodisplay.txt")"
 grep -q '^Usage: .*kivra \[options\] \[file\]$' "$WORK/help.txt" || fail "--help: $(cat "$WORK/help.txt")"
 grep -qx 'Kivra [0-9]*\.[0-9]*\.[0-9]*' "$WORK/version.txt" || fail "--version: $(cat "$WORK/version.txt")"
 grep -q 'folder.wav could not be created: No such file or directory' "$WORK/refused.txt" || fail "--render: $(cat "$WORK/refused.txt")"
