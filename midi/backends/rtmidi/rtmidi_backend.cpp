@@ -97,13 +97,23 @@ template <typename Port> PortList<Port> ListPorts(const std::vector<std::unique_
     return list;
 }
 
-// The RtMidi object and port number of device `id`, or nothing when there is no such device now.
-template <typename Port>
-std::optional<std::pair<Port*, unsigned>> RtMidiPortOf(const std::vector<std::unique_ptr<Port>>& ports, int id) {
-    if (id < 0) return std::nullopt;
+// Opens device `id` under `name`, `prepare` having run on its RtMidi object first; that object,
+// or nullptr with `error` saying why (RtMidi's own complaint, set while opening, comes first).
+template <typename Port, typename Prepare>
+Port* OpenListedPort(const std::vector<std::unique_ptr<Port>>& ports, int id, const std::string& name, std::string& error,
+                     Prepare prepare) {
     const auto list = ListPorts(ports);
-    if (static_cast<std::size_t>(id) >= list.where.size()) return std::nullopt;
-    return list.where[static_cast<std::size_t>(id)];
+    if (id < 0 || static_cast<std::size_t>(id) >= list.where.size()) {
+        error = Say(ports.empty() ? kNoSequencer : kPortGone);
+        return nullptr;
+    }
+    error.clear();
+    auto [port, number] = list.where[static_cast<std::size_t>(id)];
+    prepare(*port);
+    port->openPort(number, name);
+    if (port->isPortOpen()) return port;
+    if (error.empty()) error = Say(kPortRefused);
+    return nullptr;
 }
 
 bool SendShortMessage(RtMidiOut& port, std::uint32_t packed) {
@@ -163,16 +173,7 @@ std::vector<std::string> RtMidiOutPorts::DeviceNames() { return ListPorts(ports_
 
 bool RtMidiOutPorts::Open(int id, MidiNotifier& notifier) {
     Close();
-    const auto where = RtMidiPortOf(ports_, id);
-    if (!where) {
-        error_ = Say(ports_.empty() ? kNoSequencer : kPortGone);
-        return false;
-    }
-    error_.clear();
-    auto [port, number] = *where;
-    port->openPort(number, kOutputPortName);
-    if (port->isPortOpen()) open_ = port;
-    else if (error_.empty()) error_ = Say(kPortRefused);
+    open_ = OpenListedPort(ports_, id, kOutputPortName, error_, [](RtMidiOut&) {});
     if (open_) notifier.PostOutputOpened();
     return open_ != nullptr;
 }
@@ -191,20 +192,12 @@ std::vector<std::string> RtMidiInPorts::DeviceNames() { return ListPorts(ports_)
 
 bool RtMidiInPorts::Open(int id, MidiNotifier& notifier) {
     Close();
-    const auto where = RtMidiPortOf(ports_, id);
-    if (!where) {
-        error_ = Say(ports_.empty() ? kNoSequencer : kPortGone);
-        return false;
-    }
-    error_.clear();
-    auto [port, number] = *where;
-    port->setCallback(&OnInput, &notifier);
-    port->openPort(number, kInputPortName);
-    if (port->isPortOpen()) open_ = port;
-    else {
-        if (error_.empty()) error_ = Say(kPortRefused);
-        port->cancelCallback();
-    }
+    RtMidiIn* tried = nullptr;
+    open_ = OpenListedPort(ports_, id, kInputPortName, error_, [&](RtMidiIn& port) {
+        tried = &port;
+        port.setCallback(&OnInput, &notifier);
+    });
+    if (!open_ && tried) tried->cancelCallback();
     return open_ != nullptr;
 }
 
