@@ -1,17 +1,14 @@
 #include "link/band.h"
 
+#include "musicmaker/stepsender.h"
+
 #include <algorithm>
-#include <chrono>
 
 namespace kivra {
 
 namespace {
-double NowMs() {
-    return std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now().time_since_epoch()).count();
-}
-std::uint32_t Pack(std::uint8_t status, unsigned data1, unsigned data2 = 0) {
-    return status | ((data1 & 0x7Fu) << 8) | ((data2 & 0x7Fu) << 16);
-}
+// The playback's own clock: a start time given to the Music Maker is on it.
+double NowMs() { return StepSender::NowMs(); }
 }  // namespace
 
 Band::Band(LinkClient& link, QObject* parent) : QObject(parent), link_(link), pingTimer_(this) {
@@ -40,7 +37,7 @@ void Band::UpdatePinging() {
 void Band::Ping() {
     pingSequence_ = (pingSequence_ + 1) % pingSentMs_.size();
     pingSentMs_[pingSequence_] = NowMs();
-    link_.SendMessage(Pack(kBandPingStatus, pingSequence_ << 4 | static_cast<unsigned>(link_.Channel())));
+    link_.SendMessage(PackShortMessage(kBandPingStatus, static_cast<int>(pingSequence_ << 4) | link_.Channel()));
 }
 
 double Band::DelayMs(int channel) const {
@@ -69,7 +66,7 @@ void Band::OnTransport(quint32 message, double receivedMs) {
             break;
         }
         case kBandStopStatus: emit stopRequested(); break;
-        case kBandPingStatus: link_.SendMessage(Pack(kBandPongStatus, id, static_cast<unsigned>(link_.Channel()))); break;
+        case kBandPingStatus: link_.SendMessage(PackShortMessage(kBandPongStatus, static_cast<int>(id), link_.Channel())); break;
         case kBandPongStatus: {
             if ((id & 15) != static_cast<unsigned>(link_.Channel())) break;  // another member's ping
             auto& trips = roundTrips_[(message >> 16) & 15];
