@@ -9,19 +9,15 @@
 
 #include <QApplication>
 #include <QDir>
-#include <QFile>
 #include <QGroupBox>
 #include <QKeyEvent>
 #include <QLineEdit>
-#include <QProcess>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QStandardPaths>
 #include <QTemporaryDir>
-#include <QTest>
 #include <QTimer>
 #include <QtEndian>
-
 
 namespace kivra {
 namespace {

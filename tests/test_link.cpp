@@ -4,20 +4,15 @@
 #include "musicmaker/frmmusicmaker.h"
 #include "testsupport.h"
 
-
 #include <QCheckBox>
 #include <QLineEdit>
-#include <QProcess>
 #include <QPushButton>
-#include <QTcpServer>
 #include <QTcpSocket>
-#include <QTest>
 #include <QtEndian>
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
-#include <memory>
 #include <thread>
 
 using namespace kivra;
