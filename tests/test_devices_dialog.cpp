@@ -3,24 +3,19 @@
 #include "midi/devices.h"
 #include "midi/frmdevices.h"
 #include "midi/midiinput.h"
-#include "midi/midiio.h"
 #include "testsupport.h"
-
 
 #include <QCheckBox>
 #include <QLabel>
 #include <QListWidget>
 #include <QPushButton>
-#include <QTest>
 
 using namespace kivra;
 
 namespace {
 
 void Save(const QString& key, const QString& name) { SaveSetting(kSettingsSection, key, name); }
-QString Out() { return GetSetting(kSettingsSection, kOutputDeviceKey, QStringLiteral("<absent>")); }
-QString In() { return GetSetting(kSettingsSection, kInputDeviceKey, QStringLiteral("<absent>")); }
-QString Pass() { return GetSetting(kSettingsSection, kPassControllersKey, QStringLiteral("<absent>")); }
+QString Saved(const auto& key) { return GetSetting(kSettingsSection, key, QStringLiteral("<absent>")); }
 
 QStringList Texts(const QListWidget* list, bool selectedOnly = false) {
     QStringList out;
@@ -41,16 +36,13 @@ struct OpenDialog {
     QPushButton* cmdCancel = dialog.findChild<QPushButton*>(QStringLiteral("cmdCancel"));
     QCheckBox* chkPass = dialog.findChild<QCheckBox*>(QStringLiteral("chkPassControllers"));
     OpenDialog() { Show(); }
-    void Show() {
-        dialog.show();
-        EXPECT_TRUE(QTest::qWaitForWindowExposed(&dialog));
-    }
+    void Show() { dialog.show(); EXPECT_TRUE(QTest::qWaitForWindowExposed(&dialog)); }
 };
 
 class DevicesDialog : public ::testing::Test {
 protected:
     void SetUp() override { test::ClearSettings(); }
-    void TearDown() override { test::ClearSettings(); }
+    void TearDown() override { SetUp(); }
     test::ScriptedDialogs dialogs;
 };
 
@@ -60,8 +52,7 @@ protected:
 TEST_F(DevicesDialog, ShowsItsLayoutAndEveryDeviceWithTheSavedChoiceAfreshOnEveryOpening) {
     test::FakeMidi midi(false, {"A name well over thirty-one characters long", "Kivra Software Synth", "USB Port"},
                         {"Keys A", "Keys B"});
-    Save(kOutputDeviceKey, QStringLiteral("USB Port"));
-    Save(kInputDeviceKey, QStringLiteral("Keys B"));
+    Save(kOutputDeviceKey, QStringLiteral("USB Port")), Save(kInputDeviceKey, QStringLiteral("Keys B"));
     Save(kPassControllersKey, QStringLiteral("true"));
     OpenDialog d;
     EXPECT_EQ(d.dialog.windowTitle() + (d.dialog.isModal() ? " (modal)" : ""), "Kivra - MIDI Devices (modal)");
@@ -88,8 +79,7 @@ TEST_F(DevicesDialog, ShowsItsLayoutAndEveryDeviceWithTheSavedChoiceAfreshOnEver
 
 TEST_F(DevicesDialog, OkSavesTheNamesReopensBothDevicesAndSaysWhyAnOutputDidNotOpen) {
     const struct {
-        const char* what;
-        std::vector<std::string> outs, ins;
+        const char* what; std::vector<std::string> outs, ins;
         QString savedOut, savedIn;  // null: not saved
         int clickOut, clickIn;      // -1: no click
         const char* refusal;        // null: the output opens; else why it refuses ("": no reason)
@@ -139,7 +129,7 @@ TEST_F(DevicesDialog, OkSavesTheNamesReopensBothDevicesAndSaysWhyAnOutputDidNotO
         if (c.enter) QTest::keyClick(d.lstIn, Qt::Key_Return);
         else QTest::mouseClick(d.cmdOK, Qt::LeftButton);
         EXPECT_TRUE(!d.dialog.isVisible() && d.dialog.result() == QDialog::Accepted);
-        EXPECT_EQ(QStringList({Out(), In(), Pass()}), QStringList({c.out, c.in, c.pass ? "true" : "false"}));
+        EXPECT_EQ(QStringList({Saved(kOutputDeviceKey), Saved(kInputDeviceKey), Saved(kPassControllersKey)}), QStringList({c.out, c.in, c.pass ? "true" : "false"}));
         EXPECT_EQ(PassControllers(), c.pass);
         EXPECT_FALSE(g_bMidiOutOpen);  // usable once the driver's notification is handled
         test::ProcessEvents();
@@ -165,8 +155,7 @@ TEST_F(DevicesDialog, CancelAndEscapeChangeNothing) {
     test::FakeMidi midi(true, {"Kivra Software Synth", "USB Port"}, {"Keys"});
     Save(kInputDeviceKey, QStringLiteral("Keys"));
     OpenSavedDevices();
-    midi.out->openCalls.clear();
-    midi.in->openCalls.clear();
+    midi.out->openCalls.clear(), midi.in->openCalls.clear();
     for (bool escape : {false, true}) {
         OpenDialog d;
         ClickRow(d.lstOut, 1);
@@ -176,7 +165,8 @@ TEST_F(DevicesDialog, CancelAndEscapeChangeNothing) {
         else QTest::mouseClick(d.cmdCancel, Qt::LeftButton);
         EXPECT_TRUE(!d.dialog.isVisible() && d.dialog.result() == QDialog::Rejected);
     }
-    EXPECT_EQ(Out() + '|' + In() + '|' + Pass(), "<absent>|Keys|<absent>");
+    EXPECT_EQ(Saved(kOutputDeviceKey) + '|' + Saved(kInputDeviceKey) + '|' + Saved(kPassControllersKey),
+              "<absent>|Keys|<absent>");
     EXPECT_EQ(midi.out->openCalls.size() + midi.in->openCalls.size(), 0u);  // nothing reopened
     EXPECT_EQ(std::pair(midi.out->openedId, midi.in->openedId), std::pair(0, 0));
 }

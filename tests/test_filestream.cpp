@@ -1,13 +1,8 @@
 #include "formats/filestream.h"
 #include "testsupport.h"
 
-#include <QByteArray>
 #include <QDir>
-#include <QFile>
 #include <QTemporaryDir>
-
-
-#include <optional>
 
 #include <fcntl.h>
 #include <linux/fs.h>

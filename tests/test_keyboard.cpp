@@ -9,19 +9,15 @@
 
 #include <QApplication>
 #include <QDir>
-#include <QFile>
 #include <QGroupBox>
 #include <QKeyEvent>
 #include <QLineEdit>
-#include <QProcess>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QStandardPaths>
 #include <QTemporaryDir>
-#include <QTest>
 #include <QTimer>
 #include <QtEndian>
-
 
 namespace kivra {
 namespace {
@@ -177,8 +173,7 @@ protected:
 
 // A held key sounds once whichever way its auto-repeat arrives, and a release always finds the key its press played.
 TEST_F(KeyboardTest, HeldKeySoundsOnceAndReleaseMatchesItsPress) {
-    g_KeyMap[0x5A] = {1, 1, {0}};
-    g_KeyMap[0x59] = {1, 1, {2}};
+    g_KeyMap[0x5A] = {1, 1, {0}}, g_KeyMap[0x59] = {1, 1, {2}};
     // The window system's milliseconds (0: unknown), Qt's isAutoRepeat(), the key and its X11 keycode
     // (52: the key right of left Shift).
     struct Event { bool press; quint64 time; bool flagged = false; Qt::Key key = Qt::Key_Z; std::uint32_t scan = 52; };
@@ -258,10 +253,8 @@ TEST_F(KeyboardTest, MappedKeysPlayTheirNotesOnThePlayChannelAndOthersPassOn) {
     for (const auto& c : cases) {
         SCOPED_TRACE(c.sent);
         g_KeyMap[0x41] = c.entry;
-        recorder.record = c.recordChannel >= 0;
-        recorder.channel = c.recordChannel;
-        midi.ClearSent();
-        piano.clear();
+        recorder.record = c.recordChannel >= 0, recorder.channel = c.recordChannel;
+        midi.ClearSent(), piano.clear();
         port.octave = c.octave;
         QTest::keyPress(piano.windowHandle(), Qt::Key_A);
         port.octave = c.octaveLater;
@@ -378,9 +371,8 @@ TEST_F(KeyConfigTest, SaveAndLoadProfilesByName) {
         SCOPED_TRACE(l.name);
         g_KeyMap[0x41] = before;
         g_KeyMap[0x42] = {1, 1, {2}};  // in no profile: cleared by a load
-        dialogs.shown.clear();
+        dialogs.shown.clear(), dialogs.answers = {l.agree};
         dialogs.inputs = {QString::fromLatin1(l.name)};
-        dialogs.answers = {l.agree};
         const int updates = port.captionUpdates;
         form.cmdLoad()->click();
         EXPECT_EQ(g_KeyMap[0x41], l.after);

@@ -4,20 +4,15 @@
 #include "musicmaker/frmmusicmaker.h"
 #include "testsupport.h"
 
-
 #include <QCheckBox>
 #include <QLineEdit>
-#include <QProcess>
 #include <QPushButton>
-#include <QTcpServer>
 #include <QTcpSocket>
-#include <QTest>
 #include <QtEndian>
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
-#include <memory>
 #include <thread>
 
 using namespace kivra;
@@ -136,13 +131,11 @@ TEST(LinkAddress, HostAloneTakesPort766AndBadPortsAreRefused) {
 
 TEST(LinkWindow, TakesItsChannelSoundsServerMessagesUnlitAndSendsWhatItPlays) {
     Session s;
-    PlayNote(60, 100, PlayChannel());  // not connected: only to the local output
-    StopNote(60, PlayChannel());
+    PlayNote(60, 100, PlayChannel()), StopNote(60, PlayChannel());  // not connected: only to the local output
     s.window->link().SetPlayRate(0, 5);  // no more than five played, but every held note may end
     s.Connect();
     EXPECT_EQ(s.peer->bytesAvailable(), 0);  // nothing is sent on connecting, not even the earlier notes
-    s.midi.ClearSent();
-    s.piano.keys.clear();
+    s.midi.ClearSent(), s.piano.keys.clear();
     s.recorder.record = true;  // and record nothing
     // At once: channel 3, channel 16 (no MIDI channel: ignored), a pitch bend, and what no output
     // may get: SysEx start, clock, velocity above 127, a data byte as status, stray unused bytes.
@@ -164,10 +157,8 @@ TEST(LinkWindow, TakesItsChannelSoundsServerMessagesUnlitAndSendsWhatItPlays) {
     EXPECT_EQ(s.peer->bytesAvailable(), 0);  // nothing goes back to the server
 
     s.recorder.record = false;
-    PlayNote(60, 100, PlayChannel());
-    StopNote(60, PlayChannel());
-    SendPitchBend(8192, PlayChannel());
-    SetPatch(24, PlayChannel());
+    PlayNote(60, 100, PlayChannel()), StopNote(60, PlayChannel());
+    SendPitchBend(8192, PlayChannel()), SetPatch(24, PlayChannel());
     EXPECT_EQ(Hex(ReadBytes(*s.peer, 16)), "93 3C 64 00 93 3C 00 00 E3 00 40 00 C3 18 00 00");
 }
 
@@ -300,8 +291,7 @@ TEST(Relay, RefusesBeyondItsLimitsLoggingOncePerAddressAndDropsAClientThatTakesN
     const int sleeper = RawClient(relay.Port(), 4096);
     RelayPeer sender(relay.Port());
     ASSERT_EQ(sender.Channel(), 1);
-    refused("127.0.0.1");
-    refused("127.0.0.1");
+    for (int twice = 0; twice < 2; ++twice) refused("127.0.0.1");
     std::vector<std::unique_ptr<RelayPeer>> readers;
     for (int i = 4; i < 17; ++i) {
         const QByteArray from = QStringLiteral("127.0.0.%1").arg(i / 2).toLatin1();
@@ -428,8 +418,7 @@ TEST(Band, PlayAndStopOnOnePianoStartAndStopTheBandOnTheCountIn) {
     // Play pressed there at 200 BPM: this piano starts after the count-in, its song on its own
     // channel at that tempo; the piano without Band Play ignores it, and no output hears the transport.
     bandB.SetEnabled(false);
-    a.midi.ClearSent();
-    heard.clear();
+    a.midi.ClearSent(), heard.clear();
     other.Send(Wire({BandStartMessage(200, 0)}));
     ASSERT_TRUE(QTest::qWaitFor([&] { return chkPlay->isChecked(); }, 5000));
     QTest::qWait(1100);  // a bar at 200 BPM is 1.2 s
@@ -443,6 +432,5 @@ TEST(Band, PlayAndStopOnOnePianoStartAndStopTheBandOnTheCountIn) {
     heard.clear();
     QTest::mouseClick(a.window->cmdConnect, Qt::LeftButton);
     EXPECT_TRUE(hears(Wire({0x003C91})));
-    a.musicMaker.SetStepObserver({});
-    a.musicMaker.SetPlay(false);
+    a.musicMaker.SetStepObserver({}), a.musicMaker.SetPlay(false);
 }

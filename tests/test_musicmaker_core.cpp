@@ -1,24 +1,15 @@
 // The song model and its undo history, note recording through the real note entry points, the
 // note spans shared by playback and export, and playback on a fake clock.
 #include "formats/smf_export.h"
-#include "midi/midiio.h"
 #include "musicmaker/musicmaker.h"
-#include "musicmaker/notespans.h"
-#include "musicmaker/songops.h"
 #include "testsupport.h"
 
-#include <QTest>
 #include <QUndoStack>
-
 
 #include <algorithm>
 #include <cstdlib>
-#include <functional>
 #include <tuple>
 #include <sstream>
-#include <string>
-#include <utility>
-#include <vector>
 
 using namespace kivra;
 

@@ -10,22 +10,13 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QDir>
-#include <QFile>
 #include <QLabel>
 #include <QMenu>
 #include <QProgressDialog>
 #include <QPushButton>
 #include <QRegularExpression>
-#include <QScrollBar>
 #include <QTemporaryDir>
-#include <QTimer>
-#include <QTest>
 #include <QUndoStack>
-
-
-#include <functional>
-#include <memory>
-#include <optional>
 
 using namespace kivra;
 
@@ -222,7 +213,6 @@ TEST_F(MusicMakerWindow, EditMenuEditsSelectedStepsAndUndoesThem) {
         mm.SetPlay(false);
     }
 }
-
 
 // One drag of a bar is one change, whatever the values it passes through.
 TEST_F(MusicMakerWindow, AScrollBarDragIsUndoneInOneStep) {

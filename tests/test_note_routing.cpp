@@ -9,30 +9,21 @@
 #include "keyboard/keyactions.h"
 #include "keyboard/keymap.h"
 #include "link/frmlink.h"
-#include "link/linkclient.h"
 #include "midi/devices.h"
 #include "midi/frmdevices.h"
 #include "midi/midiinput.h"
-#include "midi/midiio.h"
 #include "musicmaker/frmmusicmaker.h"
 #include "musicmaker/musicmaker.h"
 #include "musicmaker/steplist.h"
 #include "testsupport.h"
 
-
 #include <QComboBox>
-#include <QPointer>
-#include <QProcess>
-#include <QScrollBar>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTcpServer>
 #include <QTcpSocket>
-#include <QTest>
 #include <QToolButton>
 
-#include <csignal>
-#include <functional>
 #include <set>
 #include <thread>
 

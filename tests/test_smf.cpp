@@ -4,14 +4,10 @@
 #include "musicmaker/songops.h"
 #include "testsupport.h"
 
-#include <QByteArray>
 #include <QDir>
 #include <QDirIterator>
-#include <QFile>
 #include <QTemporaryDir>
 
-
-#include <sys/resource.h>
 #include <unistd.h>
 
 namespace kivra {

@@ -11,6 +11,7 @@
 #include <QFile>
 #include <QProcess>
 #include <QSettings>
+#include <QTest>
 #include <QThread>
 #include <QString>
 
